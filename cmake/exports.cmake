@@ -1,0 +1,28 @@
+# Export control derived from exports/orqext.exports (one name per line).
+find_package(Threads REQUIRED)
+
+set(ORQ_EXPORT_LIST ${CMAKE_SOURCE_DIR}/exports/orqext.exports)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ORQ_EXPORT_LIST})
+file(STRINGS ${ORQ_EXPORT_LIST} ORQ_EXPORT_NAMES REGEX "^ORQExt_")
+
+function(orq_export_control target)
+  if(WIN32)
+    # Module-definition file: undecorated names for the stdcall exports.
+    set(def "LIBRARY ORQExtClient\nEXPORTS\n")
+    foreach(n IN LISTS ORQ_EXPORT_NAMES)
+      string(APPEND def "    ${n}\n")
+    endforeach()
+    file(WRITE ${CMAKE_BINARY_DIR}/ORQExtClient.def "${def}")
+    target_sources(${target} PRIVATE ${CMAKE_BINARY_DIR}/ORQExtClient.def)
+    target_link_options(${target} PRIVATE -Wl,--kill-at)
+  else()
+    set(vs "{\n  global:\n")
+    foreach(n IN LISTS ORQ_EXPORT_NAMES)
+      string(APPEND vs "    ${n};\n")
+    endforeach()
+    string(APPEND vs "  local: *;\n};\n")
+    file(WRITE ${CMAKE_BINARY_DIR}/orqext.map "${vs}")
+    target_link_options(${target} PRIVATE -Wl,--version-script=${CMAKE_BINARY_DIR}/orqext.map)
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${CMAKE_BINARY_DIR}/orqext.map)
+  endif()
+endfunction()

@@ -1,0 +1,124 @@
+#include "core/exchange.h"
+
+#include <cstring>
+
+#include "core/bytes.h"
+#include "core/result.h"
+#include "core/xsr_call.h"
+#include "platform/platform.h"
+
+namespace orq {
+
+namespace {
+
+constexpr int32_t kLocalAreaSize = 128;
+
+// The length a call reports is trusted only within what was offered.
+int32_t clamp_len(int32_t returned, int32_t offered) {
+    if (returned < 0) return 0;
+    return returned > offered ? offered : returned;
+}
+
+}  // namespace
+
+int32_t cancel_ticket(int32_t handle, const int32_t ticket[2]) {
+    unsigned char body[8];
+    put_le32(body, ticket[0]);
+    put_le32(body + 4, ticket[1]);
+    unsigned char sink[256] = {};
+    int32_t len = 256;
+    return command_ex(handle, kCmdTicket, 32639, 0, sink, &len, body, 8);
+}
+
+int32_t exchange(int32_t handle, uint16_t code, const void* body, int32_t body_len,
+                 void* answer, int32_t* answer_len, int32_t time_limit_ms, int32_t cancel) {
+    const int32_t caller_cap = answer_len ? *answer_len : 0;
+    if (caller_cap < 0 || (caller_cap > 0 && answer == nullptr) || body_len < 0 ||
+        (body_len > 0 && body == nullptr))
+        return kBadArgument;
+
+    // Receive area: the caller's buffer when it offers at least 128 bytes,
+    // otherwise a zeroed local one of 128.
+    unsigned char local[kLocalAreaSize] = {};
+    const bool direct = answer_len && caller_cap >= kLocalAreaSize;
+    unsigned char* area = direct ? static_cast<unsigned char*>(answer) : local;
+    const int32_t cap = direct ? caller_cap : kLocalAreaSize;
+    area[0] = 0;
+
+    int32_t total = 0;
+    int32_t ticket[2] = {0, 0};
+    const uint32_t start = platform::tick_ms();
+
+    int32_t len = cap;
+    int32_t rc = command_ex(handle, code, -1, cap, area, &len, body, body_len);
+    len = clamp_len(len, cap);
+    int32_t answer_length = len;
+
+    if (rc > 0) {
+        // A positive status word passes through; nothing is copied out.
+        if (answer_len) *answer_len = answer_length;
+        return rc;
+    }
+    if (rc != 0 && rc != kRcPending && rc != kRcPart) {
+        if (!direct && answer_len && caller_cap > 0)
+            std::memcpy(answer, local, static_cast<std::size_t>(len < caller_cap ? len : caller_cap));
+        if (answer_len) *answer_len = answer_length;
+        return rc;
+    }
+    if (rc == 0) total = len;
+
+    while (rc == kRcPending || rc == kRcPart) {
+        const int32_t room = cap - total;
+        unsigned char* at = area + total;
+        if (rc == kRcPending) {
+            // The first 8 bytes of the pending answer are its ticket.
+            int32_t got[2] = {0, 0};
+            if (room >= 8) {
+                got[0] = get_le32(at);
+                got[1] = get_le32(at + 4);
+            }
+            const bool limited = time_limit_ms >= 0;
+            if (limited && static_cast<uint32_t>(platform::tick_ms() - start) >=
+                               static_cast<uint32_t>(time_limit_ms)) {
+                if (cancel == 1) {
+                    cancel_ticket(handle, got);
+                    rc = kTimeoutCancelled;
+                } else {
+                    rc = kTimeout;
+                }
+                answer_length = 0;
+                break;
+            }
+            ticket[0] = got[0];
+            ticket[1] = got[1];
+            const int32_t used = len > 8 ? len : 8;
+            std::memset(at, 0, static_cast<std::size_t>(used < room ? used : room));
+            platform::sleep_ms(kPollIntervalMs);
+        } else {
+            total += len;
+        }
+
+        unsigned char tbody[8];
+        put_le32(tbody, ticket[0]);
+        put_le32(tbody + 4, ticket[1]);
+        const int32_t offer = cap - total;
+        len = offer;
+        rc = command_ex(handle, kCmdPoll, -1, 0, area + total, &len, tbody, 8);
+        len = clamp_len(len, offer);
+        answer_length = len;
+        if (rc == 0) {
+            total += len;
+            answer_length = total;
+        }
+    }
+
+    // Copy-out from the local area.
+    if (!direct && answer_len && caller_cap > 0) {
+        std::memcpy(answer, local, static_cast<std::size_t>(total < caller_cap ? total : caller_cap));
+        if (caller_cap < total && rc == 0) rc = kAnswerTooLong;
+    }
+    if (answer_len) *answer_len = answer_length;
+    return rc;
+}
+
+}  // namespace orq

@@ -1,0 +1,80 @@
+// Module messages (command code 2) and the remote call frame that service
+// calls carry in them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/bytes.h"
+
+namespace orq {
+
+// Sends module name NUL, [target NUL], NUL, payload with command code 2,
+// routed to a cluster node when clustering is on for the connection. The
+// last four arguments go to the Command exchange unchanged.
+int32_t send_module_message(int32_t conn, const char* module, const char* target,
+                            const void* payload, std::size_t payload_len, void* answer,
+                            int32_t* answer_len, int32_t time_limit_ms, int32_t cancel);
+
+// Remote call frame: [engine selector int32], "r!" NUL, remote name NUL, then
+// the arguments in the order the calls append them.
+class Frame {
+public:
+    // A frame without engine selector ("KExt_ARA", "KExt_KWFS", "KExt_STM").
+    explicit Frame(const char* remote_name) { start(remote_name); }
+    // A frame with an engine selector ("KExt_NLPE").
+    Frame(int32_t engine_selector, const char* remote_name) {
+        buf_.append_int32(engine_selector);
+        start(remote_name);
+    }
+
+    // String with its NUL; a null string adds nothing at all.
+    Frame& str(const char* s) {
+        buf_.append_string(s);
+        return *this;
+    }
+    // String with its NUL; a null string adds a single NUL.
+    Frame& str_or_empty(const char* s) {
+        if (s)
+            buf_.append_string(s);
+        else
+            buf_.append_byte(0);
+        return *this;
+    }
+    Frame& i32(int32_t v) {
+        buf_.append_int32(v);
+        return *this;
+    }
+    Frame& byte(uint8_t v) {
+        buf_.append_byte(v);
+        return *this;
+    }
+    Frame& block(const void* p, std::size_t n) {
+        buf_.append_block(p, n);
+        return *this;
+    }
+
+    const ByteBuffer& buffer() const { return buf_; }
+
+private:
+    void start(const char* remote_name) {
+        buf_.append_byte('r');
+        buf_.append_byte('!');
+        buf_.append_byte(0);
+        buf_.append_string(remote_name);
+    }
+    ByteBuffer buf_;
+};
+
+// Sends a frame to a module with no target, no time limit and no cancel.
+// reply and reply_len may be null (the reply is dropped).
+int32_t send_frame(int32_t conn, const char* module, const Frame& frame, void* reply,
+                   int32_t* reply_len);
+
+// Module names of the service families.
+inline constexpr const char kModNlpe[] = "KExt_NLPE";
+inline constexpr const char kModAra[] = "KExt_ARA";
+inline constexpr const char kModKwfs[] = "KExt_KWFS";
+inline constexpr const char kModStm[] = "KExt_STM";
+
+}  // namespace orq

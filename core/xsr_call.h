@@ -1,0 +1,37 @@
+// The one place that calls XSR_CommandEx: fills in the constant arguments and
+// encodes the 16-byte command header.
+#pragma once
+
+#include <cstdint>
+
+namespace orq {
+
+// Command codes (first field of the command header).
+enum CommandCode : uint16_t {
+    kCmdAction = 1,
+    kCmdModuleMessage = 2,
+    kCmdAsyncMessage = 3,
+    kCmdPoll = 4,
+    kCmdTicket = 5,
+    kCmdModuleList = 6,
+    kCmdModuleInfo = 7,
+    kCmdExtVersion = 8,
+    kCmdText = 9,
+    kCmdClusterAdd = 11,
+    kCmdClusterDel = 12,
+    kCmdClusterDescription = 13,
+};
+
+constexpr int32_t kRcPending = -9000;
+constexpr int32_t kRcPart = -1108;
+
+// Calls XSR_CommandEx with header {code, 501, a, b, -1} and the fixed
+// constants of every call.
+int32_t command_ex(int32_t handle, uint16_t code, int32_t a, int32_t b, void* answer,
+                   int32_t* answer_len, const void* body, int32_t body_len,
+                   const void* body2 = nullptr, int32_t body2_len = 0);
+
+// Encodes the 16-byte command header.
+void encode_header(unsigned char out[16], uint16_t code, int32_t a, int32_t b);
+
+}  // namespace orq

@@ -1,0 +1,255 @@
+// The command exchange against the scripted XSRClient: the 14 arguments,
+// headers, polling, parts, time limits, cancel and copy-out.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/exchange.h"
+#include "core/xsr_call.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/fixture.h"
+
+using namespace xsrdouble;
+using testing_support::FakeClock;
+
+namespace {
+
+class ExchangeTest : public testing_support::LibraryTest {
+protected:
+    FakeClock clock;
+};
+
+void expect_header(const Call& c, uint16_t code, int32_t a, int32_t b) {
+    ASSERT_EQ(c.header.size(), 16u);
+    EXPECT_EQ(c.code(), code);
+    EXPECT_EQ(static_cast<unsigned char>(c.header[2]) | (static_cast<unsigned char>(c.header[3]) << 8), 501);
+    EXPECT_EQ(c.field_a(), a);
+    EXPECT_EQ(c.field_b(), b);
+    EXPECT_EQ(c.field_c(), -1);
+}
+
+TEST_F(ExchangeTest, FirstRequestCarriesTheFixedArgumentsAndHeader) {
+    push(ok("answer"));
+    char buf[200];
+    int32_t len = sizeof buf;
+    ASSERT_EQ(orq::exchange(42, 9, "body", 4, buf, &len, -1, 0), 0);
+    EXPECT_EQ(len, 6);
+    EXPECT_EQ(std::string(buf, 6), "answer");
+
+    auto cs = calls_of(Fn::Command);
+    ASSERT_EQ(cs.size(), 1u);
+    const Call& c = cs[0];
+    EXPECT_EQ(c.handle, 42);
+    EXPECT_EQ(c.magic, 32639);
+    EXPECT_EQ(c.reserved1, 0);
+    EXPECT_EQ(c.timeout_hint, 45000);
+    EXPECT_EQ(c.capacity, 200);
+    EXPECT_EQ(c.header_len, 16);
+    EXPECT_EQ(c.reserved2, 0);
+    EXPECT_EQ(c.body, "body");
+    EXPECT_EQ(c.body_len, 4);
+    EXPECT_EQ(c.reserved3, 0);
+    EXPECT_TRUE(c.body2_null);
+    EXPECT_EQ(c.body2_len, 0);
+    expect_header(c, 9, -1, 200);
+}
+
+// Small buffers go through the 128-byte local area.
+struct SmallCase {
+    int32_t capacity;
+    std::size_t answer_bytes;
+    int32_t rc;
+    int32_t len;
+    std::size_t copied;
+};
+
+TEST_F(ExchangeTest, SmallBuffersUseTheLocalAreaAndReportCuts) {
+    const SmallCase cases[] = {
+        {127, 127, 0, 127, 127},
+        {10, 10, 0, 10, 10},
+        {10, 11, -1107, 11, 10},
+        {1, 100, -1107, 100, 1},
+        {0, 5, 0, 5, 0},
+    };
+    for (const SmallCase& k : cases) {
+        SCOPED_TRACE(k.capacity);
+        reset();
+        push(ok(std::string(k.answer_bytes, 'a')));
+        std::vector<char> buf(static_cast<std::size_t>(k.capacity) + 8, 'z');
+        int32_t len = k.capacity;
+        EXPECT_EQ(orq::exchange(1, 2, "x", 1, buf.data(), &len, -1, 0), k.rc);
+        EXPECT_EQ(len, k.len);
+        EXPECT_EQ(calls_of(Fn::Command)[0].capacity, 128) << "local area is offered";
+        for (std::size_t i = 0; i < buf.size(); ++i)
+            EXPECT_EQ(buf[i], i < k.copied ? 'a' : 'z') << "byte " << i;
+    }
+}
+
+TEST_F(ExchangeTest, NoLengthPointerDropsTheAnswer) {
+    push(ok(std::string(300, 'q')));
+    char buf[4] = {'z', 'z', 'z', 'z'};
+    EXPECT_EQ(orq::exchange(1, 2, "x", 1, buf, nullptr, -1, 0), 0);
+    EXPECT_EQ(std::string(buf, 4), "zzzz");
+    EXPECT_EQ(calls_of(Fn::Command)[0].capacity, 128);
+}
+
+TEST_F(ExchangeTest, PendingAnswerIsPolledWithItsTicketEvery200ms) {
+    push({pending(7, 8), pending(7, 8), ok("done")});
+    char buf[256];
+    int32_t len = sizeof buf;
+    ASSERT_EQ(orq::exchange(5, 2, "m", 1, buf, &len, -1, 0), 0);
+    EXPECT_EQ(len, 4);
+    EXPECT_EQ(std::string(buf, 4), "done");
+    auto cs = calls_of(Fn::Command);
+    ASSERT_EQ(cs.size(), 3u);
+    for (int i = 1; i < 3; ++i) {
+        expect_header(cs[i], 4, -1, 0);
+        EXPECT_EQ(cs[i].body, le32(7) + le32(8));
+        EXPECT_EQ(cs[i].capacity, 256);
+        EXPECT_EQ(cs[i].handle, 5);
+    }
+    EXPECT_EQ(clock.sleeps(), 2u);
+    EXPECT_EQ(clock.slept_ms(), 400u);
+}
+
+TEST_F(ExchangeTest, PartsAreCollectedAndTheFirstPollCarriesTicketZero) {
+    push({part("abc"), part("defg"), ok("hi")});
+    char buf[256];
+    int32_t len = sizeof buf;
+    ASSERT_EQ(orq::exchange(5, 2, "m", 1, buf, &len, -1, 0), 0);
+    EXPECT_EQ(len, 9);
+    EXPECT_EQ(std::string(buf, 9), "abcdefghi");
+    auto cs = calls_of(Fn::Command);
+    ASSERT_EQ(cs.size(), 3u);
+    EXPECT_EQ(cs[1].body, le32(0) + le32(0));
+    EXPECT_EQ(cs[1].capacity, 256 - 3);
+    EXPECT_EQ(cs[2].capacity, 256 - 7);
+    EXPECT_EQ(clock.sleeps(), 0u) << "parts are polled at once";
+}
+
+TEST_F(ExchangeTest, PartsAfterPendingKeepTheTicket) {
+    push({pending(1, 2), part("ab"), ok("cd")});
+    char small[4];
+    int32_t len = 4;
+    ASSERT_EQ(orq::exchange(5, 2, "m", 1, small, &len, -1, 0), 0);
+    EXPECT_EQ(len, 4);
+    EXPECT_EQ(std::string(small, 4), "abcd");
+    auto cs = calls_of(Fn::Command);
+    EXPECT_EQ(cs[2].body, le32(1) + le32(2));
+}
+
+TEST_F(ExchangeTest, TimeLimitZeroWithCancelSendsOneCancel) {
+    push(pending(11, 12));
+    char buf[256];
+    int32_t len = sizeof buf;
+    EXPECT_EQ(orq::exchange(5, 2, "m", 1, buf, &len, 0, 1), -1113);
+    EXPECT_EQ(len, 0);
+    auto cs = calls_of(Fn::Command);
+    ASSERT_EQ(cs.size(), 2u);
+    expect_header(cs[1], 5, 32639, 0);
+    EXPECT_EQ(cs[1].body, le32(11) + le32(12));
+    EXPECT_EQ(cs[1].capacity, 256);
+    EXPECT_EQ(clock.sleeps(), 0u);
+}
+
+TEST_F(ExchangeTest, TimeLimitWithoutCancelEndsAfterTheLimit) {
+    set_handler([](const Call&) { return pending(3, 4); });
+    char buf[256];
+    int32_t len = sizeof buf;
+    EXPECT_EQ(orq::exchange(5, 2, "m", 1, buf, &len, 1000, 0), -1112);
+    EXPECT_EQ(len, 0);
+    // 200 ms per poll: the limit is reached after five sleeps.
+    EXPECT_EQ(clock.sleeps(), 5u);
+    EXPECT_EQ(count(Fn::Command), 6u);
+    for (const Call& c : calls_of(Fn::Command)) EXPECT_NE(c.code(), 5) << "no cancel without flag";
+}
+
+TEST_F(ExchangeTest, NoTimeLimitPollsUntilTheAnswer) {
+    for (int i = 0; i < 50; ++i) push(pending(1, 1));
+    push(ok("x"));
+    int32_t len = 200;
+    char buf[200];
+    EXPECT_EQ(orq::exchange(5, 2, "m", 1, buf, &len, -1, 1), 0);
+    EXPECT_EQ(clock.sleeps(), 50u);
+}
+
+TEST_F(ExchangeTest, PartsAreNeverTimedOut) {
+    for (int i = 0; i < 20; ++i) push(part("p"));
+    push(ok(""));
+    clock.advance(100000);
+    int32_t len = 200;
+    char buf[200];
+    EXPECT_EQ(orq::exchange(5, 2, "m", 1, buf, &len, 0, 1), 0);
+    EXPECT_EQ(len, 20);
+}
+
+TEST_F(ExchangeTest, PositiveResultPassesThroughWithoutCopyOut) {
+    push(Reply{5, "abcdef", -1});
+    char buf[4] = {'z', 'z', 'z', 'z'};
+    int32_t len = 4;
+    EXPECT_EQ(orq::exchange(5, 2, "m", 1, buf, &len, -1, 0), 5);
+    EXPECT_EQ(len, 6);
+    EXPECT_EQ(std::string(buf, 4), "zzzz");
+}
+
+TEST_F(ExchangeTest, FailureOfTheFirstRequestCopiesWhatCame) {
+    push(fail(-77, "error text"));
+    char buf[5] = {};
+    int32_t len = 5;
+    EXPECT_EQ(orq::exchange(5, 2, "m", 1, buf, &len, -1, 0), -77);
+    EXPECT_EQ(len, 10);
+    EXPECT_EQ(std::string(buf, 5), "error");
+}
+
+TEST_F(ExchangeTest, PollFailureEndsTheExchange) {
+    push({pending(1, 1), fail(-5)});
+    int32_t len = 300;
+    std::vector<char> buf(300);
+    EXPECT_EQ(orq::exchange(5, 2, "m", 1, buf.data(), &len, -1, 0), -5);
+    EXPECT_EQ(count(Fn::Command), 2u);
+}
+
+TEST_F(ExchangeTest, UnusableArgumentsSendNothing) {
+    char buf[8];
+    int32_t neg = -1;
+    EXPECT_EQ(orq::exchange(5, 2, "m", 1, buf, &neg, -1, 0), -1100);
+    int32_t cap = 8;
+    EXPECT_EQ(orq::exchange(5, 2, "m", 1, nullptr, &cap, -1, 0), -1100);
+    EXPECT_EQ(orq::exchange(5, 2, nullptr, 4, buf, &cap, -1, 0), -1100);
+    EXPECT_EQ(orq::exchange(5, 2, "m", -1, buf, &cap, -1, 0), -1100);
+    EXPECT_EQ(count(Fn::Command), 0u);
+}
+
+TEST_F(ExchangeTest, ReportedLengthBeyondTheOfferIsNotTrusted) {
+    // A misbehaving XSRClient reports more than it was offered.
+    push(Reply{0, "abcd", 100000});
+    char small[4];
+    int32_t len = 4;
+    EXPECT_EQ(orq::exchange(5, 2, "m", 1, small, &len, -1, 0), -1107);
+    EXPECT_EQ(len, 128);
+    EXPECT_EQ(std::string(small, 4), "abcd");
+
+    reset();
+    push({part("ab"), Reply{-1108, "", 5000}, ok("")});
+    std::vector<char> big(200);
+    len = 200;
+    EXPECT_EQ(orq::exchange(5, 2, "m", 1, big.data(), &len, -1, 0), 0);
+    EXPECT_EQ(len, 200);
+    auto cs = calls_of(Fn::Command);
+    EXPECT_EQ(cs.back().capacity, 0) << "nothing left to offer";
+}
+
+TEST_F(ExchangeTest, CancelSendsTheTicketAndDropsTheAnswer) {
+    push(ok(std::string(1000, 'x')));
+    const int32_t ticket[2] = {-1, -1};
+    EXPECT_EQ(orq::cancel_ticket(9, ticket), 0);
+    auto cs = calls_of(Fn::Command);
+    ASSERT_EQ(cs.size(), 1u);
+    expect_header(cs[0], 5, 32639, 0);
+    EXPECT_EQ(cs[0].body, le32(-1) + le32(-1));
+    EXPECT_EQ(cs[0].capacity, 256);
+}
+
+}  // namespace

@@ -1,0 +1,227 @@
+#include "xsr/double/xsr_double.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "xsr/xsrclient.h"
+
+namespace xsrdouble {
+
+namespace {
+
+struct State {
+    std::mutex m;
+    std::vector<Call> calls;
+    std::deque<Reply> script;
+    Handler handler;
+    std::map<std::string, int32_t> open_results;
+    std::map<int32_t, int32_t> valid;
+    std::vector<int32_t> open;
+    int32_t next_handle = 1001;
+    int32_t check_result = 0;
+    int32_t close_result = 0;
+};
+
+// Never freed: the library under test may still call in from its unload,
+// after static destructors have run.
+State& st() {
+    static State* s = new State();
+    return *s;
+}
+
+int32_t le32_at(const std::string& s, std::size_t at) {
+    if (s.size() < at + 4) return 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data() + at);
+    return static_cast<int32_t>(p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24));
+}
+
+}  // namespace
+
+uint16_t Call::code() const {
+    if (header.size() < 2) return 0;
+    return static_cast<uint16_t>(static_cast<unsigned char>(header[0]) |
+                                 (static_cast<unsigned char>(header[1]) << 8));
+}
+int32_t Call::field_a() const { return le32_at(header, 4); }
+int32_t Call::field_b() const { return le32_at(header, 8); }
+int32_t Call::field_c() const { return le32_at(header, 12); }
+
+Reply ok(const std::string& bytes) { return Reply{0, bytes, -1}; }
+Reply pending(int32_t t0, int32_t t1) { return Reply{-9000, le32(t0) + le32(t1), -1}; }
+Reply part(const std::string& bytes) { return Reply{-1108, bytes, -1}; }
+Reply fail(int32_t code, const std::string& bytes) { return Reply{code, bytes, -1}; }
+
+void reset() {
+    State& s = st();
+    std::lock_guard<std::mutex> g(s.m);
+    s.calls.clear();
+    s.script.clear();
+    s.handler = nullptr;
+    s.open_results.clear();
+    s.valid.clear();
+    s.open.clear();
+    s.next_handle = 1001;
+    s.check_result = 0;
+    s.close_result = 0;
+}
+
+void push(const Reply& r) {
+    std::lock_guard<std::mutex> g(st().m);
+    st().script.push_back(r);
+}
+void push(std::initializer_list<Reply> rs) {
+    for (const Reply& r : rs) push(r);
+}
+void set_handler(Handler h) {
+    std::lock_guard<std::mutex> g(st().m);
+    st().handler = std::move(h);
+}
+void set_open_result(const std::string& server, int32_t result) {
+    std::lock_guard<std::mutex> g(st().m);
+    st().open_results[server] = result;
+}
+void set_valid(int32_t handle, int32_t value) {
+    std::lock_guard<std::mutex> g(st().m);
+    st().valid[handle] = value;
+}
+void set_check_result(int32_t result) {
+    std::lock_guard<std::mutex> g(st().m);
+    st().check_result = result;
+}
+void set_close_result(int32_t result) {
+    std::lock_guard<std::mutex> g(st().m);
+    st().close_result = result;
+}
+
+std::vector<Call> calls() {
+    std::lock_guard<std::mutex> g(st().m);
+    return st().calls;
+}
+std::vector<Call> calls_of(Fn fn) {
+    std::vector<Call> out;
+    for (const Call& c : calls())
+        if (c.fn == fn) out.push_back(c);
+    return out;
+}
+std::size_t count(Fn fn) { return calls_of(fn).size(); }
+std::vector<int32_t> open_handles() {
+    std::lock_guard<std::mutex> g(st().m);
+    return st().open;
+}
+
+std::string le32(int32_t v) {
+    uint32_t u = static_cast<uint32_t>(v);
+    char b[4] = {static_cast<char>(u), static_cast<char>(u >> 8), static_cast<char>(u >> 16),
+                 static_cast<char>(u >> 24)};
+    return std::string(b, 4);
+}
+std::string cstr(const char* s) { return std::string(s, std::strlen(s) + 1); }
+
+}  // namespace xsrdouble
+
+using namespace xsrdouble;
+
+extern "C" {
+
+XSR_API int32_t XSR_CALL XSR_OpenConn(const char* server, int32_t port, XSR_Login* login,
+                                      int32_t* handle) {
+    State& s = st();
+    std::lock_guard<std::mutex> g(s.m);
+    Call c;
+    c.fn = Fn::Open;
+    c.server = server ? server : "";
+    c.port = port;
+    if (login) c.login.assign(reinterpret_cast<const char*>(login), sizeof(XSR_Login));
+    auto it = s.open_results.find(c.server);
+    int32_t rc = it == s.open_results.end() ? 0 : it->second;
+    if (rc == 0) {
+        c.handle = s.next_handle++;
+        *handle = c.handle;
+        s.open.push_back(c.handle);
+    }
+    s.calls.push_back(c);
+    return rc;
+}
+
+XSR_API int32_t XSR_CALL XSR_CloseConn(int32_t handle) {
+    State& s = st();
+    std::lock_guard<std::mutex> g(s.m);
+    Call c;
+    c.fn = Fn::Close;
+    c.handle = handle;
+    s.calls.push_back(c);
+    s.open.erase(std::remove(s.open.begin(), s.open.end(), handle), s.open.end());
+    return s.close_result;
+}
+
+XSR_API int32_t XSR_CALL XSR_IsValidCon(int32_t handle) {
+    State& s = st();
+    std::lock_guard<std::mutex> g(s.m);
+    Call c;
+    c.fn = Fn::IsValid;
+    c.handle = handle;
+    s.calls.push_back(c);
+    auto it = s.valid.find(handle);
+    return it == s.valid.end() ? 1 : it->second;
+}
+
+XSR_API int32_t XSR_CALL XSR_CheckServer(const char* server, int32_t port) {
+    State& s = st();
+    std::lock_guard<std::mutex> g(s.m);
+    Call c;
+    c.fn = Fn::Check;
+    c.server = server ? server : "";
+    c.port = port;
+    s.calls.push_back(c);
+    return s.check_result;
+}
+
+XSR_API int32_t XSR_CALL XSR_CommandEx(int32_t handle, int32_t magic, int32_t reserved1,
+                                       int32_t timeout_hint, void* answer, int32_t* answer_len,
+                                       const void* header, int32_t header_len, int32_t reserved2,
+                                       const void* body, int32_t body_len, int32_t reserved3,
+                                       const void* body2, int32_t body2_len) {
+    State& s = st();
+    Call c;
+    c.fn = Fn::Command;
+    c.handle = handle;
+    c.magic = magic;
+    c.reserved1 = reserved1;
+    c.timeout_hint = timeout_hint;
+    c.answer_null = answer == nullptr;
+    c.len_null = answer_len == nullptr;
+    c.capacity = answer_len ? *answer_len : 0;
+    if (header && header_len > 0) c.header.assign(static_cast<const char*>(header), static_cast<std::size_t>(header_len));
+    c.header_len = header_len;
+    c.reserved2 = reserved2;
+    c.reserved3 = reserved3;
+    if (body && body_len > 0) c.body.assign(static_cast<const char*>(body), static_cast<std::size_t>(body_len));
+    c.body_len = body_len;
+    c.body2_null = body2 == nullptr;
+    if (body2 && body2_len > 0) c.body2.assign(static_cast<const char*>(body2), static_cast<std::size_t>(body2_len));
+    c.body2_len = body2_len;
+
+    Reply r;
+    bool have = false;
+    Handler h;
+    {
+        std::lock_guard<std::mutex> g(s.m);
+        s.calls.push_back(c);
+        if (!s.script.empty()) {
+            r = s.script.front();
+            s.script.pop_front();
+            have = true;
+        } else {
+            h = s.handler;
+        }
+    }
+    if (!have && h) r = h(c);  // outside the lock: handlers may block
+
+    std::size_t cap = answer_len && *answer_len > 0 ? static_cast<std::size_t>(*answer_len) : 0;
+    std::size_t n = std::min(cap, r.bytes.size());
+    if (answer && n) std::memcpy(answer, r.bytes.data(), n);
+    if (answer_len) *answer_len = r.reported_len >= 0 ? r.reported_len : static_cast<int32_t>(n);
+    return r.result;
+}
+
+}  // extern "C"

@@ -1,0 +1,84 @@
+// Scripted test double of XSRClient. It records every call with all its
+// arguments and answers from a script. Built as its own shared library named
+// XSRClient so that ORQExtClient takes its five functions from it.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace xsrdouble {
+
+enum class Fn { Open, Close, IsValid, Check, Command };
+
+struct Call {
+    Fn fn;
+    int32_t handle = 0;
+    // Open / Check
+    std::string server;
+    int32_t port = 0;
+    std::string login;  // the 112 login bytes (Open)
+    // Command: the 14 arguments
+    int32_t magic = 0, reserved1 = 0, timeout_hint = 0;
+    bool answer_null = false, len_null = false;
+    int32_t capacity = 0;        // *answer_len on entry
+    std::string header;          // the 16 header bytes
+    int32_t header_len = 0, reserved2 = 0, reserved3 = 0;
+    std::string body;            // request body bytes
+    int32_t body_len = 0;
+    bool body2_null = true;
+    std::string body2;
+    int32_t body2_len = 0;
+
+    uint16_t code() const;
+    int32_t field_a() const;
+    int32_t field_b() const;
+    int32_t field_c() const;
+};
+
+// One scripted answer to XSR_CommandEx.
+struct Reply {
+    int32_t result = 0;
+    std::string bytes;          // written at the answer buffer, cut to capacity
+    int32_t reported_len = -1;  // length written back; -1: the bytes written
+};
+
+Reply ok(const std::string& bytes = std::string());
+Reply pending(int32_t t0, int32_t t1);          // -9000 with an 8-byte ticket
+Reply part(const std::string& bytes);           // -1108
+Reply fail(int32_t code, const std::string& bytes = std::string());
+
+// Clears calls, script and state.
+void reset();
+
+// Script for XSR_CommandEx: replies are taken in order; when the queue is
+// empty the handler is asked; without a handler the answer is ok("").
+void push(const Reply& r);
+void push(std::initializer_list<Reply> rs);
+using Handler = std::function<Reply(const Call&)>;
+void set_handler(Handler h);
+
+// XSR_OpenConn: by default gives handles 1001, 1002, ... with result 0.
+// A script per server name overrides the result (and skips the handle).
+void set_open_result(const std::string& server, int32_t result);
+// XSR_IsValidCon: 1 by default; per handle override.
+void set_valid(int32_t handle, int32_t value);
+void set_check_result(int32_t result);
+void set_close_result(int32_t result);
+
+// Recorded calls (a copy).
+std::vector<Call> calls();
+std::vector<Call> calls_of(Fn fn);
+std::size_t count(Fn fn);
+// Handles currently open (opened and not closed).
+std::vector<int32_t> open_handles();
+
+// Small helpers for building expected bytes.
+std::string le32(int32_t v);
+std::string cstr(const char* s);  // bytes and NUL
+
+}  // namespace xsrdouble
