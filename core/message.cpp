@@ -1,6 +1,7 @@
 #include "core/message.h"
 
 #include <climits>
+#include <new>
 
 #include "cluster/cluster.h"
 #include "core/exchange.h"
@@ -35,6 +36,30 @@ int32_t send_frame(int32_t conn, const char* module, const Frame& frame, void* r
                    int32_t* reply_len) {
     const ByteBuffer& b = frame.buffer();
     return send_module_message(conn, module, nullptr, b.data(), b.used(), reply, reply_len, -1, 0);
+}
+
+}  // namespace orq
+
+namespace orq {
+
+bool ReplyArea::allocate(int64_t size) {
+    if (size < 0 || size > INT32_MAX) return false;
+    try {
+        bytes_.assign(static_cast<std::size_t>(size), 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+int32_t send_frame_area(int32_t conn, const char* module, const Frame& frame, ReplyArea& area,
+                        int32_t* received) {
+    int32_t len = area.size();
+    int32_t rc = send_frame(conn, module, frame, area.size() ? area.data() : nullptr, &len);
+    if (len < 0) len = 0;
+    if (len > area.size()) len = area.size();
+    *received = len;
+    return rc;
 }
 
 }  // namespace orq

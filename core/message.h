@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "core/bytes.h"
 
@@ -76,5 +77,30 @@ inline constexpr const char kModNlpe[] = "KExt_NLPE";
 inline constexpr const char kModAra[] = "KExt_ARA";
 inline constexpr const char kModKwfs[] = "KExt_KWFS";
 inline constexpr const char kModStm[] = "KExt_STM";
+
+}  // namespace orq
+
+namespace orq {
+
+// A zero-filled reply area for service calls that decode their reply. Its
+// size comes from caller capacities, so it is computed in 64 bits and refused
+// when it does not fit an int32 or cannot be allocated.
+class ReplyArea {
+public:
+    // False when size is negative, above INT32_MAX or cannot be allocated.
+    bool allocate(int64_t size);
+    unsigned char* data() { return bytes_.data(); }
+    const unsigned char* data() const { return bytes_.data(); }
+    int32_t size() const { return static_cast<int32_t>(bytes_.size()); }
+
+private:
+    std::vector<unsigned char> bytes_;
+};
+
+// Sends a frame with `area` as the reply buffer (capacity = its size). On
+// return *received holds the length the exchange reported, bounded to
+// [0, area size]: decoders never look past it.
+int32_t send_frame_area(int32_t conn, const char* module, const Frame& frame, ReplyArea& area,
+                        int32_t* received);
 
 }  // namespace orq
