@@ -1,0 +1,156 @@
+// Shared pieces of the text analysis service calls: the remote functions as
+// data, frame building from typed arguments, the exception guard of the
+// exports, sends with and without a reply area, and the bounded reply
+// decoders. Every decoder reads only the bytes the exchange reported as
+// received (never past the reply area) and writes only within the capacities
+// the caller gave.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/bytes.h"
+#include "core/message.h"
+#include "core/result.h"
+
+namespace orq::text {
+
+// Engine selectors of the engines inside "KExt_NLPE".
+constexpr int32_t kEngineDict = 0;         // dictionary and segmentation
+constexpr int32_t kEngineAssoc = 1;        // association dictionaries
+constexpr int32_t kEngineEztc = 2;         // EZTC classifier
+constexpr int32_t kEngineCla = 3;          // classifier
+constexpr int32_t kEngineExtract = 4;      // word extraction
+constexpr int32_t kEngineAptitude = 5;     // aptitude search
+constexpr int32_t kEngineClassNoLabel = 6; // unlabelled clustering
+constexpr int32_t kEngineBsm = 7;          // BSM classifier
+constexpr int32_t kEngineTopic = 8;        // topic lists
+
+// A reply whose lengths cannot be honoured within the caller's capacities or
+// the bytes received.
+constexpr int32_t kBadReply = kAnswerTooLong;
+
+// One remote function: the module it lives in, the engine selector that opens
+// its frame (only for "KExt_NLPE") and its remote name.
+struct Remote {
+    const char* module;
+    bool has_selector;
+    int32_t selector;
+    const char* name;
+};
+constexpr Remote nlpe(int32_t selector, const char* name) {
+    return Remote{kModNlpe, true, selector, name};
+}
+constexpr Remote unselected(const char* module, const char* name) {
+    return Remote{module, false, 0, name};
+}
+
+// Typed frame arguments, appended in the order they are listed.
+struct Str { const char* s; };         // bytes and NUL; nothing for null
+struct StrOrEmpty { const char* s; };  // bytes and NUL; a single NUL for null
+struct I32 { int32_t v; };
+struct Byte { uint8_t v; };
+inline Str str(const char* s) { return Str{s}; }
+inline StrOrEmpty str_or_empty(const char* s) { return StrOrEmpty{s}; }
+inline I32 i32(int32_t v) { return I32{v}; }
+inline Byte byte(uint8_t v) { return Byte{v}; }
+
+inline void append(Frame& f, Str a) { f.str(a.s); }
+inline void append(Frame& f, StrOrEmpty a) { f.str_or_empty(a.s); }
+inline void append(Frame& f, I32 a) { f.i32(a.v); }
+inline void append(Frame& f, Byte a) { f.byte(a.v); }
+
+// The frame header of `r` (selector, "r!" NUL, remote name NUL).
+inline Frame open_frame(const Remote& r) {
+    return r.has_selector ? Frame(r.selector, r.name) : Frame(r.name);
+}
+template <class... A>
+Frame build(const Remote& r, const A&... args) {
+    Frame f = open_frame(r);
+    (append(f, args), ...);
+    return f;
+}
+
+// Runs the body of an export so that no exception crosses the C boundary:
+// the only one the stubs can meet is a failed allocation while building a
+// frame, reported as -1100 (nothing has been sent by then).
+template <class F>
+int32_t guarded(F&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return kBadArgument;
+    }
+}
+
+// Sends a frame and drops the reply (no reply buffer, no length).
+int32_t send_only(int32_t conn, const Remote& r, const Frame& f);
+
+// The whole of a call without a reply: build the frame from the arguments,
+// send it, return the module message's result.
+template <class... A>
+int32_t call(int32_t conn, const Remote& r, const A&... args) noexcept {
+    return guarded([&] { return send_only(conn, r, build(r, args...)); });
+}
+
+// A zero-filled reply area and the number of bytes the exchange reported for
+// it (never more than the area's size).
+struct Reply {
+    ReplyArea area;
+    int32_t received = 0;
+
+    const unsigned char* data() const { return area.data(); }
+    // True when [offset, offset + len) lies inside the bytes received.
+    bool has(uint64_t offset, uint64_t len) const {
+        return offset <= static_cast<uint64_t>(received) &&
+               len <= static_cast<uint64_t>(received) - offset;
+    }
+    // The int32 at `offset`, or false when those four bytes were not received.
+    bool int32_at(uint64_t offset, int32_t* v) const {
+        if (!has(offset, 4)) return false;
+        *v = get_le32(area.data() + offset);
+        return true;
+    }
+};
+
+// Allocates a reply area of `size` bytes (computed by the caller in 64 bits),
+// sends the frame with it as reply buffer and its size as capacity, and
+// returns the module message's result. A size below 0, above INT32_MAX or
+// that cannot be allocated gives -1100 and nothing is sent.
+int32_t send_with_area(int32_t conn, const Remote& r, const Frame& f, int64_t size, Reply* reply);
+
+// --- Bounded decoders -----------------------------------------------------
+
+// Segmentation reply: int32 count, count int32 entries, count int16 entries.
+// Copies the entries into items and marks (each of `capacity` entries) and
+// returns count. A reply shorter than its count field carries no entries
+// (count 0, as the zero-filled area reads). A negative count, a count above
+// capacity, or entries past the bytes received give kBadReply and leave both
+// arrays untouched.
+int32_t decode_segmentation(const Reply& reply, int32_t capacity, int32_t* items, int16_t* marks);
+
+// The checks of the segmentation calls: -1100 when text is null or empty,
+// items is null, capacity is negative, or capacity is 0 while marks are
+// wanted (no reply area to decode); 0 when the call may go ahead.
+int32_t check_segmentation(const char* text, const int32_t* items, int32_t capacity,
+                           const int16_t* marks);
+
+// The segmentation call shared by the segmentation engines: `f` is the full
+// frame. Without marks the reply goes straight into items with a capacity of
+// 4 x capacity bytes and the module message's result is returned; with marks
+// a 6 x capacity area is decoded and a non-negative result gives the count.
+// Capacities that check_segmentation refuses, or whose area would not fit an
+// int32, give -1100 and nothing is sent.
+int32_t segmentation_call(int32_t conn, const Remote& r, const Frame& f, int32_t* items,
+                          int32_t capacity, int16_t* marks);
+
+// Counted text: int32 L at `offset`, then L bytes. `*n` receives the number
+// of bytes to copy: the smaller of L and `cap` when `cut`, else L, which must
+// then not exceed `cap`. False (nothing to copy) when L is negative, above
+// cap without `cut`, or the bytes to copy run past the bytes received.
+bool counted_text(const Reply& reply, uint64_t offset, int32_t cap, bool cut, int32_t* n);
+
+// Copies `n` bytes from `offset` of the reply; the range has been checked.
+void copy_from(const Reply& reply, uint64_t offset, void* out, int32_t n);
+
+}  // namespace orq::text
