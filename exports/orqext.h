@@ -12,6 +12,7 @@
 #ifndef ORQEXT_H
 #define ORQEXT_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 /* Calling convention of every export and of the asynchronous callback:
@@ -106,6 +107,84 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_ExecSql2(int32_t conn, const char* stateme
 /* ==== statement process (end) ==== */
 
 /* ==== cluster (begin) ==== */
+/*
+ * Cluster routing. With clustering on for a connection, every module message
+ * sent on it goes to a node of the cluster whose name equals the module name
+ * (ignoring letter case). The library keeps, per connection handle, a copy of
+ * the server's cluster description; every read below first reloads it.
+ *
+ * All strings are zero-terminated 8-bit text inside fixed arrays. A cluster
+ * is identified by (name, tag), compared without regard to ASCII letter case.
+ */
+typedef struct ClusterInfo {
+    char name[256];   /* cluster name, matched against module names */
+    char tag[16];     /* second part of the cluster's identity */
+    char attr_a[32];  /* carried and returned, not interpreted */
+    char attr_b[128]; /* carried and returned, not interpreted */
+} ClusterInfo;
+
+typedef struct NodeInfo {
+    char server[20];  /* node address */
+    int32_t port;     /* node port, 1 to 65534 */
+    char user[128];   /* user name */
+    char pass[64];    /* password */
+    char attr[128];   /* carried and returned, not interpreted */
+} NodeInfo;
+
+/* The records cross the boundary in arrays: sizes and offsets are fixed on
+ * every platform (the records hold no pointers). */
+#ifdef __cplusplus
+#define ORQEXT_CLUSTER_LAYOUT(tag, cond) static_assert(cond, "record layout: " #tag)
+#else
+#define ORQEXT_CLUSTER_LAYOUT(tag, cond) typedef char orqext_cluster_layout_##tag[(cond) ? 1 : -1]
+#endif
+ORQEXT_CLUSTER_LAYOUT(ci_size, sizeof(ClusterInfo) == 432);
+ORQEXT_CLUSTER_LAYOUT(ci_name, offsetof(ClusterInfo, name) == 0);
+ORQEXT_CLUSTER_LAYOUT(ci_tag, offsetof(ClusterInfo, tag) == 256);
+ORQEXT_CLUSTER_LAYOUT(ci_attr_a, offsetof(ClusterInfo, attr_a) == 272);
+ORQEXT_CLUSTER_LAYOUT(ci_attr_b, offsetof(ClusterInfo, attr_b) == 304);
+ORQEXT_CLUSTER_LAYOUT(ni_size, sizeof(NodeInfo) == 344);
+ORQEXT_CLUSTER_LAYOUT(ni_server, offsetof(NodeInfo, server) == 0);
+ORQEXT_CLUSTER_LAYOUT(ni_port, offsetof(NodeInfo, port) == 20);
+ORQEXT_CLUSTER_LAYOUT(ni_user, offsetof(NodeInfo, user) == 24);
+ORQEXT_CLUSTER_LAYOUT(ni_pass, offsetof(NodeInfo, pass) == 152);
+ORQEXT_CLUSTER_LAYOUT(ni_attr, offsetof(NodeInfo, attr) == 216);
+#undef ORQEXT_CLUSTER_LAYOUT
+
+/* Returns 1 when clustering is on for conn, 0 when off. A handle the library
+ * has not met before gets a record with the ClusterEnable setting. */
+ORQEXT_API uint8_t ORQEXT_CALL ORQExt_IsClusterEnable(int32_t conn);
+/* Switches clustering on (non-zero; the cluster description is reloaded and
+ * that result returned) or off. -4127: off for a handle without a record. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_EnableCluster(int32_t conn, uint8_t enable);
+/* Reloads the cluster description of conn from the server. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_UpdateCluster(int32_t conn);
+/* Adds a cluster (nodes null) or nodes to a cluster on the server, then
+ * reloads. -1100, nothing sent: empty name or tag, a string without its zero
+ * byte inside its array, or a node with an empty server or user, a server
+ * over 19 characters or a port outside 1..65534. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_AddClusterInfo(int32_t conn, const ClusterInfo* cluster,
+                                                     const NodeInfo* nodes, int32_t node_count);
+/* Deletes the cluster (name, tag) on the server, with an optional text (null:
+ * none), then reloads. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_DelClusterInfo(int32_t conn, const ClusterInfo* cluster,
+                                                     const char* text);
+/* Number of clusters listed for conn (0 when none), or a negative code. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_GetClusterCount(int32_t conn);
+/* Copies the clusters in order while fewer than *count are copied; stores and
+ * returns the number copied. -4128: no list for conn. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_GetClusterInfo(int32_t conn, ClusterInfo* out,
+                                                     int32_t* count);
+/* Overwrites *cluster with the first cluster of the same name and tag.
+ * -4128: none. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_GetClusterInfoByName(int32_t conn, ClusterInfo* cluster);
+/* Node count of the first cluster with that name and tag, 0 when none. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_GetClusterNodeCount(int32_t conn,
+                                                          const ClusterInfo* cluster);
+/* Copies the nodes of the first cluster with that name and tag while fewer
+ * than *count are copied; stores and returns the number copied. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_GetNodeInfo(int32_t conn, const ClusterInfo* cluster,
+                                                  NodeInfo* out, int32_t* count);
 /* ==== cluster (end) ==== */
 
 /* ==== text analysis (begin) ==== */
