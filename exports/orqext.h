@@ -188,6 +188,257 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_GetNodeInfo(int32_t conn, const ClusterInf
 /* ==== cluster (end) ==== */
 
 /* ==== text analysis (begin) ==== */
+/* ------------------------------------------------------------------------
+ * Text analysis (modules "KExt_NLPE", "KExt_ARA", "KExt_KWFS")
+ *
+ * Each call sends one remote call to its module and returns its Result code;
+ * the server's own non-negative status words pass through unchanged unless a
+ * comment says otherwise. Strings go byte for byte; a null string sends
+ * nothing in its place unless a comment says otherwise. Calls that unpack a
+ * reply never write past the capacities given and give -1107 for a reply
+ * whose lengths are negative or run past the bytes received, leaving their
+ * out-parameters as they were.
+ * ------------------------------------------------------------------------ */
+
+/* Records passed by pointer keep their 32-bit layouts (4-byte pointers). */
+#if UINTPTR_MAX == 0xFFFFFFFFu
+#ifdef __cplusplus
+#define ORQEXT_TEXT_LAYOUT(tag, cond) static_assert(cond, "record layout: " #tag)
+#else
+#define ORQEXT_TEXT_LAYOUT(tag, cond) typedef char orqext_text_layout_##tag[(cond) ? 1 : -1]
+#endif
+#else
+#define ORQEXT_TEXT_LAYOUT(tag, cond) struct orqext_text_layout_unchecked_##tag
+#endif
+
+/* --- Association-rule analysis ("KExt_ARA") --- */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_ARA_Stat_AssociatedFreq_Begin(int32_t conn,
+                                                                    const char* textA);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_ARA_Stat_AssociatedFreq(int32_t conn, const char* textA,
+                                                              const char* textB, int32_t value,
+                                                              uint8_t flag);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_ARA_Stat_AssociatedFreq_End(int32_t conn);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_ARA_MulMergeFile(int32_t conn, const char* textA,
+                                                       const char* textB);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_ARA_Filtrate(int32_t conn, const char* textA,
+                                                   const char* textB, int32_t value);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_ARA_GetWordSupportRec(int32_t conn, const char* textA,
+                                                            const char* textB);
+
+/* --- Keyword frequency statistics ("KExt_KWFS") --- */
+typedef struct KwfsItem {
+    const char* text1; /* null: nothing sent in its place */
+    int32_t value;
+    const char* text2; /* null: sent as an empty string */
+} KwfsItem;
+
+typedef struct KwfsOptions {
+    int32_t value;
+    const char* text; /* null: nothing sent in its place */
+} KwfsOptions;
+
+ORQEXT_TEXT_LAYOUT(kwfs_item_size, sizeof(KwfsItem) == 12);
+ORQEXT_TEXT_LAYOUT(kwfs_item_text1, offsetof(KwfsItem, text1) == 0);
+ORQEXT_TEXT_LAYOUT(kwfs_item_value, offsetof(KwfsItem, value) == 4);
+ORQEXT_TEXT_LAYOUT(kwfs_item_text2, offsetof(KwfsItem, text2) == 8);
+ORQEXT_TEXT_LAYOUT(kwfs_options_size, sizeof(KwfsOptions) == 8);
+ORQEXT_TEXT_LAYOUT(kwfs_options_value, offsetof(KwfsOptions, value) == 0);
+ORQEXT_TEXT_LAYOUT(kwfs_options_text, offsetof(KwfsOptions, text) == 4);
+
+/* itemCount of 0 or less sends no items and itemList is not read. -1100,
+ * nothing sent: options null, or itemList null with a positive itemCount. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_KWFS_Frequency(int32_t conn, const KwfsItem* itemList,
+                                                     int32_t itemCount,
+                                                     const KwfsOptions* options, int32_t number);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_KWFS_Associated(int32_t conn, const KwfsItem* itemList,
+                                                      int32_t itemCount,
+                                                      const KwfsOptions* options);
+
+/* --- Dictionary and segmentation (engine 0 of "KExt_NLPE") --- */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_NLPE_DictLoad(int32_t conn, const char* text);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_NLPE_DictUnload(int32_t conn, int32_t value);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_NLPE_DictImport(int32_t conn, const char* text);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_NLPE_DictSearch(int32_t conn, const char* text);
+/* Segments text into items (capacity entries) and, when marks is given,
+ * marks (capacity entries); then returns the number of entries stored.
+ * Without marks the reply is received straight into items (4 x capacity
+ * bytes) and the Result code is returned. -1100, nothing sent: text null or
+ * empty, items null, capacity negative, or capacity 0 with marks. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_NLPE_WordSect(int32_t conn, const char* text,
+                                                    int32_t* items, int32_t capacity,
+                                                    int32_t optA, int32_t optB, int16_t* marks,
+                                                    int32_t optC, uint8_t flagA, uint8_t flagB);
+/* Returns the server's status word: a non-negative one is the handle. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_NLPE_GetHandle(int32_t conn, const char* text);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_NLPE_DeleteHandle(int32_t conn, int32_t handle);
+
+/* --- Unlabelled clustering (engine 6) and classifier (engine 3) --- */
+/* A null text is sent as an empty string. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_ClassNoLabel_Init(int32_t conn, const char* text);
+/* The reply goes into buffer; *length is its capacity on entry and the
+ * reply's length on return. -1100: text null or empty, a negative capacity,
+ * or a positive capacity without a buffer. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_ClassNoLabel_GetClass(int32_t conn, const char* text,
+                                                            void* buffer, int32_t* length);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_ClassNoLabel_Free(int32_t conn);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_CLA_SetPath(int32_t conn, const char* text);
+/* fields: seven strings. The three values go out with their current contents
+ * and come back overwritten; resultA and resultB receive texts cut to their
+ * capacity - 1 bytes and a NUL, their lengths the bytes stored without the
+ * NUL. Any result other than 0 leaves every out-parameter as it was. -1100,
+ * nothing sent: fields, resultA, resultB or any of the pointers to lengths
+ * and values null, or a capacity below 1. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_CLA_GetClassifyResult(
+    int32_t conn, int32_t mode, const char* const* fields, char* resultA, int32_t* resultALen,
+    char* resultB, int32_t* resultBLen, int32_t* valueC, uint8_t* valueB, int32_t* valueA,
+    int32_t extra);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_CLA_FreeDict(int32_t conn);
+
+/* --- Text classification: EZTC (engine 2) and BSM (engine 7) --- */
+typedef struct EztcTextFields {
+    const char* text1; /* each null one is sent as an empty string */
+    const char* text2;
+    const char* text3;
+    const char* text4;
+    const char* text5;
+    const char* text6;
+} EztcTextFields;
+
+typedef struct BsmTextFields {
+    const char* text1; /* each null one is sent as an empty string */
+    const char* text2;
+    const char* text3;
+    const char* text4;
+    const char* text5;
+    const char* text6;
+    const char* text7;
+    const char* text8;
+} BsmTextFields;
+
+ORQEXT_TEXT_LAYOUT(eztc_fields_size, sizeof(EztcTextFields) == 24);
+ORQEXT_TEXT_LAYOUT(eztc_fields_text6, offsetof(EztcTextFields, text6) == 20);
+ORQEXT_TEXT_LAYOUT(bsm_fields_size, sizeof(BsmTextFields) == 32);
+ORQEXT_TEXT_LAYOUT(bsm_fields_text8, offsetof(BsmTextFields, text8) == 28);
+
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_EZTC_SetPath(int32_t conn);
+/* The answer text (no terminator) goes into buffer, cut to *length bytes;
+ * *length receives the bytes stored. -1100, nothing sent: fields, buffer or
+ * length null, or a negative capacity. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_EZTC_GetTxtClassify(int32_t conn, int32_t value1,
+                                                          int32_t value2,
+                                                          const EztcTextFields* fields,
+                                                          int32_t value3, char* buffer,
+                                                          int32_t* length, uint8_t flag);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_EZTC_FreeDict(int32_t conn);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_BSM_Word_Init(int32_t conn);
+/* Two answers (no terminators) into buffer1 and buffer2 with their lengths;
+ * *flag becomes 1 or 0. An answer longer than its capacity is cut to it and
+ * the call returns -1107 with the capacity as its length. -1100, nothing
+ * sent: fields, buffer1, a length pointer or flag null, a negative capacity,
+ * or buffer2 null with a positive capacity 2. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_BSM_GetClassifyResult(
+    int32_t conn, int32_t value1, int32_t value2, const BsmTextFields* fields, char* buffer1,
+    int32_t* length1, char* buffer2, int32_t* length2, uint8_t* flag);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_BSM_FreeDict(int32_t conn);
+
+/* --- Association dictionaries (engine 1 of "KExt_NLPE") --- */
+/* Name lists and search results go into the caller's buffer without a
+ * terminator; each length is the buffer's capacity on entry (also sent to
+ * the server) and the bytes stored on return. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_AR_Initial(int32_t conn);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_AR_Dict_Create(int32_t conn, const char* textA,
+                                                     const char* textB, const char* textC);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_AR_Dict_Delete(int32_t conn, const char* text);
+/* A list longer than the capacity is cut to it (result 0). -1100, nothing
+ * sent: buffer or length null, or a capacity of 0 or less. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_AR_GetAllDictName(int32_t conn, char* buffer,
+                                                        int32_t* length);
+/* Returns the server's status word, which is the answer. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_AR_IsDictExist(int32_t conn, const char* text);
+/* Result A into bufferA; result B into bufferB only when *lengthB is above 0
+ * (otherwise bufferB and *lengthB are left alone). A result longer than its
+ * capacity leaves its leading bytes, its full length in the length variable
+ * and -1107. -1100, nothing sent: text null or empty, bufferA, lengthA or
+ * lengthB null, capacity A of 0 or less, or bufferB null with capacity B
+ * above 0. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_AR_Search(int32_t conn, const char* text, char* bufferA,
+                                                int32_t* lengthA, char* bufferB,
+                                                int32_t* lengthB);
+/* -1100, nothing sent: text null or empty. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_AR_Dict_Load(int32_t conn, const char* text);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_AR_Dict_Unload(int32_t conn, const char* text);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_AR_Dict_Import(int32_t conn, const char* text);
+/* A capacity of 0 is accepted. A list longer than the capacity leaves its
+ * leading bytes, its full length in *length and -1107. -1100, nothing sent:
+ * buffer or length null, or a negative capacity. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_AR_GetAllDictNameLoaded(int32_t conn, char* buffer,
+                                                              int32_t* length);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_AR_GetCategoryName(int32_t conn, char* buffer,
+                                                         int32_t* length);
+
+/* --- Aptitude search (engine 5) and word extraction (engine 4) --- */
+/* Size in bytes of one extracted entry; its layout is the server's. */
+#define ORQEXT_EXTRACT_ENTRY_SIZE 528
+
+/* The found text goes into buffer without a terminator; *length is the
+ * capacity on entry (0 accepted) and the bytes stored on return. A text
+ * longer than the capacity leaves its leading bytes, its full length in
+ * *length and -1107; a -1107 from the server that carries only the text's
+ * length stores that length and leaves buffer alone. -1100, nothing sent:
+ * text, buffer or length null, or a negative capacity (an empty text is
+ * sent). */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_Aptitude_Search(int32_t conn, const char* text,
+                                                      char* buffer, int32_t* length);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_Aptitude_Init(int32_t conn);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_Aptitude_UnInit(int32_t conn);
+/* As ORQExt_NLPE_WordSect with a single option byte. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_Aptitude_WordSect(int32_t conn, const char* text,
+                                                        int32_t* items, int32_t capacity,
+                                                        int32_t optA, int32_t optB,
+                                                        int16_t* marks, int32_t optC,
+                                                        uint8_t flagA);
+/* -1100, nothing sent: mode neither 1 nor 2. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_ExtractWord_Initial(int32_t conn, int32_t mode);
+/* fields: six strings (a null one sends nothing in its place). entries:
+ * room for *count entries of ORQEXT_EXTRACT_ENTRY_SIZE bytes; *count is the
+ * capacity in entries on entry and the entries stored on return. More
+ * entries than the capacity deliver the first *count ones and -1107. -1100,
+ * nothing sent: fields, entries or count null, a capacity of 0 or less, or
+ * (Direct only) mode neither 1 nor 2. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_ExtractWord_Direct(int32_t conn, const char* const* fields,
+                                                         void* entries, int32_t* count,
+                                                         int32_t mode, uint8_t flag);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_ExtractWord_DirectNormal(int32_t conn,
+                                                               const char* const* fields,
+                                                               void* entries, int32_t* count,
+                                                               int32_t mode, uint8_t flag);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_ExtractWord_FreeDict(int32_t conn);
+
+/* --- Topic lists and exports (engine 8 of "KExt_NLPE") --- */
+/* The list goes into buffer, at most capacity bytes; its length is not
+ * reported. Without a buffer or with a capacity of 0 or less the reply is
+ * dropped. No argument is refused. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_TOP_List(int32_t conn, char* buffer, int32_t capacity,
+                                               int32_t value);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_TOP_Init(int32_t conn, const char* text);
+/* The item goes into buffer; *length is the capacity on entry and the bytes
+ * received on return. A negative capacity is sent as it is and the reply is
+ * dropped (buffer and *length left alone). -1100, nothing sent: text1 or
+ * text2 null or empty, length null, a capacity of 0, or buffer null with a
+ * positive capacity. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_TOP_GetItem(int32_t conn, const char* text1,
+                                                  const char* text2, char* buffer,
+                                                  int32_t* length);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_TOP_UnInit(int32_t conn, const char* text);
+/* -1100, nothing sent: text1, text2 or text3 null, or value 0. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_ExportSqlToFile(int32_t conn, const char* text1,
+                                                      const char* text2, int32_t value,
+                                                      const char* text3);
+/* -1100, nothing sent: text1 or text2 null (empty texts are sent). */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_MakeTopDict(int32_t conn, const char* text1,
+                                                  const char* text2);
+
+#undef ORQEXT_TEXT_LAYOUT
 /* ==== text analysis (end) ==== */
 
 /* ==== semantic text mining (begin) ==== */

@@ -17,16 +17,6 @@ void copy_from(const Reply& reply, uint64_t offset, void* out, int32_t n) {
     if (n > 0) std::memcpy(out, reply.data() + offset, static_cast<std::size_t>(n));
 }
 
-bool counted_text(const Reply& reply, uint64_t offset, int32_t cap, bool cut, int32_t* n) {
-    int32_t len = 0;
-    if (!reply.int32_at(offset, &len) || len < 0 || cap < 0) return false;
-    if (len > cap && !cut) return false;
-    const int32_t take = len < cap ? len : cap;
-    if (!reply.has(offset + 4, static_cast<uint64_t>(take))) return false;
-    *n = take;
-    return true;
-}
-
 int32_t decode_segmentation(const Reply& reply, int32_t capacity, int32_t* items, int16_t* marks) {
     int32_t count = 0;
     // Fewer than four bytes received: the zero-filled area reads count 0.
@@ -61,6 +51,33 @@ int32_t segmentation_call(int32_t conn, const Remote& r, const Frame& f, int32_t
     const int32_t rc = send_with_area(conn, r, f, 6 * static_cast<int64_t>(capacity), &reply);
     if (rc < 0) return rc;
     return decode_segmentation(reply, capacity, items, marks);
+}
+
+}  // namespace orq::text
+
+namespace orq::text {
+
+bool locate_text(const Reply& reply, uint64_t offset, int32_t cap, CountedText* t) {
+    int32_t len = 0;
+    if (!reply.int32_at(offset, &len) && offset != 0) return false;
+    if (len < 0 || cap < 0) return false;
+    const int32_t take = len < cap ? len : cap;
+    if (take > 0 && !reply.has(offset + 4, static_cast<uint64_t>(take))) return false;
+    t->announced = len;
+    t->take = take;
+    t->at = offset + 4;
+    return true;
+}
+
+int32_t deliver_text(const Reply& reply, const CountedText& t, Overlong mode, void* buffer,
+                     int32_t* length) {
+    copy_from(reply, t.at, buffer, t.take);
+    if (mode == Overlong::Cut || t.announced == t.take) {
+        *length = t.take;
+        return kOk;
+    }
+    *length = t.announced;
+    return kAnswerTooLong;
 }
 
 }  // namespace orq::text

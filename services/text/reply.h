@@ -65,9 +65,13 @@ inline Frame open_frame(const Remote& r) {
     return r.has_selector ? Frame(r.selector, r.name) : Frame(r.name);
 }
 template <class... A>
+void append_all(Frame& f, const A&... args) {
+    (append(f, args), ...);
+}
+template <class... A>
 Frame build(const Remote& r, const A&... args) {
     Frame f = open_frame(r);
-    (append(f, args), ...);
+    append_all(f, args...);
     return f;
 }
 
@@ -144,13 +148,39 @@ int32_t check_segmentation(const char* text, const int32_t* items, int32_t capac
 int32_t segmentation_call(int32_t conn, const Remote& r, const Frame& f, int32_t* items,
                           int32_t capacity, int16_t* marks);
 
-// Counted text: int32 L at `offset`, then L bytes. `*n` receives the number
-// of bytes to copy: the smaller of L and `cap` when `cut`, else L, which must
-// then not exceed `cap`. False (nothing to copy) when L is negative, above
-// cap without `cut`, or the bytes to copy run past the bytes received.
-bool counted_text(const Reply& reply, uint64_t offset, int32_t cap, bool cut, int32_t* n);
-
 // Copies `n` bytes from `offset` of the reply; the range has been checked.
 void copy_from(const Reply& reply, uint64_t offset, void* out, int32_t n);
+
+}  // namespace orq::text
+
+// --- Counted texts delivered through an in/out length ---------------------
+// (association dictionaries, aptitude search)
+
+namespace orq::text {
+
+// What a counted text longer than the caller's capacity does.
+enum class Overlong {
+    Cut,     // cut to the capacity; the length receives the bytes stored; 0
+    Report,  // the leading capacity bytes are stored, the length receives the
+             // text's own length and the result is -1107
+};
+
+// A counted text found in a reply and checked, not yet delivered.
+struct CountedText {
+    int32_t announced = 0;  // the reply's own length field
+    int32_t take = 0;       // bytes to copy: the smaller of announced and capacity
+    uint64_t at = 0;        // offset of the text's first byte
+};
+
+// Finds the int32 length at `offset` and the text after it. A reply too short
+// to hold a length field at offset 0 reads as an empty text (the zero-filled
+// area); a later length field must have been received. False when the length
+// is negative or the bytes to copy run past the bytes received.
+bool locate_text(const Reply& reply, uint64_t offset, int32_t cap, CountedText* t);
+
+// Copies t.take bytes into buffer and stores the length as `mode` says.
+// Returns 0, or -1107 for an over-long text under Overlong::Report.
+int32_t deliver_text(const Reply& reply, const CountedText& t, Overlong mode, void* buffer,
+                     int32_t* length);
 
 }  // namespace orq::text
