@@ -442,6 +442,184 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_MakeTopDict(int32_t conn, const char* text
 /* ==== text analysis (end) ==== */
 
 /* ==== semantic text mining (begin) ==== */
+/* ------------------------------------------------------------------------
+ * Semantic text mining (module "KExt_STM")
+ *
+ * Every call sends one remote call to the module and returns its Result
+ * code; the server's own non-negative status words pass through unchanged.
+ * Handles of domains and analysers are the server's: they are forwarded as
+ * plain int32 values and never checked here. Calls with an out buffer take a
+ * pointer to an int32 length: capacity on entry (sent to the server as well),
+ * bytes received on return. -1100: an argument listed below is unusable;
+ * nothing is sent then.
+ * ------------------------------------------------------------------------ */
+
+/* One input text. length > 0: exactly length bytes of text are sent (they may
+ * contain NULs); length <= 0: text is sent up to its first NUL. text must not
+ * be null. */
+typedef struct StmTextItem {
+    int32_t id;
+    int32_t length;
+    const char* text;
+} StmTextItem;
+
+typedef struct StmOptionPair {
+    int32_t value;
+    uint8_t flag;
+} StmOptionPair;
+
+typedef struct StmClassifierOptions {
+    int32_t value1;
+    int32_t value2;
+    uint8_t flag;
+} StmClassifierOptions;
+
+/* Size of StmClusterShutdownArgs.name, NUL included. */
+#define ORQEXT_STM_CLUSTER_NAME_SIZE 256
+
+typedef struct StmClusterShutdownArgs {
+    int32_t value1;
+    int32_t value2;
+    int32_t value3;
+    int32_t value4;
+    char name[ORQEXT_STM_CLUSTER_NAME_SIZE]; /* NUL-terminated inside the array */
+} StmClusterShutdownArgs;
+
+typedef struct StmVsmOptions {
+    uint8_t flag;
+    int32_t value1;
+    int32_t value2;
+} StmVsmOptions;
+
+/* Layout checks (natural alignment): the sizes fix every offset. The
+ * pointer-free records are alike on every platform; StmTextItem is twelve
+ * bytes where pointers are 32 bits wide. */
+#if defined(__cplusplus)
+#define ORQEXT_STM_LAYOUT(name, cond) static_assert(cond, #name)
+#else
+#define ORQEXT_STM_LAYOUT(name, cond) typedef char orqext_stm_layout_##name[(cond) ? 1 : -1]
+#endif
+ORQEXT_STM_LAYOUT(option_pair_size, sizeof(StmOptionPair) == 8);
+ORQEXT_STM_LAYOUT(classifier_options_size, sizeof(StmClassifierOptions) == 12);
+ORQEXT_STM_LAYOUT(vsm_options_size, sizeof(StmVsmOptions) == 12);
+ORQEXT_STM_LAYOUT(cluster_args_size,
+                  sizeof(StmClusterShutdownArgs) == 16 + ORQEXT_STM_CLUSTER_NAME_SIZE);
+#if UINTPTR_MAX == 0xFFFFFFFFu
+ORQEXT_STM_LAYOUT(text_item_size, sizeof(StmTextItem) == 12);
+#endif
+#undef ORQEXT_STM_LAYOUT
+
+/* Engine and knowledge domains. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_Initialize(int32_t conn);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_ShutDown(int32_t conn);
+/* Returns the server's status word unchanged. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_IsInitialized(int32_t conn);
+/* -1100: name null. Null texts are sent as empty strings. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_CreateDomain(int32_t conn, const char* name,
+                                                       const char* text2, const char* text3,
+                                                       const char* text4, int32_t value);
+/* -1100: name null (an empty name is sent). */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_DeleteDomain(int32_t conn, const char* name);
+/* -1100: buffer or length null, capacity not positive. A mode other than 0
+ * and 1 is sent as 0. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_GetDomainNameList(int32_t conn, void* buffer,
+                                                            int32_t* length, int32_t mode);
+/* Returns the domain handle, or a negative Result code. -1100: name null or
+ * empty. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_OpenDomain(int32_t conn, const char* name);
+/* -1100: name null or empty. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_CloseDomain(int32_t conn, const char* name);
+/* -1100: buffer or length null, capacity not positive. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_GetDomainName(int32_t conn, int32_t handle,
+                                                        void* buffer, int32_t* length);
+/* Returns the server's status word: a non-negative one is the domain handle.
+ * -1100: name null or empty. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_GetDomainHandle(int32_t conn, const char* name);
+
+/* Text classifier. Init: -1100 for a negative value. Do: -1100 for items,
+ * options, out or length null, a negative count or capacity; count 0 is sent. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_TextClassifier_Init(int32_t conn, int32_t handle,
+                                                              int32_t value);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_TextClassifier_ShutDown(int32_t conn, int32_t handle);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_TextClassifier_Do(int32_t conn, int32_t handle,
+                                                            void* out, int32_t* length,
+                                                            const StmTextItem* items,
+                                                            int32_t count,
+                                                            const StmClassifierOptions* options);
+
+/* Information filter. Init: -1100 for a null or empty text. Do: -1100 for
+ * null items or a count below 1; returns the number the server answers as
+ * decimal text (saturated to the int32 range), or a negative Result code. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_InfoFilter_Init(int32_t conn, int32_t handle,
+                                                          const char* text);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_InfoFilter_ShutDown(int32_t conn, int32_t handle);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_InfoFilter_Do(int32_t conn, int32_t handle,
+                                                        const StmTextItem* items, int32_t count);
+
+/* Text clusterer. ShutDown: -1100 for null args, or a name that is empty or
+ * has no NUL inside its array. Do: -1100 for null items or text, a negative
+ * count; count 0 is sent. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_TextCluster_Init(int32_t conn, int32_t handle);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_TextCluster_ShutDown(int32_t conn, int32_t handle,
+                                                               const StmClusterShutdownArgs* args);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_TextCluster_Do(int32_t conn, int32_t handle,
+                                                         const StmTextItem* items, int32_t count,
+                                                         const char* text);
+
+/* Keyword extractor. Do: -1100 for items, options, out or length null, a
+ * count below 1, a negative capacity. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_KeyWordExtractor_Init(int32_t conn, int32_t handle,
+                                                                int32_t value);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_KeyWordExtractor_ShutDown(int32_t conn,
+                                                                    int32_t handle);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_KeyWordExtractor_Do(int32_t conn, int32_t handle,
+                                                              void* out, int32_t* length,
+                                                              const StmTextItem* items,
+                                                              int32_t count,
+                                                              const StmOptionPair* options);
+
+/* Abstract extractor. Do: -1100 for text, options, out or length null, a
+ * negative capacity, null items with a positive count; a count of 0 or less
+ * sends no items. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_AbstractExtractor_Initialize(int32_t conn,
+                                                                       int32_t handle);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_AbstractExtractor_ShutDown(int32_t conn,
+                                                                     int32_t handle);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_AbstractExtractor_Do(int32_t conn, int32_t handle,
+                                                               const char* text, void* out,
+                                                               int32_t* length,
+                                                               const StmOptionPair* options,
+                                                               const StmTextItem* items,
+                                                               int32_t count);
+
+/* VSM model generator. Do: -1100 for items, options, out or length null, a
+ * count below 1, a negative capacity. GetResult: -1100 for options, out,
+ * length or text null, a negative capacity. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_VSMGenerator_Init(int32_t conn, int32_t handle);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_VSMGenerator_ShutDown(int32_t conn, int32_t handle);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_VSMGenerator_Do(int32_t conn, int32_t handle,
+                                                          void* out, int32_t* length,
+                                                          const StmTextItem* items, int32_t count,
+                                                          const StmVsmOptions* options);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_VSMGenerator_GetResult(int32_t conn, int32_t handle,
+                                                                 void* out, int32_t* length,
+                                                                 const char* text,
+                                                                 const StmVsmOptions* options);
+
+/* Abstractor. Do: as the abstract extractor's, without a handle. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_Abstractor_Init(int32_t conn);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_Abstractor_ShutDown(int32_t conn);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_Abstractor_Do(int32_t conn, const char* text, void* out,
+                                                        int32_t* length,
+                                                        const StmOptionPair* options,
+                                                        const StmTextItem* items, int32_t count);
+
+/* Similarity. Analyst: -1100 for a null or empty text; returns the server's
+ * status word unchanged. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_Similarity_Initialize(int32_t conn);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_Similarity_ShutDown(int32_t conn);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_Similarity_Analyst(int32_t conn, const char* text1,
+                                                             const char* text2);
 /* ==== semantic text mining (end) ==== */
 
 #ifdef __cplusplus

@@ -1,0 +1,73 @@
+// Shared pieces of the "KExt_STM" service calls: argument checks that keep
+// every read inside the caller's memory, the encoders of the text item list
+// and the option records, and the senders. Every stub checks its arguments,
+// builds a frame without engine selector and sends it through these.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+
+#include "core/message.h"
+#include "core/result.h"
+#include "exports/orqext.h"
+
+namespace orq::stm {
+
+// ---- checks -------------------------------------------------------------
+
+// A caller's reply area: buffer and length pointer given, capacity >= 0.
+bool reply_area_ok(const void* out, const int32_t* length);
+// The same with a capacity above 0 (calls whose capacity must be positive).
+bool reply_area_positive(const void* out, const int32_t* length);
+
+// The first `count` items can be read and encoded: a count of 0 or less
+// reads nothing; otherwise items is not null, every text is not null, and
+// the encoded list fits a frame.
+bool items_readable(const StmTextItem* items, int32_t count);
+
+// A string that is given and not empty.
+inline bool filled(const char* s) { return s && *s; }
+
+// ---- encoders -----------------------------------------------------------
+
+// The text item list: per item id, byte count n, exactly n bytes, one NUL.
+// Writes nothing for a count of 0 or less. Call items_readable first.
+void put_items(Frame& f, const StmTextItem* items, int32_t count);
+// value as int32, then flag as one byte.
+void put_option_pair(Frame& f, const StmOptionPair& o);
+// value1, value2 as int32, then flag as one byte.
+void put_classifier_options(Frame& f, const StmClassifierOptions& o);
+// flag as one byte, then value1, value2 as int32.
+void put_vsm_options(Frame& f, const StmVsmOptions& o);
+
+// Decimal text of at most n bytes: leading white space, an optional sign,
+// digits up to the first non-digit; 0 without digits; saturated to int32.
+int32_t parse_decimal(const unsigned char* p, std::size_t n);
+
+// ---- senders (module "KExt_STM", no target, no time limit) ---------------
+
+// No reply area.
+int32_t send(int32_t conn, const Frame& f);
+// The caller's buffer and length pointer as the reply area.
+int32_t send_to_caller(int32_t conn, const Frame& f, void* out, int32_t* length);
+// Appends the capacity (*length), the count and the item list, then sends
+// with the caller's reply area. Arguments checked by the caller.
+int32_t send_items_to_caller(int32_t conn, Frame& f, void* out, int32_t* length,
+                             const StmTextItem* items, int32_t count);
+
+// Shapes shared by stubs that differ only in their remote name and checks.
+int32_t call_plain(int32_t conn, const char* remote);
+int32_t call_handle(int32_t conn, const char* remote, int32_t handle);
+
+// Runs a stub body; an exception (a frame too large to allocate) becomes
+// -1100 instead of crossing the C boundary.
+template <typename Body>
+int32_t guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return kBadArgument;
+    }
+}
+
+}  // namespace orq::stm
