@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <cstring>
 #include <set>
 #include <string>
@@ -674,6 +675,25 @@ TEST_F(ClusterTest, WithTheSettingOnNodeConnectionsGetTheirOwnListAndFailedNodeR
     EXPECT_EQ(ORQExt_DisConnect(24), 0);
     EXPECT_FALSE(orq::cluster::has_list(24));
     EXPECT_TRUE(orq::cluster::has_list(h));
+}
+
+TEST_F(ClusterTest, NodeHandleEqualToTheRoutedHandleDoesNotCorruptTheList) {
+    // A handle the library never opened (here 1001) is switched on; the node
+    // connection then gets the same value, and the open operation's refresh
+    // replaces the list that node selection is walking.
+    orq::settings::set_cluster_enable(true);
+    auto served = std::make_shared<std::atomic<int>>(0);
+    const std::string first = describe({{"M", "t", "", "", {{"a", 1, "u", "p", ""}}}});
+    set_handler([first, served](const Call& c) {
+        if (c.code() != 13) return ok("ok");
+        return (*served)++ == 0 ? ok(first) : ok(describe({}));
+    });
+    ASSERT_EQ(ORQExt_EnableCluster(1001, 1), 0);
+    int32_t rc = 1;
+    EXPECT_EQ(route(1001, "M", &rc), 1001);
+    EXPECT_EQ(rc, 0);
+    push(Reply{1, "", -1});
+    EXPECT_EQ(ORQExt_GetClusterCount(1001), 0) << "the later description stands";
 }
 
 TEST_F(ClusterTest, DisconnectClosesEveryNodeConnectionAndDropsTheList) {
