@@ -38,14 +38,17 @@ public:
     static constexpr std::size_t kInitialSize = 1024;
 
     ByteBuffer() : data_(kInitialSize, 0) {}
+    // A buffer with `headroom` spare bytes in front of its start, so that a
+    // short header can later be put before the content without a copy.
+    explicit ByteBuffer(std::size_t headroom) : data_(headroom + kInitialSize, 0), head_(headroom) {}
 
     void append_byte(uint8_t b) {
         reserve_for(1, 128);
-        data_[used_++] = b;
+        data_[head_ + used_++] = b;
     }
     void append_int32(int32_t v) {
         reserve_for(4, 128);
-        put_le32(&data_[used_], v);
+        put_le32(&data_[head_ + used_], v);
         used_ += 4;
     }
     // The string's bytes and its NUL; a null string adds nothing at all.
@@ -53,24 +56,34 @@ public:
         if (!s) return;
         std::size_t n = std::strlen(s) + 1;
         reserve_for(n, n + 128);
-        std::memcpy(&data_[used_], s, n);
+        std::memcpy(&data_[head_ + used_], s, n);
         used_ += n;
     }
     void append_block(const void* p, std::size_t n) {
         reserve_for(n, n + 256);
-        if (n) std::memcpy(&data_[used_], p, n);
+        if (n) std::memcpy(&data_[head_ + used_], p, n);
         used_ += n;
     }
+    // Puts n bytes in front of the content; false (nothing changed) when the
+    // headroom left is too small.
+    bool prepend(const void* p, std::size_t n) {
+        if (n > head_) return false;
+        head_ -= n;
+        if (n) std::memcpy(&data_[head_], p, n);
+        used_ += n;
+        return true;
+    }
 
-    const unsigned char* data() const { return data_.data(); }
+    const unsigned char* data() const { return data_.data() + head_; }
     std::size_t used() const { return used_; }
-    std::size_t size() const { return data_.size(); }
+    std::size_t size() const { return data_.size() - head_; }
 
 private:
     void reserve_for(std::size_t n, std::size_t growth) {
-        if (used_ + n > data_.size()) data_.resize(data_.size() + growth, 0);
+        if (used_ + n > size()) data_.resize(data_.size() + growth, 0);
     }
     std::vector<unsigned char> data_;
+    std::size_t head_ = 0;
     std::size_t used_ = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "core/message.h"
 
 #include <climits>
+#include <cstring>
 #include <new>
 
 #include "cluster/cluster.h"
@@ -11,29 +12,63 @@
 
 namespace orq {
 
+namespace {
+
+// The routing step: the handle the message goes out on, or -1203 when
+// clustering is on for conn and no node serves the module.
+int32_t route(int32_t conn, const char* module, int32_t* out) {
+    *out = conn;
+    if (!registry::cluster_enabled_or_create(conn)) return kOk;
+    if (!module) return kNoNode;
+    *out = cluster::select_node(conn, module);
+    return *out == 0 ? kNoNode : kOk;
+}
+
+int32_t send_bytes(int32_t handle, const ByteBuffer& msg, void* answer, int32_t* answer_len,
+                   int32_t time_limit_ms, int32_t cancel) {
+    if (msg.used() > static_cast<std::size_t>(INT32_MAX)) return kBadArgument;
+    return exchange(handle, kCmdModuleMessage, msg.data(), static_cast<int32_t>(msg.used()), answer,
+                    answer_len, time_limit_ms, cancel);
+}
+
+}  // namespace
+
 int32_t send_module_message(int32_t conn, const char* module, const char* target,
                             const void* payload, std::size_t payload_len, void* answer,
                             int32_t* answer_len, int32_t time_limit_ms, int32_t cancel) {
-    int32_t route = conn;
-    if (registry::cluster_enabled_or_create(conn)) {
-        if (!module) return kNoNode;
-        route = cluster::select_node(conn, module);
-        if (route == 0) return kNoNode;
+    int32_t handle;
+    int32_t rc = route(conn, module, &handle);
+    if (rc != kOk) return rc;
+    try {
+        ByteBuffer buf;
+        buf.append_string(module);
+        buf.append_string(target);
+        buf.append_byte(0);
+        buf.append_block(payload, payload_len);
+        return send_bytes(handle, buf, answer, answer_len, time_limit_ms, cancel);
+    } catch (const std::bad_alloc&) {
+        return kBadArgument;  // a payload too large to copy cannot be sent
     }
+}
 
-    ByteBuffer buf;
-    buf.append_string(module);
-    buf.append_string(target);
-    buf.append_byte(0);
-    buf.append_block(payload, payload_len);
-    if (buf.used() > static_cast<std::size_t>(INT32_MAX)) return kBadArgument;
-
-    return exchange(route, kCmdModuleMessage, buf.data(), static_cast<int32_t>(buf.used()), answer,
-                    answer_len, time_limit_ms, cancel);
+bool Frame::prefix_module(const char* module) const {
+    const std::size_t n = std::strlen(module);
+    unsigned char head[kHeadroom];
+    if (n + 2 > sizeof head) return false;
+    std::memcpy(head, module, n);
+    head[n] = 0;
+    head[n + 1] = 0;
+    return buf_.prepend(head, n + 2);
 }
 
 int32_t send_frame(int32_t conn, const char* module, const Frame& frame, void* reply,
                    int32_t* reply_len) {
+    int32_t handle;
+    int32_t rc = route(conn, module, &handle);
+    if (rc != kOk) return rc;
+    if (module && frame.prefix_module(module))
+        return send_bytes(handle, frame.buffer(), reply, reply_len, -1, 0);
+    // Rare: a module name longer than the headroom.
     const ByteBuffer& b = frame.buffer();
     return send_module_message(conn, module, nullptr, b.data(), b.used(), reply, reply_len, -1, 0);
 }

@@ -22,9 +22,9 @@ int32_t send_module_message(int32_t conn, const char* module, const char* target
 class Frame {
 public:
     // A frame without engine selector ("KExt_ARA", "KExt_KWFS", "KExt_STM").
-    explicit Frame(const char* remote_name) { start(remote_name); }
+    explicit Frame(const char* remote_name) : buf_(kHeadroom) { start(remote_name); }
     // A frame with an engine selector ("KExt_NLPE").
-    Frame(int32_t engine_selector, const char* remote_name) {
+    Frame(int32_t engine_selector, const char* remote_name) : buf_(kHeadroom) {
         buf_.append_int32(engine_selector);
         start(remote_name);
     }
@@ -57,6 +57,14 @@ public:
 
     const ByteBuffer& buffer() const { return buf_; }
 
+    // Puts "module NUL NUL" in front of the frame, making it a whole module
+    // message without copying the frame; false when the name does not fit
+    // the headroom. Sending consumes a frame this way: a frame is sent once.
+    bool prefix_module(const char* module) const;
+
+    // Room in front of the frame for the module name and its two NULs.
+    static constexpr std::size_t kHeadroom = 32;
+
 private:
     void start(const char* remote_name) {
         buf_.append_byte('r');
@@ -64,11 +72,12 @@ private:
         buf_.append_byte(0);
         buf_.append_string(remote_name);
     }
-    ByteBuffer buf_;
+    mutable ByteBuffer buf_;  // mutable: the module name is put in front when sent
 };
 
 // Sends a frame to a module with no target, no time limit and no cancel.
 // reply and reply_len may be null (the reply is dropped).
+// The frame is turned into the module message in place (see prefix_module).
 int32_t send_frame(int32_t conn, const char* module, const Frame& frame, void* reply,
                    int32_t* reply_len);
 

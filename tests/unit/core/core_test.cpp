@@ -104,6 +104,19 @@ TEST_F(CoreTest, FrameEncodesSelectorNameAndArguments) {
               std::string("r!\0X\0ab\0\0", 9) + le32(-2) + "\x09");
 }
 
+TEST_F(CoreTest, SentFrameIsPrefixedWithTheModuleName) {
+    const std::string long_name(40, 'M');  // longer than the frame's headroom
+    for (const std::string& module : {std::string("KExt_NLPE"), long_name}) {
+        reset();
+        orq::Frame f(3, "F");
+        f.i32(9);
+        EXPECT_EQ(orq::send_frame(5, module.c_str(), f, nullptr, nullptr), 0);
+        auto cs = calls_of(Fn::Command);
+        ASSERT_EQ(cs.size(), 1u);
+        EXPECT_EQ(cs[0].body, module + std::string("\0\0", 2) + le32(3) + std::string("r!\0F\0", 5) + le32(9));
+    }
+}
+
 TEST_F(CoreTest, ConnectSendsTheLoginRecordAndRegisters) {
     int32_t status = 1;
     int32_t h = ORQExt_Connect("host1", 4000, "alice", "secret", &status);
