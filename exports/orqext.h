@@ -332,8 +332,9 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_EZTC_GetTxtClassify(int32_t conn, int32_t 
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_EZTC_FreeDict(int32_t conn);
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_BSM_Word_Init(int32_t conn);
 /* Two answers (no terminators) into buffer1 and buffer2 with their lengths;
- * *flag becomes 1 or 0. An answer longer than its capacity is cut to it and
- * the call returns -1107 with the capacity as its length. -1100, nothing
+ * *flag becomes 1 or 0. An answer longer than its capacity is cut to it, its
+ * length receives the answer's full length and the call returns -1107
+ * (everything else is still delivered). -1100, nothing
  * sent: fields, buffer1, a length pointer or flag null, a negative capacity,
  * or buffer2 null with a positive capacity 2. */
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_BSM_GetClassifyResult(

@@ -37,25 +37,26 @@ struct Classified {
 // is checked before anything is stored, so a refused reply leaves every
 // out-parameter as it was.
 int32_t decode_classification(const Reply& reply, int32_t capA, int32_t capB, const Classified& out) {
-    int32_t lenA = 0, lenB = 0, valueA = 0, valueC = 0;
-    if (!reply.has(0, kOffText) || !reply.int32_at(0, &lenA) || !reply.int32_at(kOffLenB, &lenB) ||
-        !reply.int32_at(kOffValueA, &valueA) || !reply.int32_at(kOffValueC, &valueC))
-        return kBadReply;
+    if (!reply.has(0, kOffText)) return kBadReply;
+    const unsigned char* p = reply.data();
+    const int32_t lenA = get_le32(p), lenB = get_le32(p + kOffLenB);
     if (lenA < 0 || lenB < 0) return kBadReply;
     const int32_t nA = lenA < capA - 1 ? lenA : capA - 1;
     const int32_t nB = lenB < capB - 1 ? lenB : capB - 1;
     const uint64_t atB = kOffText + static_cast<uint64_t>(lenA);
-    if (!reply.has(kOffText, static_cast<uint64_t>(nA))) return kBadReply;
-    if (nB > 0 && !reply.has(atB, static_cast<uint64_t>(nB))) return kBadReply;
+    // Text B is found after all of text A, so text A must have been received
+    // whole; of text B only the part copied.
+    if (!reply.has(kOffText, static_cast<uint64_t>(lenA))) return kBadReply;
+    if (!reply.has(atB, static_cast<uint64_t>(nB))) return kBadReply;
 
-    *out.valueA = valueA;
-    *out.valueB = reply.data()[kOffValueB];
-    *out.valueC = valueC;
+    *out.valueA = get_le32(p + kOffValueA);
+    *out.valueB = p[kOffValueB];
+    *out.valueC = get_le32(p + kOffValueC);
     *out.lenA = nA;
     copy_from(reply, kOffText, out.textA, nA);
     out.textA[nA] = '\0';
     *out.lenB = nB;
-    if (nB > 0) copy_from(reply, atB, out.textB, nB);
+    copy_from(reply, atB, out.textB, nB);
     out.textB[nB] = '\0';
     return kOk;
 }
