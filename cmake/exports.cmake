@@ -7,14 +7,22 @@ file(STRINGS ${ORQ_EXPORT_LIST} ORQ_EXPORT_NAMES REGEX "^ORQExt_")
 
 function(orq_export_control target)
   if(WIN32)
-    # Module-definition file: undecorated names for the stdcall exports.
-    set(def "LIBRARY ORQExtClient\nEXPORTS\n")
-    foreach(n IN LISTS ORQ_EXPORT_NAMES)
-      string(APPEND def "    ${n}\n")
-    endforeach()
-    file(WRITE ${CMAKE_BINARY_DIR}/ORQExtClient.def "${def}")
-    target_sources(${target} PRIVATE ${CMAKE_BINARY_DIR}/ORQExtClient.def)
-    target_link_options(${target} PRIVATE -Wl,--kill-at)
+    # Module-definition file with the stdcall-decorated names, written from
+    # the list and the library's objects just before the link; --kill-at
+    # exports them undecorated. The import library is then made from the same
+    # file so that stdcall callers link (see cmake/windows-def.cmake).
+    set(def ${CMAKE_BINARY_DIR}/ORQExtClient.def)
+    set(script ${CMAKE_SOURCE_DIR}/cmake/windows-def.cmake)
+    add_custom_command(TARGET ${target} PRE_LINK
+      COMMAND ${CMAKE_COMMAND} -DMODE=def -DNM=${CMAKE_NM} "-DOBJECTS=$<TARGET_OBJECTS:orq_objs>"
+              -DLIST=${ORQ_EXPORT_LIST} -DDLL=$<TARGET_FILE_NAME:${target}> -DDEF=${def} -P ${script}
+      VERBATIM)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -DMODE=implib -DDLLTOOL=${CMAKE_DLLTOOL} -DDEF=${def}
+              -DDLL=$<TARGET_FILE_NAME:${target}> -DIMPLIB=$<TARGET_LINKER_FILE:${target}> -P ${script}
+      VERBATIM)
+    target_link_options(${target} PRIVATE ${def} -Wl,--kill-at)
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${ORQ_EXPORT_LIST} ${script})
   else()
     set(vs "{\n  global:\n")
     foreach(n IN LISTS ORQ_EXPORT_NAMES)

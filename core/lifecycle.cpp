@@ -36,4 +36,20 @@ void unload() {
 // dlclose (and at process exit).
 __attribute__((constructor)) static void orq_load() { orq::lifecycle::load(); }
 __attribute__((destructor)) static void orq_unload() { orq::lifecycle::unload(); }
+#else
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+// On Windows the DLL's entry point loads at process attach and unloads at
+// process detach (FreeLibrary or process exit); thread attach and detach do
+// nothing. It always reports success, and no exception leaves it.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    try {
+        if (reason == DLL_PROCESS_ATTACH)
+            orq::lifecycle::load();
+        else if (reason == DLL_PROCESS_DETACH)
+            orq::lifecycle::unload();
+    } catch (...) {
+    }
+    return TRUE;
+}
 #endif

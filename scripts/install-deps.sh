@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
+# --windows: also the 32-bit Windows cross toolchain and Wine to run it.
 set -euo pipefail
 
+pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils)
+windows=0
+if [ "${1:-}" = "--windows" ]; then
+  windows=1
+  pkgs+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
+fi
+
 need=()
-for pkg in cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils; do
+for pkg in "${pkgs[@]}"; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 
@@ -11,6 +19,10 @@ if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  # wine32 is a package of the i386 architecture.
+  if [ "$windows" -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
 fi

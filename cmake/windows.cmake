@@ -1,0 +1,66 @@
+# 32-bit Windows build (MinGW-w64 cross build, cmake/toolchain-mingw32.cmake):
+# how the XSRClient DLLs export the five XSR_ functions and how ORQExtClient
+# imports them, and GoogleTest built from Debian's source package.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  message(FATAL_ERROR "the Windows target is 32-bit: use cmake/toolchain-mingw32.cmake")
+endif()
+
+# --- The five XSR_ functions ------------------------------------------------
+# They are stdcall and travel undecorated ("XSR_CommandEx", not
+# "XSR_CommandEx@56"), the way the server's own XSRClient.dll exports them, so
+# that it can be put beside ORQExtClient.dll in place of ours. Our XSRClient
+# DLLs export them through cmake/XSRClient.def with --kill-at; ORQExtClient
+# imports them through an import library that dlltool makes from the same
+# file (the linker's own import library of a --kill-at DLL has only the
+# undecorated symbols, which stdcall callers cannot link against).
+set(ORQ_XSR_DEF ${CMAKE_SOURCE_DIR}/cmake/XSRClient.def)
+set(ORQ_XSR_IMPLIB ${CMAKE_BINARY_DIR}/xsr-import/libXSRClient-import.a)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ORQ_XSR_DEF})
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/xsr-import)
+execute_process(
+  COMMAND ${CMAKE_DLLTOOL} --input-def ${ORQ_XSR_DEF} --dllname XSRClient.dll --kill-at
+          --output-lib ${ORQ_XSR_IMPLIB}
+  RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "dlltool could not make the XSRClient import library")
+endif()
+add_library(xsr_import INTERFACE)
+target_link_libraries(xsr_import INTERFACE ${ORQ_XSR_IMPLIB})
+
+target_link_libraries(orq_objs PUBLIC xsr_import)
+target_link_libraries(ORQExtClient PRIVATE xsr_import)
+
+# DLL names without the "lib" prefix of the MinGW defaults: ORQExtClient.dll,
+# XSRClient.dll.
+set_target_properties(ORQExtClient XSRClient PROPERTIES PREFIX "")
+
+# The stand-in: beside ORQExtClient.dll and the example program, the way an
+# application ships them. Winsock for its networked form.
+target_link_options(XSRClient PRIVATE ${ORQ_XSR_DEF} -Wl,--kill-at)
+set_property(TARGET XSRClient APPEND PROPERTY LINK_DEPENDS ${ORQ_XSR_DEF})
+target_link_libraries(XSRClient PRIVATE ws2_32)
+set_target_properties(XSRClient PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# The test double also exports its own C++ control functions to the tests,
+# but nothing of the static runtime libraries.
+if(TARGET XSRClientDouble)
+  set_target_properties(XSRClientDouble PROPERTIES PREFIX "")
+  target_link_options(XSRClientDouble PRIVATE ${ORQ_XSR_DEF}
+                      -Wl,--kill-at,--export-all-symbols,--exclude-libs,ALL)
+  set_property(TARGET XSRClientDouble APPEND PROPERTY LINK_DEPENDS ${ORQ_XSR_DEF})
+endif()
+
+# --- Tests ------------------------------------------------------------------
+# Folders of tests/unit that do not build or run on Windows (POSIX-only).
+set(ORQ_WINDOWS_SKIP_UNIT_AREAS "" CACHE STRING "tests/unit folders left out of the Windows build")
+
+if(ORQ_BUILD_TESTS)
+  set(ORQ_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources (Debian: libgtest-dev)")
+  if(NOT EXISTS ${ORQ_GTEST_SOURCE_DIR}/CMakeLists.txt)
+    message(FATAL_ERROR "GoogleTest sources not found in ${ORQ_GTEST_SOURCE_DIR} (install libgtest-dev)")
+  endif()
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  add_subdirectory(${ORQ_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endif()
