@@ -49,10 +49,10 @@ bool parse_connect_string(const char* cs, ConnectParams* out) {
     if (!value("server=", &out->server) || !value("port=", &port) || !value("user=", &out->user) ||
         !value("pass=", &out->password))
         return false;
-    out->port = static_cast<int32_t>(std::strtol(port.c_str(), nullptr, 10));
-    // strtol saturates; a value outside int32 is no valid port either.
-    long wide = std::strtol(port.c_str(), nullptr, 10);
-    if (wide > INT32_MAX || wide < INT32_MIN) out->port = 0;
+    // strtoll saturates; a value outside int32 is no valid port either.
+    // (long long, not long: long has only 32 bits on Windows.)
+    long long wide = std::strtoll(port.c_str(), nullptr, 10);
+    out->port = (wide > INT32_MAX || wide < INT32_MIN) ? 0 : static_cast<int32_t>(wide);
     return true;
 }
 

@@ -16,7 +16,7 @@ using TextDictsReplies = DictsTest;
 // ---------------------------------------------------------------------------
 // Name lists
 
-using NameListFn = int32_t (*)(int32_t, char*, int32_t*);
+using NameListFn = int32_t(ORQEXT_CALL*)(int32_t, char*, int32_t*);
 
 struct NameListExport {
     const char* name;
@@ -229,7 +229,7 @@ const ExtractCase kExtractCases[] = {
 };
 
 TEST_F(TextDictsReplies, ExtractionCopiesWholeEntriesUpToTheCapacity) {
-    using ExtractFn = int32_t (*)(int32_t, const char* const*, void*, int32_t*, int32_t, uint8_t);
+    using ExtractFn = int32_t(ORQEXT_CALL*)(int32_t, const char* const*, void*, int32_t*, int32_t, uint8_t);
     const ExtractFn fns[] = {ORQExt_ExtractWord_Direct, ORQExt_ExtractWord_DirectNormal};
     for (ExtractFn fn : fns) {
         for (const ExtractCase& k : kExtractCases) {
