@@ -42,9 +42,12 @@ target_link_libraries(XSRClient PRIVATE ws2_32)
 set_target_properties(XSRClient PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 # The test double also exports its own C++ control functions to the tests,
-# but nothing of the static runtime libraries.
+# but nothing of the static runtime libraries. It is put beside the test
+# programs (build/tests), where Windows looks first for the DLLs a program
+# needs, so they never pick up the stand-in whatever the current directory.
 if(TARGET XSRClientDouble)
-  set_target_properties(XSRClientDouble PROPERTIES PREFIX "")
+  set_target_properties(XSRClientDouble PROPERTIES PREFIX ""
+                        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_options(XSRClientDouble PRIVATE ${ORQ_XSR_DEF}
                       -Wl,--kill-at,--export-all-symbols,--exclude-libs,ALL)
   set_property(TARGET XSRClientDouble APPEND PROPERTY LINK_DEPENDS ${ORQ_XSR_DEF})
