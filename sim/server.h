@@ -1,0 +1,139 @@
+// xsr-sim: a loopback server speaking the protocol of docs/protocol.md.
+// One thread accepts, one thread serves each socket, a small pool runs the
+// module calls that may block. Sessions (a login and the sockets attached to
+// it) own the tickets of pending and parted answers.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/admin.h"
+#include "sim/cluster_desc.h"
+#include "sim/config.h"
+#include "sim/modules.h"
+#include "xsr/net/socket.h"
+#include "xsr/proto/wire.h"
+
+namespace xsrsim {
+
+class Server : public ServerView {
+public:
+    explicit Server(const Config& cfg);
+    ~Server() override;
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Binds the listeners (port 0 picks a free one) and starts serving.
+    bool start(uint16_t port, std::string* error);
+    uint16_t port() const { return port_; }
+    const std::vector<std::string>& addresses() const { return bound_; }
+    // Stops accepting, ends every connection and module call, joins every
+    // thread. Safe to call more than once.
+    void stop();
+
+    ModuleTypes& types() { return types_; }
+
+    // ServerView
+    std::string server_name() const override;
+    std::string statement_log() const override;
+    void clear_statement_log() override;
+    std::string stats() const override;
+    bool hold_gate(const std::string& name, const CancelToken& cancel, uint32_t max_ms) override;
+    void release_gate(const std::string& name) override;
+
+    struct Job;
+    struct Session;
+    struct Connection;
+    struct Outgoing;
+
+private:
+    struct TicketEntry {
+        bool async = false;
+        std::shared_ptr<Job> job;
+        std::shared_ptr<const ModuleAnswer> answer;  // once known
+        std::size_t offset = 0;                      // bytes delivered
+        int64_t ready_at = 0;
+    };
+
+    void accept_loop();
+    void serve(Connection* c);
+    bool handshake(Connection* c);
+    void end_connection(Connection* c);
+    void reap_connections(bool all);
+
+    Outgoing dispatch(Session& s, const xsrproto::CommandView& cmd, Connection& c);
+    Outgoing cmd_action(Session&, const xsrproto::CommandView&, Connection&);
+    Outgoing cmd_message(Session&, const xsrproto::CommandView&, Connection&);
+    Outgoing cmd_poll(Session&, const xsrproto::CommandView&, Connection&);
+    Outgoing cmd_ticket(Session&, const xsrproto::CommandView&, Connection&);
+    Outgoing cmd_module_list(Session&, const xsrproto::CommandView&, Connection&);
+    Outgoing cmd_module_info(Session&, const xsrproto::CommandView&, Connection&);
+    Outgoing cmd_version(Session&, const xsrproto::CommandView&, Connection&);
+    Outgoing cmd_text(Session&, const xsrproto::CommandView&, Connection&);
+    Outgoing cmd_cluster_add(Session&, const xsrproto::CommandView&, Connection&);
+    Outgoing cmd_cluster_delete(Session&, const xsrproto::CommandView&, Connection&);
+    Outgoing cmd_cluster_description(Session&, const xsrproto::CommandView&, Connection&);
+
+    Outgoing deliver_first(Session& s, std::shared_ptr<const ModuleAnswer> a, int32_t capacity, bool async);
+    Outgoing deliver_ticket_locked(Session& s, const xsrproto::Ticket& t, int32_t capacity);
+    Outgoing pending_locked(Session& s, const xsrproto::Ticket& t, int32_t capacity);
+    xsrproto::Ticket new_ticket_locked(Session& s, TicketEntry e);
+    void sweep_locked(Session& s);
+    uint32_t part_size_of(const ModuleAnswer& a) const;
+
+    bool submit(const std::shared_ptr<Job>& job);
+    void worker_loop();
+
+    Config cfg_;
+    ModuleTypes types_;
+    ModuleTable modules_;
+    ClusterDescription clusters_;
+
+    uint16_t port_ = 0;
+    std::vector<std::string> bound_;
+    std::vector<xsrnet::Socket> listeners_;
+    int wake_[2] = {-1, -1};
+    std::thread acceptor_;
+    std::atomic<bool> stopping_{false};
+    bool started_ = false;
+    std::mutex stop_mu_;
+
+    // connections
+    std::mutex conn_mu_;
+    std::list<std::unique_ptr<Connection>> conns_;
+
+    // sessions
+    mutable std::mutex sess_mu_;
+    std::map<uint32_t, std::shared_ptr<Session>> sessions_;
+    uint32_t next_session_ = 1;
+
+    // worker pool
+    std::mutex pool_mu_;
+    std::condition_variable pool_cv_;
+    std::deque<std::shared_ptr<Job>> queue_;
+    std::list<std::shared_ptr<Job>> running_;
+    std::vector<std::thread> workers_;
+    bool pool_stop_ = false;
+
+    // gates
+    std::mutex gate_mu_;
+    std::condition_variable gate_cv_;
+    std::map<std::string, bool> gates_;
+
+    // statements and counters
+    mutable std::mutex log_mu_;
+    std::deque<std::string> log_;
+    std::atomic<uint64_t> cancelled_{0};
+    std::atomic<uint64_t> requests_{0};
+};
+
+}  // namespace xsrsim

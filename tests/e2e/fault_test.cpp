@@ -1,0 +1,358 @@
+// Faults on both sides. The client: a server that dies mid-answer, resets,
+// stalls, is killed, or sends malformed frames gives a negative code within
+// the time limit, never writes past the caller's buffer, and leaves the
+// handle reporting dead. The server: garbage, half frames and abrupt
+// disconnects from one client leave it serving the others.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "tests/e2e/fixture.h"
+#include "xsr/xsrclient.h"
+
+namespace e2e {
+namespace {
+
+using namespace xsrproto;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kIoLimitMs = 600;
+// Generous: a fault must end well within this even on a loaded machine.
+constexpr int kBoundMs = 8000;
+
+long elapsed_ms(Clock::time_point since) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+class ServerFaultTest : public SimTest {
+protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        set_limits(2000, kIoLimitMs);
+    }
+};
+
+TEST_F(ServerFaultTest, BrokenAnswersGiveCodesAndAHandleThatReportsDead) {
+    struct Case {
+        const char* script;
+        int32_t want;
+    };
+    const Case cases[] = {
+        {"size=5000 fault=cut cut=10", kErrLost},    // dies inside the frame head
+        {"size=5000 fault=cut cut=2000", kErrLost},  // dies inside the answer bytes
+        {"size=10 fault=reset", kErrLost},           // connection reset
+        {"size=10 fault=stall", kErrTimeout},        // never answers
+    };
+    for (const auto& c : cases) {
+        const int32_t h = connect();
+        std::string buf(6000, '#');
+        int32_t len = 5000;
+        const std::string s(c.script);
+        const auto t0 = Clock::now();
+        const int32_t rc = ORQExt_SendMessage(h, "Script", nullptr, s.data(), static_cast<int32_t>(s.size()), &buf[0], &len);
+        EXPECT_EQ(rc, c.want) << c.script;
+        EXPECT_LT(elapsed_ms(t0), kBoundMs) << c.script;
+        EXPECT_EQ(buf.substr(5000), std::string(1000, '#')) << c.script;
+        EXPECT_EQ(ORQExt_IsConnect(h), 0) << c.script;
+        int32_t again = 0;
+        send(h, "Echo", "x", &again);
+        EXPECT_EQ(again, kErrLost) << "a lost handle fails fast: " << c.script;
+        disconnect(h);
+    }
+    // The server itself is fine.
+    const int32_t h = connect();
+    int32_t rc = -1;
+    EXPECT_EQ(send(h, "Echo", "ok", &rc), "ok");
+}
+
+TEST_F(ServerFaultTest, ServerKilledWhileAnAnswerIsPending) {
+    const int32_t h = connect();
+    std::atomic<int32_t> rc{1};
+    std::thread caller([&] {
+        char buf[256];
+        int32_t len = sizeof buf;
+        const std::string s = "delay=60000";
+        rc = ORQExt_SendMessage(h, "Script", nullptr, s.data(), static_cast<int32_t>(s.size()), buf, &len);
+    });
+    ASSERT_TRUE(eventually([&] { return stats()["tickets"] == 1; })) << "the answer went pending";
+    const auto t0 = Clock::now();
+    sim_.kill_now();
+    caller.join();
+    EXPECT_LT(rc.load(), 0);
+    EXPECT_NE(rc.load(), 1);
+    EXPECT_LT(elapsed_ms(t0), kBoundMs);
+    EXPECT_EQ(ORQExt_IsConnect(h), 0);
+}
+
+// Garbage, half frames, oversized lengths and abrupt disconnects from raw
+// sockets, while a proper connection keeps working.
+TEST_F(ServerFaultTest, ServerSurvivesMisbehavingClientsAndServesTheOthers) {
+    set_limits(2000, 20000);
+    const int32_t h = connect();
+    unsigned char huge[4];
+    put_u32(huge, 0xFFFFFFF0u);
+    unsigned char login_then_junk[kPrefixSize + kHeadSize + kLoginSize + 8] = {};
+    {
+        unsigned char rec[kLoginSize] = {};
+        std::memcpy(rec, "admin", 5);
+        std::memcpy(rec + 64, "admin", 5);
+        const auto f = encode_login(1, rec);
+        std::memcpy(login_then_junk, f.data(), f.size());
+        std::memset(login_then_junk + f.size(), 0xEE, 8);
+    }
+    const auto command = [] {
+        unsigned char header[kHeaderSize];
+        encode_header(header, CommandHeader{2, kHeaderConstant, -1, 100, -1});
+        std::vector<unsigned char> f(kCommandLead);
+        encode_command_lead(f.data(), 1, header, 100, Ticket{}, 0, 0);
+        f.insert(f.end(), 4, 0);
+        return f;
+    }();
+    struct Case {
+        const char* what;
+        std::vector<unsigned char> bytes;
+        bool expect_fault;  // the server names its reason before it closes
+    };
+    const Case cases[] = {
+        {"text garbage", std::vector<unsigned char>{'G', 'E', 'T', ' ', '/', ' ', 'H', 'T', 'T', 'P'}, true},
+        {"a huge length", std::vector<unsigned char>(huge, huge + 4), true},
+        {"half a prefix", std::vector<unsigned char>{5, 0}, false},
+        {"a command before the login", command, true},
+        {"a login followed by junk", std::vector<unsigned char>(login_then_junk, login_then_junk + sizeof login_then_junk), true},
+        {"nothing at all", {}, false},
+    };
+    for (const auto& c : cases) {
+        const int fd = raw_connect(sim_.port());
+        ASSERT_GE(fd, 0);
+        if (!c.bytes.empty()) raw_send(fd, c.bytes.data(), c.bytes.size());
+        if (c.expect_fault) {
+            const auto got = raw_read_until_close(fd, kBoundMs);
+            ASSERT_GE(got.size(), kPrefixSize + kHeadSize + kFaultFixed) << c.what;
+            // After a possible welcome, the last frame is the fault.
+            const unsigned char* last = got.data() + got.size() - (kPrefixSize + kHeadSize + kFaultFixed);
+            Head head;
+            ASSERT_EQ(decode_head(last + kPrefixSize, kHeadSize + kFaultFixed, &head), HeadStatus::Ok) << c.what;
+            EXPECT_EQ(head.kind, kFault) << c.what;
+        }
+        close(fd);  // abrupt, with or without an answer read
+        int32_t rc = -1;
+        EXPECT_EQ(send(h, "Echo", c.what, &rc), c.what);
+        EXPECT_EQ(rc, 0) << "after " << c.what;
+    }
+    EXPECT_TRUE(eventually([&] { return stats()["sockets"] == 2; }))
+        << "the misbehaving sockets are gone (left: this test's and the stats query's)";
+}
+
+// --- peers that are not xsr-sim ------------------------------------------------
+
+// Answers the login with a welcome, then each command with what `reply`
+// builds from the request id and the capacity offered.
+std::function<void(int)> serve_login_then(std::function<std::vector<unsigned char>(uint32_t rid, int32_t cap)> reply) {
+    return [reply](int fd) {
+        auto login = raw_read_frame(fd, kBoundMs);
+        if (login.empty()) return;
+        Welcome w;
+        w.session = 1;
+        const auto wf = encode_welcome(get_u32(&login[8]), w);
+        raw_send(fd, wf.data(), wf.size());
+        auto cmd = raw_read_frame(fd, kBoundMs);
+        if (cmd.size() < kCommandLead) return;
+        const auto out = reply(get_u32(&cmd[8]), get_i32(&cmd[kPrefixSize + kHeadSize + kHeaderSize]));
+        raw_send(fd, out.data(), out.size());
+        raw_read_until_close(fd, kBoundMs);  // until the client closes
+    };
+}
+
+std::vector<unsigned char> answer_frame(uint32_t rid, int32_t result, uint32_t announced, std::size_t actual) {
+    AnswerFixed a;
+    a.result = result;
+    a.answer_len = announced;
+    std::vector<unsigned char> f(kAnswerLead);
+    encode_answer_lead(f.data(), rid, a);
+    f.insert(f.end(), actual, 'z');
+    return f;
+}
+
+int32_t login(int port, int32_t* handle) {
+    XSR_Login rec;
+    std::memset(&rec, 0, sizeof rec);
+    std::strcpy(rec.user, "admin");
+    std::strcpy(rec.password, "admin");
+    std::strcpy(rec.server, "127.0.0.1");
+    return XSR_OpenConn("127.0.0.1", port, &rec, handle);
+}
+
+// One XSR_CommandEx into a guarded buffer; the guard must stay untouched.
+int32_t command_into_guarded(int32_t h, int32_t capacity, int32_t* len, bool* guard_intact) {
+    std::vector<unsigned char> buf(static_cast<std::size_t>(capacity) + 32, 0xAB);
+    unsigned char header[kHeaderSize];
+    encode_header(header, CommandHeader{2, kHeaderConstant, -1, capacity, -1});
+    const char body[] = "Echo\0\0x";
+    *len = capacity;
+    const int32_t rc = XSR_CommandEx(h, kCallMagic, 0, 45000, buf.data(), len, header, 16, 0, body,
+                                     sizeof body - 1, 0, nullptr, 0);
+    *guard_intact = true;
+    for (std::size_t i = static_cast<std::size_t>(capacity); i < buf.size(); ++i)
+        if (buf[i] != 0xAB) *guard_intact = false;
+    return rc;
+}
+
+TEST(ClientFaultTest, MalformedAnswersAreRejectedWithoutWritingPastTheBuffer) {
+    set_limits(2000, kIoLimitMs);
+    struct Case {
+        const char* what;
+        std::function<std::vector<unsigned char>(uint32_t, int32_t)> reply;
+        int32_t want;
+    };
+    const Case cases[] = {
+        {"answer longer than the capacity",
+         [](uint32_t rid, int32_t cap) { return answer_frame(rid, 0, static_cast<uint32_t>(cap) + 1, cap + 1); },
+         kErrProtocol},
+        {"announced length disagrees with the frame",
+         [](uint32_t rid, int32_t) {
+             // The prefix covers 20 answer bytes, the answer field says 10.
+             auto f = answer_frame(rid, 0, 10, 20);
+             put_u32(f.data(), static_cast<uint32_t>(f.size() - kPrefixSize));
+             return f;
+         },
+         kErrProtocol},
+        {"wrong request id", [](uint32_t rid, int32_t) { return answer_frame(rid + 1, 0, 3, 3); }, kErrProtocol},
+        {"bytes after the frame",
+         [](uint32_t rid, int32_t) {
+             auto f = answer_frame(rid, 0, 3, 3);
+             f.push_back(1);
+             return f;
+         },
+         kErrProtocol},
+        {"a frame of another kind",
+         [](uint32_t rid, int32_t) {
+             Welcome w;
+             return encode_welcome(rid, w);
+         },
+         kErrProtocol},
+        {"bad magic",
+         [](uint32_t rid, int32_t) {
+             auto f = answer_frame(rid, 0, 3, 3);
+             f[4] ^= 0xFF;
+             return f;
+         },
+         kErrProtocol},
+        {"length prefix beyond any frame",
+         [](uint32_t, int32_t) { return std::vector<unsigned char>{0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0}; },
+         kErrProtocol},
+        {"half a frame, then silence",
+         [](uint32_t rid, int32_t) {
+             auto f = answer_frame(rid, 0, 100, 100);
+             f.resize(f.size() / 2);
+             return f;
+         },
+         kErrTimeout},  // the I/O limit ends the wait
+        {"a fault frame", [](uint32_t rid, int32_t) { return encode_fault(rid, kErrRequest); }, kErrRequest},
+    };
+    for (const auto& c : cases) {
+        FakePeer peer(serve_login_then(c.reply));
+        int32_t h = 0;
+        ASSERT_EQ(login(peer.port(), &h), 0) << c.what;
+        int32_t len = -1;
+        bool intact = false;
+        const auto t0 = Clock::now();
+        EXPECT_EQ(command_into_guarded(h, 200, &len, &intact), c.want) << c.what;
+        EXPECT_LT(elapsed_ms(t0), kBoundMs) << c.what;
+        EXPECT_TRUE(intact) << c.what;
+        EXPECT_EQ(len, 0) << c.what;
+        EXPECT_EQ(XSR_IsValidCon(h), 0) << c.what;
+        EXPECT_EQ(XSR_CloseConn(h), 0) << c.what;
+        EXPECT_EQ(XSR_CloseConn(h), kErrHandle) << c.what;
+    }
+}
+
+TEST(ClientFaultTest, BadHandshakesFailWithinTheConnectLimit) {
+    set_limits(500, kIoLimitMs);
+    struct Case {
+        const char* what;
+        std::function<void(int)> serve;
+        int32_t want;
+    };
+    const Case cases[] = {
+        {"never answers the login", [](int fd) { raw_read_until_close(fd, kBoundMs); }, kErrConnectTimeout},
+        {"answers garbage",
+         [](int fd) {
+             raw_read_frame(fd, kBoundMs);
+             const char g[] = "HTTP/1.0 400 Bad Request\r\n\r\n";
+             raw_send(fd, g, sizeof g - 1);
+             raw_read_until_close(fd, kBoundMs);
+         },
+         kErrProtocol},
+        {"closes at once", [](int) {}, kErrLost},
+        {"refuses the login",
+         [](int fd) {
+             auto login = raw_read_frame(fd, kBoundMs);
+             Welcome w;
+             w.result = kErrLogin;
+             const auto f = encode_welcome(login.size() >= 12 ? get_u32(&login[8]) : 0, w);
+             raw_send(fd, f.data(), f.size());
+             raw_read_until_close(fd, kBoundMs);
+         },
+         kErrLogin},
+    };
+    for (const auto& c : cases) {
+        FakePeer peer(c.serve);
+        int32_t h = 0;
+        const auto t0 = Clock::now();
+        EXPECT_EQ(login(peer.port(), &h), c.want) << c.what;
+        EXPECT_LT(elapsed_ms(t0), kBoundMs) << c.what;
+        EXPECT_EQ(XSR_CheckServer("127.0.0.1", peer.port()) < 0, true) << c.what;
+    }
+}
+
+TEST(ClientFaultTest, CallsBreakingTheContractAreRefusedBeforeAnythingIsSent) {
+    unsigned char header[kHeaderSize];
+    encode_header(header, CommandHeader{2, kHeaderConstant, -1, 10, -1});
+    unsigned char bad_constant[kHeaderSize];
+    encode_header(bad_constant, CommandHeader{2, 500, -1, 10, -1});
+    char buf[16];
+    struct Case {
+        const char* what;
+        int32_t magic, header_len;
+        const void* hdr;
+        void* answer;
+        int32_t cap, body_len;
+        const void* body;
+        int32_t body2_len;
+    };
+    const Case cases[] = {
+        {"wrong magic", 1, 16, header, buf, 16, 0, nullptr, 0},
+        {"header length", kCallMagic, 15, header, buf, 16, 0, nullptr, 0},
+        {"no header", kCallMagic, 16, nullptr, buf, 16, 0, nullptr, 0},
+        {"header constant", kCallMagic, 16, bad_constant, buf, 16, 0, nullptr, 0},
+        {"negative capacity", kCallMagic, 16, header, buf, -1, 0, nullptr, 0},
+        {"capacity without buffer", kCallMagic, 16, header, nullptr, 16, 0, nullptr, 0},
+        {"negative body length", kCallMagic, 16, header, buf, 16, -1, nullptr, 0},
+        {"body length without body", kCallMagic, 16, header, buf, 16, 4, nullptr, 0},
+        {"second body length without second body", kCallMagic, 16, header, buf, 16, 0, nullptr, 3},
+    };
+    for (const auto& c : cases) {
+        int32_t len = c.cap;
+        EXPECT_EQ(XSR_CommandEx(1, c.magic, 0, 45000, c.answer, &len, c.hdr, c.header_len, 0, c.body, c.body_len,
+                                0, nullptr, c.body2_len),
+                  kErrArgument)
+            << c.what;
+        EXPECT_EQ(len, 0) << c.what;
+    }
+    int32_t len = 16;
+    EXPECT_EQ(XSR_CommandEx(987654, kCallMagic, 0, 45000, buf, &len, header, 16, 0, nullptr, 0, 0, nullptr, 0),
+              kErrHandle);
+    XSR_Login rec{};
+    int32_t h = 0;
+    EXPECT_EQ(XSR_OpenConn(nullptr, 1, &rec, &h), kErrArgument);
+    EXPECT_EQ(XSR_OpenConn("127.0.0.1", 0, &rec, &h), kErrArgument);
+    EXPECT_EQ(XSR_OpenConn("127.0.0.1", 65536, &rec, &h), kErrArgument);
+    EXPECT_EQ(XSR_OpenConn("127.0.0.1", 1, nullptr, &h), kErrArgument);
+    EXPECT_EQ(XSR_CheckServer("", 1), kErrArgument);
+}
+
+}  // namespace
+}  // namespace e2e
