@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "xsr/proto/wire.h"
+#include "sim/modules/service_modules.h"
 
 namespace xsrsim {
 
@@ -49,6 +50,7 @@ void register_builtin_types(ModuleTypes& types) {
     types.add("script", make_script_module);
     types.add("ident", make_ident_module);
     types.add("sim", make_sim_module);
+    register_service_types(types);  // KExt_NLPE, KExt_ARA, KExt_KWFS, KExt_STM
 }
 
 namespace {

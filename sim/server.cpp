@@ -895,10 +895,15 @@ std::string Server::stats() const {
     }
     return "sessions=" + std::to_string(sessions) + "\nsockets=" + std::to_string(sockets) +
            "\ntickets=" + std::to_string(tickets) + "\ncancelled=" + std::to_string(cancelled_.load()) +
-           "\nrequests=" + std::to_string(requests_.load()) + "\n";
+           "\nrequests=" + std::to_string(requests_.load()) + "\nheld=" + std::to_string(held_.load()) + "\n";
 }
 
 bool Server::hold_gate(const std::string& name, const CancelToken& cancel, uint32_t max_ms) {
+    struct Count {
+        std::atomic<uint64_t>& n;
+        explicit Count(std::atomic<uint64_t>& c) : n(c) { ++n; }
+        ~Count() { --n; }
+    } count(held_);
     std::unique_lock<std::mutex> g(gate_mu_);
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(max_ms);
     while (!gates_[name]) {

@@ -134,6 +134,7 @@ private:
     std::deque<std::string> log_;
     std::atomic<uint64_t> cancelled_{0};
     std::atomic<uint64_t> requests_{0};
+    std::atomic<uint64_t> held_{0};  // requests waiting at a gate
 };
 
 }  // namespace xsrsim

@@ -87,6 +87,36 @@ TEST_F(ServerFaultTest, ServerKilledWhileAnAnswerIsPending) {
     EXPECT_EQ(ORQExt_IsConnect(h), 0);
 }
 
+TEST_F(ServerFaultTest, CloseWhileACallWaitsEndsTheCall) {
+    set_limits(2000, 20000);
+    XSR_Login rec;
+    std::memset(&rec, 0, sizeof rec);
+    std::strcpy(rec.user, "admin");
+    std::strcpy(rec.password, "admin");
+    int32_t h = 0;
+    ASSERT_EQ(XSR_OpenConn("127.0.0.1", sim_.port(), &rec, &h), 0);
+    std::atomic<int32_t> rc{1};
+    std::thread caller([&] {
+        unsigned char header[kHeaderSize];
+        encode_header(header, CommandHeader{2, kHeaderConstant, -1, 64, -1});
+        const char body[] = "Script\0\0hold=close-gate";
+        char buf[64];
+        int32_t len = sizeof buf;
+        rc = XSR_CommandEx(h, kCallMagic, 0, 45000, buf, &len, header, 16, 0, body, sizeof body - 1, 0, nullptr, 0);
+    });
+    ASSERT_TRUE(eventually([&] { return stats()["held"] == 1; })) << "the call waits at the server";
+    const auto t0 = Clock::now();
+    EXPECT_EQ(XSR_CloseConn(h), 0);
+    caller.join();
+    EXPECT_EQ(rc.load(), kErrClosed);
+    EXPECT_LT(elapsed_ms(t0), kBoundMs);
+    EXPECT_EQ(XSR_IsValidCon(h), 0);
+    const int32_t other = connect();
+    int32_t r = -1;
+    send(other, "Script", "release=close-gate", &r);
+    EXPECT_EQ(r, 0);
+}
+
 // Garbage, half frames, oversized lengths and abrupt disconnects from raw
 // sockets, while a proper connection keeps working.
 TEST_F(ServerFaultTest, ServerSurvivesMisbehavingClientsAndServesTheOthers) {
