@@ -1,0 +1,463 @@
+#include "tools/orqext/cli.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <exception>
+#include <sstream>
+
+#include "exports/orqext.h"
+#include "tools/orqext/results.h"
+
+namespace orqext {
+
+// ---- Invocation ----------------------------------------------------------
+
+std::string Invocation::get(const std::string& name, const std::string& fallback) const {
+    auto it = opts_.find(name);
+    return it == opts_.end() || it->second.empty() ? fallback : it->second.back();
+}
+
+const std::vector<std::string>& Invocation::all(const std::string& name) const {
+    static const std::vector<std::string> none;
+    auto it = opts_.find(name);
+    return it == opts_.end() ? none : it->second;
+}
+
+int64_t parse_integer(const std::string& text, int64_t min, int64_t max, const std::string& what) {
+    const std::string range = " (expected a whole number from " + std::to_string(min) + " to " +
+                              std::to_string(max) + ")";
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    if (i == text.size() || text.size() - i > 18) throw UsageError(what + ": '" + text + "' is not a number" + range);
+    int64_t v = 0;
+    for (; i < text.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(text[i])))
+            throw UsageError(what + ": '" + text + "' is not a number" + range);
+        v = v * 10 + (text[i] - '0');
+    }
+    if (negative) v = -v;
+    if (v < min || v > max) throw UsageError(what + ": " + text + " is out of range" + range);
+    return v;
+}
+
+int64_t Invocation::integer(const std::string& name, int64_t min, int64_t max, int64_t fallback) const {
+    if (!has(name)) return fallback;
+    return parse_integer(get(name), min, max, "--" + name);
+}
+
+// ---- connection ----------------------------------------------------------
+
+namespace {
+
+void check_field(const std::string& what, const std::string& v, std::size_t max, bool may_be_empty) {
+    if (v.empty() && !may_be_empty) throw UsageError(what + " must not be empty");
+    if (v.size() > max)
+        throw UsageError(what + " is " + std::to_string(v.size()) + " characters long; the login record holds " +
+                         std::to_string(max));
+}
+
+void check_endpoint(const Endpoint& e, const std::string& via) {
+    check_field(via == "connect" ? "server in --connect" : "--host", e.host, 15, false);
+    check_field(via == "connect" ? "user in --connect" : "--user", e.user, 63, true);
+    check_field(via == "connect" ? "pass in --connect" : "--password", e.password, 31, true);
+}
+
+}  // namespace
+
+Endpoint parse_connect_string(const std::string& text) {
+    Endpoint e;
+    bool seen[4] = {false, false, false, false};
+    static const char* const keys[4] = {"server", "port", "user", "pass"};
+    std::size_t i = 0;
+    while (i <= text.size()) {
+        std::size_t end = text.find(';', i);
+        if (end == std::string::npos) end = text.size();
+        const std::string item = text.substr(i, end - i);
+        i = end + 1;
+        if (item.find_first_not_of(" \t") == std::string::npos) continue;
+        const std::size_t eq = item.find('=');
+        if (eq == std::string::npos) throw UsageError("--connect: '" + item + "' is not key=value");
+        std::string key = item.substr(0, eq);
+        key.erase(0, key.find_first_not_of(" \t"));
+        key.erase(key.find_last_not_of(" \t") + 1);
+        for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::string value = item.substr(eq + 1);
+        int k = -1;
+        for (int j = 0; j < 4; ++j)
+            if (key == keys[j]) k = j;
+        if (k < 0) throw UsageError("--connect: unknown key '" + key + "' (keys: server, port, user, pass)");
+        seen[k] = true;
+        if (k == 0) e.host = value;
+        if (k == 1) e.port = static_cast<int32_t>(parse_integer(value, 1, 65535, "port in --connect"));
+        if (k == 2) e.user = value;
+        if (k == 3) e.password = value;
+    }
+    std::string missing;
+    for (int j = 0; j < 4; ++j)
+        if (!seen[j]) missing += std::string(missing.empty() ? "" : ", ") + keys[j];
+    if (!missing.empty()) throw UsageError("--connect: missing " + missing + " (expected server=...;port=...;user=...;pass=...)");
+    return e;
+}
+
+Endpoint Context::endpoint() const {
+    if (in.has("connect")) {
+        Endpoint e = parse_connect_string(in.get("connect"));
+        check_endpoint(e, "connect");
+        return e;
+    }
+    Endpoint e;
+    e.host = in.get("host", e.host);
+    e.port = static_cast<int32_t>(in.integer("port", 1, 65535, e.port));
+    e.user = in.get("user", e.user);
+    e.password = in.get("password", e.password);
+    check_endpoint(e, "options");
+    return e;
+}
+
+int32_t Context::connect() const {
+    const Endpoint e = endpoint();
+    int32_t status = 0;
+    const int32_t conn = ORQExt_Connect(e.host.c_str(), e.port, e.user.c_str(), e.password.c_str(), &status);
+    if (status < 0) {
+        if (conn != 0) ORQExt_DisConnect(conn);
+        throw CallFailed{"connect to " + e.host + ":" + std::to_string(e.port) + " as " + e.user, status,
+                         kExitConnect};
+    }
+    return conn;
+}
+
+int Context::report(const Value& v) const {
+    orqext::render(*out, v, render);
+    return kExitOk;
+}
+
+Session::~Session() { ORQExt_DisConnect(conn_); }
+
+namespace {
+
+int exit_code_for(int32_t rc) {
+    if (rc == -1112 || rc == -1113) return kExitTimeout;
+    if (rc == -20001 || rc == -20002 || rc == -20003 || rc == -20004 || rc == -20006) return kExitConnect;
+    return kExitFailed;
+}
+
+}  // namespace
+
+int Context::finish(Value v, const std::string& what, int32_t rc, const char* meaning) const {
+    const Value r = result_object(rc);
+    for (const auto& f : r.fields()) v.set(f.first, f.second);
+    if (meaning && rc > 0) v.set("meaning", Value::text(meaning));
+    orqext::render(*out, v, render);
+    if (rc >= 0) return kExitOk;
+    *err << "orqext: " << what << " failed: " << describe(rc) << "\n";
+    return exit_code_for(rc);
+}
+
+void check(const std::string& what, int32_t rc) {
+    if (rc < 0) throw CallFailed{what, rc, exit_code_for(rc)};
+}
+
+Value result_object(int32_t rc) {
+    Value v = Value::object();
+    v.set("result", Value::integer(rc));
+    const CodeInfo* c = find_code(rc);
+    v.set("meaning", Value::text(c ? c->meaning : rc > 0 ? "server status word" : "failure"));
+    return v;
+}
+
+// ---- parsing -------------------------------------------------------------
+
+namespace {
+
+const std::vector<OptionSpec>& global_options() {
+    static const std::vector<OptionSpec> g = {
+        {"json", "", "print the report as JSON (for scripts)"},
+        {"help", "", "show help for the command"},
+    };
+    return g;
+}
+
+const std::vector<OptionSpec>& connection_options() {
+    static const std::vector<OptionSpec> c = {
+        {"host", "HOST", "server name or address (default 127.0.0.1; at most 15 characters)"},
+        {"port", "PORT", "server port (default 7300)"},
+        {"user", "USER", "user name (default admin)"},
+        {"password", "PASSWORD", "password (default admin)"},
+        {"connect", "STRING", "\"server=...;port=...;user=...;pass=...\" instead of the four above"},
+    };
+    return c;
+}
+
+// Whether an option takes a value, looked up over every command so that
+// options can be parsed before the command is known.
+const OptionSpec* find_option(const std::string& name) {
+    for (const auto* list : {&global_options(), &connection_options()})
+        for (const OptionSpec& o : *list)
+            if (o.name == name) return &o;
+    for (const CommandSpec& c : commands())
+        for (const OptionSpec& o : c.options)
+            if (o.name == name) return &o;
+    return nullptr;
+}
+
+std::vector<std::string> split_words(const std::string& path) {
+    std::vector<std::string> w;
+    std::istringstream is(path);
+    std::string s;
+    while (is >> s) w.push_back(s);
+    return w;
+}
+
+struct Parsed {
+    std::vector<std::pair<std::string, std::string>> opts;
+    std::vector<std::string> words;
+};
+
+bool looks_numeric(const std::string& t) {
+    return t.size() > 1 && t[0] == '-' && std::isdigit(static_cast<unsigned char>(t[1]));
+}
+
+Parsed tokenize(int argc, char** argv) {
+    Parsed p;
+    bool only_words = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string t = argv[i] ? argv[i] : "";
+        if (only_words || t.empty() || t[0] != '-' || t == "-" || looks_numeric(t)) {
+            p.words.push_back(t);
+            continue;
+        }
+        if (t == "--") {
+            only_words = true;
+            continue;
+        }
+        if (t == "-h") {
+            p.opts.push_back({"help", ""});
+            continue;
+        }
+        if (t.compare(0, 2, "--") != 0) throw UsageError("unknown option '" + t + "' (options are written --name)");
+        const std::size_t eq = t.find('=');
+        const std::string name = t.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+        const OptionSpec* o = find_option(name);
+        if (!o) throw UsageError("unknown option '--" + name + "'");
+        if (o->value.empty()) {
+            if (eq != std::string::npos) throw UsageError("option --" + name + " takes no value");
+            p.opts.push_back({name, ""});
+        } else if (eq != std::string::npos) {
+            p.opts.push_back({name, t.substr(eq + 1)});
+        } else {
+            if (i + 1 >= argc || !argv[i + 1]) throw UsageError("option --" + name + " needs a value (" + o->value + ")");
+            p.opts.push_back({name, argv[++i]});
+        }
+    }
+    return p;
+}
+
+std::string option_line(const OptionSpec& o) {
+    std::string left = "  --" + o.name + (o.value.empty() ? "" : " " + o.value);
+    if (left.size() < 24) left += std::string(24 - left.size(), ' ');
+    else left += "  ";
+    return left + o.help + "\n";
+}
+
+void overall_help(std::ostream& out) {
+    out << "Usage: orqext [options] <command> [arguments]\n\n"
+           "Works with the extension-module layer of a full-text search server through the\n"
+           "ORQExtClient library.\n\nCommands:\n";
+    for (const CommandSpec& c : commands()) {
+        std::string left = "  " + c.path + (c.usage.empty() ? "" : " " + c.usage);
+        if (left.size() < 40) left += std::string(40 - left.size(), ' ');
+        else left += "  ";
+        out << left << c.summary << "\n";
+    }
+    out << "\nConnection options (commands that talk to a server):\n";
+    for (const OptionSpec& o : connection_options()) out << option_line(o);
+    out << "\nOutput options:\n";
+    for (const OptionSpec& o : global_options()) out << option_line(o);
+    out << "\nRun 'orqext <command> --help' for a command's own options.\n"
+           "Exit codes: 0 success; 1 a call failed (its Result code and meaning go to stderr);\n"
+           "2 bad command line; 3 the server could not be reached or refused the login;\n"
+           "4 no answer within the time limit.\n";
+}
+
+void group_help(std::ostream& out, const std::string& group) {
+    out << "Usage: orqext " << group << " <subcommand> [arguments]\n\nSubcommands:\n";
+    for (const CommandSpec& c : commands()) {
+        if (c.path.compare(0, group.size() + 1, group + " ") != 0) continue;
+        std::string left = "  " + c.path + (c.usage.empty() ? "" : " " + c.usage);
+        if (left.size() < 40) left += std::string(40 - left.size(), ' ');
+        else left += "  ";
+        out << left << c.summary << "\n";
+    }
+    out << "\nRun 'orqext " << group << " <subcommand> --help' for details.\n";
+}
+
+void command_help(std::ostream& out, const CommandSpec& c) {
+    out << "Usage: orqext " << c.path << (c.usage.empty() ? "" : " " + c.usage) << " [options]\n\n"
+        << c.summary << "\n";
+    if (!c.details.empty()) out << "\n" << c.details << "\n";
+    if (!c.options.empty()) {
+        out << "\nOptions:\n";
+        for (const OptionSpec& o : c.options) out << option_line(o);
+    }
+    if (c.connects) {
+        out << "\nConnection options:\n";
+        for (const OptionSpec& o : connection_options()) out << option_line(o);
+    }
+    out << "\nOutput options:\n";
+    for (const OptionSpec& o : global_options()) out << option_line(o);
+}
+
+std::vector<std::string> groups() {
+    std::vector<std::string> g;
+    for (const CommandSpec& c : commands()) {
+        const std::vector<std::string> w = split_words(c.path);
+        if (w.size() > 1 && std::find(g.begin(), g.end(), w[0]) == g.end()) g.push_back(w[0]);
+    }
+    return g;
+}
+
+// The command whose path is the longest prefix of words; *used: its length.
+const CommandSpec* match(const std::vector<std::string>& words, std::size_t* used) {
+    const CommandSpec* best = nullptr;
+    std::size_t best_len = 0;
+    for (const CommandSpec& c : commands()) {
+        const std::vector<std::string> w = split_words(c.path);
+        if (w.size() > words.size() || w.size() <= best_len) continue;
+        if (std::equal(w.begin(), w.end(), words.begin())) {
+            best = &c;
+            best_len = w.size();
+        }
+    }
+    *used = best_len;
+    return best;
+}
+
+std::string subcommands_of(const std::string& group) {
+    std::string s;
+    for (const CommandSpec& c : commands()) {
+        const std::vector<std::string> w = split_words(c.path);
+        if (w.size() > 1 && w[0] == group) s += std::string(s.empty() ? "" : ", ") + w[1];
+    }
+    return s;
+}
+
+int dispatch(int argc, char** argv, std::ostream& out, std::ostream& err, const CommandSpec** which) {
+    Parsed p = tokenize(argc, argv);
+    const bool help = std::any_of(p.opts.begin(), p.opts.end(), [](const auto& o) { return o.first == "help"; });
+    if (!p.words.empty() && p.words[0] == "help") {
+        p.words.erase(p.words.begin());
+        if (p.words.empty()) {
+            overall_help(out);
+            return kExitOk;
+        }
+        std::size_t used = 0;
+        const CommandSpec* c = match(p.words, &used);
+        if (c && used == p.words.size()) {
+            command_help(out, *c);
+            return kExitOk;
+        }
+        const std::vector<std::string> g = groups();
+        if (p.words.size() == 1 && std::find(g.begin(), g.end(), p.words[0]) != g.end()) {
+            group_help(out, p.words[0]);
+            return kExitOk;
+        }
+        throw UsageError("no command '" + p.words[0] + "' to explain; see 'orqext --help'");
+    }
+    if (p.words.empty()) {
+        if (help) {
+            overall_help(out);
+            return kExitOk;
+        }
+        overall_help(err);
+        return kExitUsage;
+    }
+    std::size_t used = 0;
+    const CommandSpec* c = match(p.words, &used);
+    const std::vector<std::string> g = groups();
+    const bool is_group = std::find(g.begin(), g.end(), p.words[0]) != g.end();
+    if (!c) {
+        if (is_group) {
+            if (help && p.words.size() == 1) {
+                group_help(out, p.words[0]);
+                return kExitOk;
+            }
+            if (p.words.size() == 1)
+                throw UsageError("'" + p.words[0] + "' needs a subcommand: " + subcommands_of(p.words[0]));
+            throw UsageError("unknown subcommand '" + p.words[1] + "' for '" + p.words[0] +
+                             "' (one of: " + subcommands_of(p.words[0]) + ")");
+        }
+        throw UsageError("unknown command '" + p.words[0] + "'; see 'orqext --help'");
+    }
+    *which = c;
+    if (help) {
+        command_help(out, *c);
+        return kExitOk;
+    }
+
+    Context ctx;
+    ctx.spec = c;
+    ctx.out = &out;
+    ctx.err = &err;
+    ctx.program = argc > 0 && argv[0] ? argv[0] : "orqext";
+    for (const auto& o : p.opts) {
+        bool allowed = std::any_of(global_options().begin(), global_options().end(),
+                                   [&](const OptionSpec& s) { return s.name == o.first; }) ||
+                       std::any_of(c->options.begin(), c->options.end(),
+                                   [&](const OptionSpec& s) { return s.name == o.first; });
+        if (!allowed && c->connects)
+            allowed = std::any_of(connection_options().begin(), connection_options().end(),
+                                  [&](const OptionSpec& s) { return s.name == o.first; });
+        if (!allowed) throw UsageError("option --" + o.first + " does not apply to '" + c->path + "'");
+        ctx.in.add_option(o.first, o.second);
+    }
+    if (ctx.in.has("connect") &&
+        (ctx.in.has("host") || ctx.in.has("port") || ctx.in.has("user") || ctx.in.has("password")))
+        throw UsageError("--connect cannot be combined with --host, --port, --user or --password");
+    for (std::size_t i = used; i < p.words.size(); ++i) ctx.in.add_arg(p.words[i]);
+    const std::size_t n = ctx.in.args().size();
+    if (n < c->min_args)
+        throw UsageError("'" + c->path + "' expects " + (c->usage.empty() ? "no arguments" : c->usage) +
+                         (n ? "" : "; nothing was given"));
+    if (n > c->max_args)
+        throw UsageError("'" + c->path + "': unexpected argument '" + ctx.in.arg(c->max_args) + "'");
+    ctx.render.json = ctx.in.has("json");
+    ctx.render.hex = ctx.in.has("hex");
+    return c->run(ctx);
+}
+
+}  // namespace
+
+int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    const CommandSpec* which = nullptr;
+    bool json = false;
+    for (int i = 1; i < argc; ++i)
+        if (argv[i] && std::string(argv[i]) == "--json") json = true;
+    try {
+        return dispatch(argc, argv, out, err, &which);
+    } catch (const UsageError& e) {
+        err << "orqext: " << e.what() << "\n";
+        err << "see 'orqext " << (which ? which->path + " " : std::string()) << "--help'\n";
+        return kExitUsage;
+    } catch (const CallFailed& f) {
+        err << "orqext: " << f.what << " failed: " << describe(f.code) << "\n";
+        if (json) {
+            Value v = result_object(f.code);
+            v.set("ok", Value::boolean(false));
+            v.set("failed", Value::text(f.what));
+            RenderOptions o;
+            o.json = true;
+            render(out, v, o);
+        }
+        return f.exit_code;
+    } catch (const std::bad_alloc&) {
+        err << "orqext: out of memory (is a capacity too large?)\n";
+        return kExitFailed;
+    } catch (const std::exception& e) {
+        err << "orqext: " << e.what() << "\n";
+        return kExitFailed;
+    }
+}
+
+}  // namespace orqext

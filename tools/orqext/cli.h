@@ -1,0 +1,135 @@
+// Command line of orqext: the command table, option parsing with clear
+// messages, the connection options, and the shared ways a command reports
+// success and failure.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tools/orqext/value.h"
+
+namespace orqext {
+
+// Exit codes.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;    // a call returned a failure Result code
+constexpr int kExitUsage = 2;     // bad command line
+constexpr int kExitConnect = 3;   // the server could not be reached or refused the login
+constexpr int kExitTimeout = 4;   // no answer within the time limit (-1112, -1113)
+
+// A bad command line: the message names what is wrong.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// A call failed with a Result code; `what` names the call.
+struct CallFailed {
+    std::string what;
+    int32_t code;
+    int exit_code;
+};
+
+struct OptionSpec {
+    std::string name;   // without the leading "--"
+    std::string value;  // name of the value ("MS"); empty for a flag
+    std::string help;
+};
+
+// The options and arguments of one invocation, checked against its command.
+class Invocation {
+public:
+    bool has(const std::string& name) const { return opts_.count(name) != 0; }
+    // The last value given, or `fallback`.
+    std::string get(const std::string& name, const std::string& fallback = std::string()) const;
+    const std::vector<std::string>& all(const std::string& name) const;
+    // A decimal integer in [min, max]; UsageError naming the option otherwise.
+    int64_t integer(const std::string& name, int64_t min, int64_t max, int64_t fallback) const;
+    const std::vector<std::string>& args() const { return args_; }
+    const std::string& arg(std::size_t i) const { return args_.at(i); }
+
+    void add_option(const std::string& name, const std::string& value) { opts_[name].push_back(value); }
+    void add_arg(const std::string& a) { args_.push_back(a); }
+
+private:
+    std::map<std::string, std::vector<std::string>> opts_;
+    std::vector<std::string> args_;
+};
+
+// Parses a decimal integer in [min, max]; UsageError with `what` otherwise.
+int64_t parse_integer(const std::string& text, int64_t min, int64_t max, const std::string& what);
+
+struct Context;
+
+struct CommandSpec {
+    std::string path;     // "module register"
+    std::string usage;    // the arguments: "NAME"
+    std::string summary;  // one line
+    std::string details;  // paragraphs for --help
+    std::vector<OptionSpec> options;
+    std::size_t min_args = 0, max_args = 0;
+    bool connects = false;  // takes the connection options
+    int (*run)(Context&) = nullptr;
+};
+
+// Connection options resolved from --host/--port/--user/--password or
+// --connect.
+struct Endpoint {
+    std::string host = "127.0.0.1";
+    int32_t port = 7300;
+    std::string user = "admin";
+    std::string password = "admin";
+};
+
+// Parses "server=...;port=...;user=...;pass=..." (keys in any order and any
+// letter case); UsageError naming a missing or unknown key.
+Endpoint parse_connect_string(const std::string& text);
+
+struct Context {
+    Invocation in;
+    RenderOptions render;
+    std::ostream* out = nullptr;
+    std::ostream* err = nullptr;
+    const CommandSpec* spec = nullptr;
+    std::string program;  // path of this executable (argv[0])
+
+    Endpoint endpoint() const;
+    // Opens a connection with the connection options; CallFailed (exit 3)
+    // when it fails.
+    int32_t connect() const;
+    // Prints the command's report and returns kExitOk.
+    int report(const Value& v) const;
+    // Adds "result" and "meaning" for rc to the report and prints it; when rc
+    // is negative, also names the failed call with the code and its meaning
+    // on stderr and returns the matching exit code.
+    // `meaning` replaces "server status word" for a positive rc that is an
+    // answer (a count, a score).
+    int finish(Value v, const std::string& what, int32_t rc, const char* meaning = nullptr) const;
+};
+
+// Closes a connection when it goes out of scope.
+class Session {
+public:
+    explicit Session(const Context& ctx) : conn_(ctx.connect()) {}
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+    int32_t conn() const { return conn_; }
+
+private:
+    int32_t conn_;
+};
+
+// Throws CallFailed unless rc >= 0 (exit code: 4 for time-outs, else 1).
+void check(const std::string& what, int32_t rc);
+// The result fields every report carries: "result" and "meaning".
+Value result_object(int32_t rc);
+
+const std::vector<CommandSpec>& commands();
+// Runs orqext with argv; output to out and err; returns the exit code.
+int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err);
+
+}  // namespace orqext

@@ -1,0 +1,233 @@
+// orqext send, sql exec, sql process.
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "exports/orqext.h"
+#include "tools/orqext/commands.h"
+
+namespace orqext {
+namespace {
+
+constexpr int64_t kMaxPayload = 64ll * 1024 * 1024;
+constexpr int64_t kMaxCapacity = 64ll * 1024 * 1024;
+constexpr int64_t kDefaultCapacity = 65536;
+constexpr int64_t kDefaultAsyncWaitMs = 30000;
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string parse_hex(const std::string& text) {
+    std::string digits;
+    for (char c : text) {
+        if (c == ' ' || c == ':' || c == '\t') continue;
+        if (hex_digit(c) < 0) throw UsageError(std::string("--hex-data: '") + c + "' is not a hex digit");
+        digits += c;
+    }
+    if (digits.size() % 2) throw UsageError("--hex-data: an odd number of hex digits");
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); i += 2)
+        out += static_cast<char>(hex_digit(digits[i]) * 16 + hex_digit(digits[i + 1]));
+    return out;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) throw UsageError("--file: cannot read '" + path + "': " + std::strerror(errno));
+    std::string data;
+    char buf[65536];
+    while (f.read(buf, sizeof buf) || f.gcount() > 0) {
+        data.append(buf, static_cast<std::size_t>(f.gcount()));
+        if (static_cast<int64_t>(data.size()) > kMaxPayload)
+            throw UsageError("--file: '" + path + "' is larger than 64 MiB");
+    }
+    if (f.bad()) throw UsageError("--file: error while reading '" + path + "'");
+    return data;
+}
+
+// The payload from exactly one of PAYLOAD, --file and --hex-data (none: empty).
+std::string payload_of(const Context& ctx) {
+    const int sources = (ctx.in.args().size() > 1 ? 1 : 0) + (ctx.in.has("file") ? 1 : 0) +
+                        (ctx.in.has("hex-data") ? 1 : 0);
+    if (sources > 1) throw UsageError("give the payload once: as PAYLOAD, with --file or with --hex-data");
+    if (ctx.in.args().size() > 1) return ctx.in.arg(1);
+    if (ctx.in.has("file")) return read_file(ctx.in.get("file"));
+    if (ctx.in.has("hex-data")) return parse_hex(ctx.in.get("hex-data"));
+    return std::string();
+}
+
+// The answer of the asynchronous request, delivered on the library's worker
+// thread. It lives as long as the process, so that a callback that runs late
+// never touches a finished command's memory.
+struct AsyncWait {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool armed = false;
+    bool done = false;
+    int32_t id = 0;
+    int32_t result = 0;
+    std::string answer;
+};
+
+AsyncWait& waiter() {
+    static AsyncWait w;
+    return w;
+}
+
+void ORQEXT_CALL on_answer(int32_t request_id, int32_t result, const void* answer, int32_t len) {
+    AsyncWait& w = waiter();
+    std::lock_guard<std::mutex> g(w.mu);
+    if (!w.armed || w.done || request_id != w.id) return;
+    w.result = result;
+    if (answer && len > 0) w.answer.assign(static_cast<const char*>(answer), static_cast<std::size_t>(len));
+    w.done = true;
+    w.cv.notify_all();
+}
+
+int send_async(Context& ctx, int32_t conn, const std::string& module, const char* target,
+               const std::string& payload, int32_t capacity, Value v) {
+    if (payload.empty()) throw UsageError("--async needs a payload (an asynchronous message cannot be empty)");
+    const int64_t wait_ms = ctx.in.integer("wait", 0, 3600000, kDefaultAsyncWaitMs);
+    const int32_t id = static_cast<int32_t>(ctx.in.integer("request-id", INT32_MIN, INT32_MAX, 1));
+    AsyncWait& w = waiter();
+    {
+        std::lock_guard<std::mutex> g(w.mu);
+        w.armed = true;
+        w.done = false;
+        w.id = id;
+        w.answer.clear();
+    }
+    ORQExt_SetAsyncFunc(on_answer, nullptr);
+    const int32_t queued = ORQExt_AsyncSendMessage(conn, module.c_str(), target, payload.data(),
+                                                   static_cast<int32_t>(payload.size()), id, capacity);
+    int32_t rc = queued;
+    bool answered = false;
+    if (queued >= 0) {
+        std::unique_lock<std::mutex> g(w.mu);
+        answered = w.cv.wait_for(g, std::chrono::milliseconds(wait_ms), [&] { return w.done; });
+    }
+    if (queued >= 0 && !answered) {
+        // No callback in time: take the request back so it cannot answer later.
+        ORQExt_CancelAsync(0, id);
+        rc = -1112;
+    }
+    ORQExt_SetAsyncFunc(nullptr, nullptr);
+    std::lock_guard<std::mutex> g(w.mu);
+    w.armed = false;
+    v.set("request_id", Value::integer(id));
+    if (answered) {
+        rc = w.result;
+        v.set("answer_length", Value::integer(static_cast<int64_t>(w.answer.size())));
+        v.set("answer", Value::bytes(w.answer.data(), w.answer.size()));
+    }
+    return ctx.finish(v, answered || queued < 0 ? "asynchronous message to " + module
+                                                : "asynchronous message to " + module + " (no callback within " +
+                                                      std::to_string(wait_ms) + " ms; cancelled)",
+                      rc);
+}
+
+int send_cmd(Context& ctx) {
+    const std::string module = ctx.in.arg(0);
+    const std::string payload = payload_of(ctx);
+    const int64_t limit = ctx.in.integer("time-limit", -1, INT32_MAX, -1);
+    if (ctx.in.has("cancel") && limit < 0) throw UsageError("--cancel needs --time-limit");
+    if (ctx.in.has("async") && (ctx.in.has("time-limit") || ctx.in.has("cluster")))
+        throw UsageError("--async cannot be combined with --time-limit or --cluster (use --wait)");
+    if (!ctx.in.has("async") && (ctx.in.has("wait") || ctx.in.has("request-id")))
+        throw UsageError("--wait and --request-id belong to --async");
+    const int32_t capacity = static_cast<int32_t>(ctx.in.integer("capacity", 0, kMaxCapacity, kDefaultCapacity));
+    const std::string target = ctx.in.get("target");
+    const char* tgt = ctx.in.has("target") ? target.c_str() : nullptr;
+
+    Session s(ctx);
+    Value v = Value::object();
+    v.set("module", Value::text(module));
+    v.set("payload_length", Value::integer(static_cast<int64_t>(payload.size())));
+    if (ctx.in.has("async")) return send_async(ctx, s.conn(), module, tgt, payload, capacity, v);
+    if (ctx.in.has("cluster")) {
+        check("switching clustering on", ORQExt_EnableCluster(s.conn(), 1));
+        v.set("routed", Value::boolean(true));
+    }
+    std::string answer(static_cast<std::size_t>(capacity), '\0');
+    int32_t len = capacity;
+    const int32_t rc =
+        limit < 0 && !ctx.in.has("cancel")
+            ? ORQExt_SendMessage(s.conn(), module.c_str(), tgt, payload.data(), static_cast<int32_t>(payload.size()),
+                                 capacity ? &answer[0] : nullptr, &len)
+            : ORQExt_SendMessageTimeOut(s.conn(), module.c_str(), tgt, payload.data(),
+                                        static_cast<int32_t>(payload.size()), capacity ? &answer[0] : nullptr, &len,
+                                        static_cast<int32_t>(limit), ctx.in.has("cancel") ? 1 : 0);
+    v.set("answer_length", Value::integer(len));
+    // The buffer holds at most its capacity; after -1107 the length says how
+    // long the whole answer was.
+    const int32_t kept = len < 0 ? 0 : (len < capacity ? len : capacity);
+    v.set("answer", Value::bytes(answer.data(), static_cast<std::size_t>(kept)));
+    return ctx.finish(v, "message to " + module, rc);
+}
+
+int sql_exec(Context& ctx) {
+    const std::string stmt = ctx.in.arg(0);
+    Value v = Value::object();
+    v.set("statement", Value::text(stmt));
+    if (ctx.in.has("connect")) {
+        // The connect string goes to the library as it is, which opens and
+        // closes a connection of its own for the statement.
+        const Endpoint e = ctx.endpoint();  // checks the string first, for a clear message
+        v.set("server", Value::text(e.host));
+        const int32_t rc = ORQExt_ExecSql(ctx.in.get("connect").c_str(), stmt.c_str());
+        return ctx.finish(v, "statement", rc);
+    }
+    Session s(ctx);
+    return ctx.finish(v, "statement", ORQExt_ExecSql2(s.conn(), stmt.c_str()));
+}
+
+int sql_process(Context& ctx) {
+    const std::string stmt = ctx.in.arg(0);
+    Session s(ctx);
+    Value v = Value::object();
+    v.set("statement", Value::text(stmt));
+    return ctx.finish(v, "statement process query", ORQExt_QuerySqlProcess(s.conn(), stmt.c_str()));
+}
+
+}  // namespace
+
+void add_message_commands(std::vector<CommandSpec>& t) {
+    t.push_back({"send", "MODULE [PAYLOAD]", "send a message to a module and show the answer",
+                 "The payload is PAYLOAD, the contents of --file, or the bytes of --hex-data\n"
+                 "(none of them: an empty payload). The answer is shown as text when it is\n"
+                 "printable, otherwise (or with --hex) as a hex dump. An answer longer than\n"
+                 "--capacity fails with -1107 and shows its leading part and full length.\n"
+                 "--async queues the message; the library's worker sends it and the answer\n"
+                 "arrives through the callback (waited for at most --wait milliseconds).",
+                 {{"target", "NAME", "target inside the module"},
+                  {"file", "PATH", "payload from a file"},
+                  {"hex-data", "HEX", "payload as hex digits (\"48 65 6c 6c 6f\")"},
+                  {"capacity", "BYTES", "answer buffer size (default 65536, at most 64 MiB)"},
+                  {"time-limit", "MS", "give up after MS milliseconds of pending answer (-1: none)"},
+                  {"cancel", "", "cancel the pending answer at the time limit (-1113 instead of -1112)"},
+                  {"hex", "", "show the answer as a hex dump"},
+                  {"cluster", "", "switch clustering on first: the message goes to a node of the cluster named MODULE"},
+                  {"async", "", "send asynchronously and wait for the callback"},
+                  {"wait", "MS", "with --async: how long to wait for the callback (default 30000)"},
+                  {"request-id", "N", "with --async: the request id (default 1)"}},
+                 1, 2, true, send_cmd});
+    t.push_back({"sql exec", "STATEMENT", "run a statement",
+                 "On a connection opened with the connection options, or, with --connect,\n"
+                 "through ORQExt_ExecSql on a temporary connection the library opens itself\n"
+                 "(the library sends the connect string's values in lower case).",
+                 {}, 1, 1, true, sql_exec});
+    t.push_back({"sql process", "STATEMENT", "ask a module for a statement's process",
+                 "STATEMENT is an extension statement: use ext MODULE [cmd WORD] [key=value ...]\n"
+                 "free text. The free text goes to the module's \"GetKSQLProcess\".",
+                 {}, 1, 1, true, sql_process});
+}
+
+}  // namespace orqext

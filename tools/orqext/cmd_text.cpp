@@ -1,0 +1,89 @@
+// orqext text segment, similarity, domains.
+#include <vector>
+
+#include "exports/orqext.h"
+#include "tools/orqext/commands.h"
+
+namespace orqext {
+namespace {
+
+constexpr int64_t kMaxEntries = 1 << 20;
+
+int text_segment(Context& ctx) {
+    const std::string text = ctx.in.arg(0);
+    if (text.empty()) throw UsageError("TEXT must not be empty");
+    const int32_t cap = static_cast<int32_t>(ctx.in.integer("capacity", 2, kMaxEntries, 1024));
+    Session s(ctx);
+    std::vector<int32_t> items(static_cast<std::size_t>(cap));
+    std::vector<int16_t> marks(static_cast<std::size_t>(cap));
+    const int32_t rc = ORQExt_NLPE_WordSect(s.conn(), text.c_str(), items.data(), cap, 0, 0, marks.data(), 0, 0, 0);
+    Value v = Value::object();
+    v.set("text", Value::text(text));
+    if (rc >= 0) {
+        // Entries are offsets and lengths in the text; one that does not lie
+        // inside the text is shown without its word.
+        Value tokens = Value::list();
+        for (int32_t i = 0; i < rc && i < cap; ++i) {
+            const int64_t off = items[static_cast<std::size_t>(i)];
+            const int64_t len = static_cast<uint16_t>(marks[static_cast<std::size_t>(i)]);
+            Value t = Value::object();
+            t.set("index", Value::integer(i));
+            t.set("offset", Value::integer(off));
+            t.set("length", Value::integer(len));
+            const bool inside = off >= 0 && off + len <= static_cast<int64_t>(text.size());
+            t.set("word", inside ? Value::text(text.substr(static_cast<std::size_t>(off), static_cast<std::size_t>(len)))
+                                 : Value());
+            tokens.push(t);
+        }
+        v.set("count", Value::integer(rc));
+        v.set("tokens", tokens);
+    }
+    return ctx.finish(v, "word segmentation", rc, "number of words");
+}
+
+int text_similarity(Context& ctx) {
+    const std::string a = ctx.in.arg(0), b = ctx.in.arg(1);
+    if (a.empty() || b.empty()) throw UsageError("both texts must be non-empty");
+    Session s(ctx);
+    const int32_t rc = ORQExt_STM_Similarity_Analyst(s.conn(), a.c_str(), b.c_str());
+    Value v = Value::object();
+    // The server's status word is the score (xsr-sim: cosine x 1000).
+    if (rc >= 0) v.set("similarity", Value::integer(rc));
+    return ctx.finish(v, "text similarity", rc, "similarity score");
+}
+
+int text_domains(Context& ctx) {
+    const int32_t cap = static_cast<int32_t>(ctx.in.integer("capacity", 1, 64 << 20, 65536));
+    Session s(ctx);
+    std::string buf(static_cast<std::size_t>(cap), '\0');
+    int32_t len = cap;
+    const int32_t rc = ORQExt_STM_GetDomainNameList(s.conn(), &buf[0], &len, ctx.in.has("open") ? 1 : 0);
+    Value v = Value::object();
+    if (rc >= 0) {
+        Value names = Value::list();
+        const int32_t kept = len < 0 ? 0 : (len < cap ? len : cap);
+        for (const std::string& l : lines_of(buf.substr(0, static_cast<std::size_t>(kept)))) names.push(Value::text(l));
+        v.set("domains", names);
+    }
+    return ctx.finish(v, "knowledge domain list", rc);
+}
+
+}  // namespace
+
+void add_text_commands(std::vector<CommandSpec>& t) {
+    t.push_back({"text segment", "TEXT", "split a text into words (module KExt_NLPE)",
+                 "Calls ORQExt_NLPE_WordSect and shows each entry: offset and length in the\n"
+                 "text, and the word they cover.",
+                 {{"capacity", "N", "room for N entries (default 1024; N - 1 entries fit)"}}, 1, 1, true,
+                 text_segment});
+    t.push_back({"text similarity", "TEXT1 TEXT2", "similarity of two texts (module KExt_STM)",
+                 "Calls ORQExt_STM_Similarity_Analyst; the server's status word is the score\n"
+                 "(xsr-sim answers the cosine of the word counts times 1000).",
+                 {}, 2, 2, true, text_similarity});
+    t.push_back({"text domains", "", "list the knowledge domains (module KExt_STM)", "",
+                 {{"open", "", "only the open domains"},
+                  {"capacity", "BYTES", "answer buffer size (default 65536)"}},
+                 0, 0, true, text_domains});
+}
+
+}  // namespace orqext
