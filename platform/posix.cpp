@@ -3,6 +3,7 @@
 
 #if !defined(_WIN32)
 
+#include <dlfcn.h>
 #include <pthread.h>
 #include <time.h>
 
@@ -85,8 +86,18 @@ struct ThreadHandle {
     void* arg;
     pthread_mutex_t m;
     pthread_cond_t cv;
-    bool done;
+    bool done;        // fn has returned
+    bool joined;      // pthread_join has run
+    bool closed;      // the owner let go: the thread frees the block itself
+    bool terminated;  // given up on at a terminate request
+    int32_t exit_code;
 };
+
+static void destroy_handle(ThreadHandle* t) {
+    pthread_cond_destroy(&t->cv);
+    pthread_mutex_destroy(&t->m);
+    delete t;
+}
 
 static void* trampoline(void* p) {
     auto* t = static_cast<ThreadHandle*>(p);
@@ -95,17 +106,44 @@ static void* trampoline(void* p) {
     fn(arg);
     pthread_mutex_lock(&t->m);
     t->done = true;
+    const bool closed = t->closed;
     pthread_cond_broadcast(&t->cv);
     pthread_mutex_unlock(&t->m);
+    // A closed handle has no owner left: the thread frees it on its way out.
+    if (closed) destroy_handle(t);
     return nullptr;
+}
+
+// Keeps this library mapped until the process exits. A thread of the library
+// cannot be stopped safely on POSIX (see thread_terminate); if the library
+// were unmapped by dlclose while such a thread still ran, the thread would
+// return into unmapped code and bring the process down. So the first thread
+// start pins the library (RTLD_NODELETE): from then on dlclose only drops the
+// caller's reference and the library's unload runs at process exit. Done on
+// the starting thread, before the thread exists, so that no dlclose can run
+// between the start and the pin. Where the code is not in a shared object
+// (linked into the program) the request changes nothing.
+static void pin_library_once() {
+    static std::atomic<bool> pinned{false};
+    if (pinned.exchange(true)) return;
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void*>(&pin_library_once), &info) == 0 || !info.dli_fname) return;
+    // RTLD_NOLOAD: only the object that is already loaded; never a second copy.
+    void* self = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+    (void)self;  // held for the life of the process on purpose
 }
 
 ThreadHandle* thread_start(ThreadFn fn, void* arg) {
     auto* t = new (std::nothrow) ThreadHandle();
     if (!t) return nullptr;
+    pin_library_once();
     t->fn = fn;
     t->arg = arg;
     t->done = false;
+    t->joined = false;
+    t->closed = false;
+    t->terminated = false;
+    t->exit_code = 0;
     pthread_mutex_init(&t->m, nullptr);
     pthread_condattr_t ca;
     pthread_condattr_init(&ca);
@@ -113,9 +151,7 @@ ThreadHandle* thread_start(ThreadFn fn, void* arg) {
     pthread_cond_init(&t->cv, &ca);
     pthread_condattr_destroy(&ca);
     if (pthread_create(&t->tid, nullptr, trampoline, t) != 0) {
-        pthread_cond_destroy(&t->cv);
-        pthread_mutex_destroy(&t->m);
-        delete t;
+        destroy_handle(t);
         return nullptr;
     }
     return t;
@@ -134,36 +170,49 @@ bool thread_wait(ThreadHandle* t, uint32_t timeout_ms) {
     while (!t->done) {
         if (pthread_cond_timedwait(&t->cv, &t->m, &deadline) == ETIMEDOUT) break;
     }
-    bool done = t->done;
+    const bool done = t->done;
+    const bool join = done && !t->joined;
+    if (join) t->joined = true;
     pthread_mutex_unlock(&t->m);
-    if (done) pthread_join(t->tid, nullptr);
+    // fn has returned; the join only waits for the thread's last steps.
+    if (join) pthread_join(t->tid, nullptr);
     return done;
 }
 
-// POSIX has no safe way to kill one thread of a process. The nearest safe
-// counterpart of TerminateThread is a cancellation request: the thread ends
-// at its next cancellation point (a blocking socket call, a sleep), unwinding
-// its stack. The thread is then detached so its resources are reclaimed
-// whenever it ends.
-void thread_terminate(ThreadHandle* t, int32_t /*exit_code*/) {
-    pthread_cancel(t->tid);
+// POSIX has no safe way to end one thread of a process from outside:
+// pthread_cancel unwinds the thread's stack at its next cancellation point,
+// which aborts the process when a frame on the way is noexcept (a wait on a
+// std::condition_variable is one) and leaves the locks of a foreign library
+// (XSRClient, the application's callback) held forever. So a terminate
+// request gives the thread up instead: it is recorded as terminated with the
+// exit code and left to end by itself. The code that runs on such a thread
+// must stop at its own stop flag as soon as it regains control, touch only
+// state that is kept alive for it, and the library stays mapped for it (see
+// pin_library_once). thread_close then detaches it.
+void thread_terminate(ThreadHandle* t, int32_t exit_code) {
+    pthread_mutex_lock(&t->m);
+    if (!t->done) {
+        t->terminated = true;
+        t->exit_code = exit_code;
+    }
+    pthread_mutex_unlock(&t->m);
 }
 
+// Releases the handle. A thread that has not ended yet (one given up on, or a
+// thread closing its own handle as it ends) is detached and frees the handle
+// block itself when its function returns.
 void thread_close(ThreadHandle* t) {
-    bool done;
     pthread_mutex_lock(&t->m);
-    done = t->done;
-    pthread_mutex_unlock(&t->m);
-    if (!done) {
-        // Still running (or cancelled and not yet at a cancellation point):
-        // let it finish on its own; its handle block is leaked on purpose
-        // because the trampoline still writes to it.
+    if (!t->done) {
+        t->closed = true;
         pthread_detach(t->tid);
+        pthread_mutex_unlock(&t->m);
         return;
     }
-    pthread_cond_destroy(&t->cv);
-    pthread_mutex_destroy(&t->m);
-    delete t;
+    const bool joined = t->joined;
+    pthread_mutex_unlock(&t->m);
+    if (!joined) pthread_detach(t->tid);
+    destroy_handle(t);
 }
 
 bool thread_is_current(const ThreadHandle* t) { return t && pthread_equal(t->tid, pthread_self()); }
