@@ -98,12 +98,90 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_ExecSql(const char* connect_string, const 
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_ExecSql2(int32_t conn, const char* statement);
 
 /* ==== module administration (begin) ==== */
+/* ------------------------------------------------------------------------
+ * Module administration
+ *
+ * Registration and unregistration are text commands; start and stop send a
+ * short action document; the queries hand the server's answer over as raw
+ * bytes (*length: capacity on entry, answer length on return).
+ * ------------------------------------------------------------------------ */
+
+/* Sends "use ext <module> cmd reg version=<version>" (version null or empty:
+ * 1.0.0.0), then " ModType=autostart" when autostart is non-zero, then
+ * " FileRef='<file_ref>'", " CmdParam='<cmd_param>'", " Desc='<desc>'" and
+ * " DependFiles='<depend_files>'" for each one given and not empty. Values go
+ * in unchanged (no escaping). -1100, nothing sent: module null or empty, or
+ * conn 0. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_RegExtMod(int32_t conn, const char* module,
+                                                const char* version, uint8_t autostart,
+                                                const char* file_ref, const char* cmd_param,
+                                                const char* desc, const char* depend_files);
+/* Sends "use ext <module> cmd unreg " and, when version is not null (even
+ * when empty), " version=<version>". -1100, nothing sent: module null or
+ * empty, or conn 0. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_UnRegExtMod(int32_t conn, const char* module,
+                                                  const char* version);
+/* Start and stop a module. One request, no polling: the server's result is
+ * returned as it comes (-9000 and -1108 included); its answer is dropped.
+ * -1100, nothing sent: module null or empty, or conn 0. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_LoadExtMod(int32_t conn, const char* module,
+                                                 const char* version);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_UnloadExtMod(int32_t conn, const char* module,
+                                                   const char* version);
+/* Information on one module; second_name null: none. -1100, nothing sent:
+ * module null or empty. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_GetModInfo(int32_t conn, const char* module,
+                                                 const char* second_name, void* answer,
+                                                 int32_t* length);
+/* The list of extension modules, and the extension layer's version. -1100,
+ * nothing sent: answer or length null, or a capacity of 0 or less. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_GetModInfos(int32_t conn, void* answer, int32_t* length);
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_GetExtVersion(int32_t conn, void* answer,
+                                                    int32_t* length);
 /* ==== module administration (end) ==== */
 
 /* ==== asynchronous messages (begin) ==== */
+/* ------------------------------------------------------------------------
+ * Asynchronous messages
+ *
+ * A queued message is sent by the library's worker thread, which polls for
+ * its answer every 200 ms and then calls the callback on that thread with
+ * (request id, Result code, answer bytes, answer length). The answer bytes
+ * belong to the library and are valid during the call only. The callback may
+ * queue and cancel requests. One callback for the whole process; none at
+ * load.
+ * ------------------------------------------------------------------------ */
+typedef void(ORQEXT_CALL* ORQExtAsyncCallback)(int32_t request_id, int32_t result,
+                                               const void* answer, int32_t answer_len);
+
+/* Installs callback; null removes it, and the worker then drops every queued
+ * request without calling back and ends. The previous callback is written to
+ * *previous when previous is not null. Returns 0. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_SetAsyncFunc(ORQExtAsyncCallback callback,
+                                                   ORQExtAsyncCallback* previous);
+/* Queues a message to module (target null: none) on conn, used as it is
+ * (asynchronous messages are not routed to cluster nodes). The answer may
+ * take max(answer_capacity, 128) bytes. Returns the number of queued
+ * requests, this one included. -1100, nothing queued: module null or empty,
+ * payload null, payload_len 0 or less, answer_capacity above 268435456.
+ * -4120: no callback installed. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_AsyncSendMessage(int32_t conn, const char* module,
+                                                       const char* target, const void* payload,
+                                                       int32_t payload_len, int32_t request_id,
+                                                       int32_t answer_capacity);
+/* Cancels the oldest queued request with request_id: a cancel goes to the
+ * server, the request is dropped without calling back, and the cancel's
+ * result is returned. The first argument is not read. -4122: no queued
+ * request has that id. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_CancelAsync(int32_t unused, int32_t request_id);
 /* ==== asynchronous messages (end) ==== */
 
 /* ==== statement process (begin) ==== */
+/* Sends the free text of an extension statement
+ * ("use ext <module> [cmd <word>] [key=value ...] <free text>") to the
+ * module's "GetKSQLProcess". -1100, nothing sent: conn 0, statement null or
+ * empty. -3502, nothing sent: not an extension statement. */
+ORQEXT_API int32_t ORQEXT_CALL ORQExt_QuerySqlProcess(int32_t conn, const char* statement);
 /* ==== statement process (end) ==== */
 
 /* ==== cluster (begin) ==== */
