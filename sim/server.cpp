@@ -444,6 +444,17 @@ bool Server::handshake(Connection* c) {
 }
 
 void Server::serve(Connection* c) {
+    try {
+        serve_frames(c);
+    } catch (...) {
+        // Out of memory or a failing module: this socket ends, the server
+        // goes on.
+        send_bytes(c->s, encode_fault(0, kErrResources), cfg_.frame_limit_ms);
+    }
+    end_connection(c);
+}
+
+void Server::serve_frames(Connection* c) {
     if (handshake(c)) {
         for (;;) {
             Head head;
@@ -496,7 +507,6 @@ void Server::serve(Connection* c) {
             break;
         }
     }
-    end_connection(c);
 }
 
 void Server::end_connection(Connection* c) {

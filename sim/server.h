@@ -66,6 +66,7 @@ private:
 
     void accept_loop();
     void serve(Connection* c);
+    void serve_frames(Connection* c);
     bool handshake(Connection* c);
     void end_connection(Connection* c);
     void reap_connections(bool all);

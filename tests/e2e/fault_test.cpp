@@ -46,6 +46,8 @@ TEST_F(ServerFaultTest, BrokenAnswersGiveCodesAndAHandleThatReportsDead) {
         {"size=10 fault=reset", kErrLost},           // connection reset
         {"size=10 fault=stall", kErrTimeout},        // never answers
     };
+    const int fds = open_fds();
+    const int threads = thread_count();
     for (const auto& c : cases) {
         const int32_t h = connect();
         std::string buf(6000, '#');
@@ -62,6 +64,8 @@ TEST_F(ServerFaultTest, BrokenAnswersGiveCodesAndAHandleThatReportsDead) {
         EXPECT_EQ(again, kErrLost) << "a lost handle fails fast: " << c.script;
         disconnect(h);
     }
+    EXPECT_EQ(open_fds(), fds) << "no socket left open";
+    EXPECT_EQ(thread_count(), threads) << "no thread left running";
     // The server itself is fine.
     const int32_t h = connect();
     int32_t rc = -1;
@@ -282,6 +286,8 @@ TEST(ClientFaultTest, MalformedAnswersAreRejectedWithoutWritingPastTheBuffer) {
          kErrTimeout},  // the I/O limit ends the wait
         {"a fault frame", [](uint32_t rid, int32_t) { return encode_fault(rid, kErrRequest); }, kErrRequest},
     };
+    const int fds = open_fds();
+    const int threads = thread_count();
     for (const auto& c : cases) {
         FakePeer peer(serve_login_then(c.reply));
         int32_t h = 0;
@@ -297,6 +303,8 @@ TEST(ClientFaultTest, MalformedAnswersAreRejectedWithoutWritingPastTheBuffer) {
         EXPECT_EQ(XSR_CloseConn(h), 0) << c.what;
         EXPECT_EQ(XSR_CloseConn(h), kErrHandle) << c.what;
     }
+    EXPECT_EQ(open_fds(), fds) << "no socket left open";
+    EXPECT_EQ(thread_count(), threads) << "no thread left running";
 }
 
 TEST(ClientFaultTest, BadHandshakesFailWithinTheConnectLimit) {

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fstream>
 
 namespace e2e {
@@ -200,6 +201,21 @@ std::vector<unsigned char> raw_read_frame(int fd, int max_ms) {
     }
     return f;
 }
+
+namespace {
+int count_entries(const char* dir) {
+    DIR* d = opendir(dir);
+    if (!d) return -1;
+    int n = 0;
+    while (dirent* e = readdir(d))
+        if (e->d_name[0] != '.') ++n;
+    closedir(d);
+    return n;
+}
+}  // namespace
+
+int open_fds() { return count_entries("/proc/self/fd"); }
+int thread_count() { return count_entries("/proc/self/task"); }
 
 FakePeer::FakePeer(std::function<void(int fd)> serve) : serve_(std::move(serve)) {
     listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

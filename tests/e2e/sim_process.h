@@ -70,6 +70,10 @@ private:
     std::vector<std::thread> conns_;
 };
 
+// Open file descriptors and threads of this process (leak checks).
+int open_fds();
+int thread_count();
+
 // Reads one frame (prefix, then the rest) from a raw socket; empty on error.
 std::vector<unsigned char> raw_read_frame(int fd, int max_ms);
 
