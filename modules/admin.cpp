@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/exchange.h"
+#include "core/guard.h"
 #include "core/result.h"
 #include "core/xsr_call.h"
 #include "exports/orqext.h"
@@ -88,16 +89,6 @@ int32_t send_action(int32_t conn, const char* module, const char* version, const
 int32_t query(int32_t conn, CommandCode code, void* answer, int32_t* length) {
     if (!answer || !length || *length <= 0) return kBadArgument;
     return exchange(conn, code, nullptr, 0, answer, length, -1, 0);
-}
-
-template <class F>
-int32_t guarded(F&& body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        // Only building a command text can fail (allocation); nothing is sent.
-        return kBadArgument;
-    }
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 
 #include "core/bytes.h"
 #include "core/exchange.h"
+#include "core/guard.h"
 #include "core/result.h"
 #include "core/xsr_call.h"
 #include "exports/orqext.h"
@@ -372,17 +373,6 @@ int32_t cancel_async(int32_t request_id) {
     return cancel_ticket(r->handle, r->ticket);
 }
 
-template <class F>
-int32_t guarded(F&& body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        // Only allocation can fail here (a request's copies and answer
-        // buffer); nothing has been queued then.
-        return kBadArgument;
-    }
-}
-
 }  // namespace
 
 void create_queue() { g_state.store(new State()); }
@@ -472,14 +462,14 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_AsyncSendMessage(int32_t conn, const char*
                                                        const char* target, const void* payload,
                                                        int32_t payload_len, int32_t request_id,
                                                        int32_t answer_capacity) {
-    return async::guarded([&] {
+    return orq::guarded([&] {
         return async::send_async(conn, module, target, payload, payload_len, request_id,
                                  answer_capacity);
     });
 }
 
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_CancelAsync(int32_t /*unused*/, int32_t request_id) {
-    return async::guarded([&] { return async::cancel_async(request_id); });
+    return orq::guarded([&] { return async::cancel_async(request_id); });
 }
 
 }  // extern "C"

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <exception>
 
+#include "core/guard.h"
 #include "core/message.h"
 #include "core/result.h"
 #include "exports/orqext.h"
@@ -58,16 +59,5 @@ int32_t send_items_to_caller(int32_t conn, Frame& f, void* out, int32_t* length,
 // Shapes shared by stubs that differ only in their remote name and checks.
 int32_t call_plain(int32_t conn, const char* remote);
 int32_t call_handle(int32_t conn, const char* remote, int32_t handle);
-
-// Runs a stub body; an exception (a frame too large to allocate) becomes
-// -1100 instead of crossing the C boundary.
-template <typename Body>
-int32_t guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        return kBadArgument;
-    }
-}
 
 }  // namespace orq::stm

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "core/bytes.h"
+#include "core/guard.h"
 #include "core/message.h"
 #include "core/result.h"
 
@@ -73,18 +74,6 @@ Frame build(const Remote& r, const A&... args) {
     Frame f = open_frame(r);
     append_all(f, args...);
     return f;
-}
-
-// Runs the body of an export so that no exception crosses the C boundary:
-// the only one the stubs can meet is a failed allocation while building a
-// frame, reported as -1100 (nothing has been sent by then).
-template <class F>
-int32_t guarded(F&& body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        return kBadArgument;
-    }
 }
 
 // Sends a frame and drops the reply (no reply buffer, no length).
