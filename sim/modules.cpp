@@ -153,6 +153,17 @@ bool number(const std::string& v, int64_t min, int64_t max, int64_t* out) {
 
 }  // namespace
 
+bool parse_remote_call(const Bytes& payload, bool with_selector, RemoteCall* out) {
+    *out = RemoteCall();
+    xsrproto::BodyReader r(payload.data(), payload.size());
+    if (with_selector && !r.i32(&out->selector)) return false;
+    std::string marker;
+    if (!r.cstr(&marker, 2) || marker != "r!") return false;
+    if (!r.cstr(&out->function, 4096) || out->function.empty()) return false;
+    r.rest(&out->args, &out->args_len);
+    return true;
+}
+
 bool parse_script(const std::string& text, Script* out, std::string* error) {
     *out = Script();
     std::size_t i = 0;

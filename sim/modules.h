@@ -119,6 +119,19 @@ std::shared_ptr<Module> make_script_module(const ModuleSettings&);
 std::shared_ptr<Module> make_ident_module(const ModuleSettings&);
 std::shared_ptr<Module> make_sim_module(const ModuleSettings&);
 
+// A remote call frame, the payload of the service calls: [int32 engine
+// selector] "r!" NUL, the remote function's name NUL, then the arguments
+// (read them with xsrproto::BodyReader). Frames to "KExt_NLPE" carry the
+// selector, the others do not.
+struct RemoteCall {
+    int32_t selector = -1;
+    std::string function;
+    const unsigned char* args = nullptr;  // points into the payload
+    std::size_t args_len = 0;
+};
+// False when the payload is not such a frame.
+bool parse_remote_call(const Bytes& payload, bool with_selector, RemoteCall* out);
+
 // The scriptable module's request: "key=value" items separated by blanks,
 // ';' or newlines. Exposed for tests.
 struct Script {

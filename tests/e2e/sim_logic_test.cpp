@@ -291,6 +291,30 @@ TEST(SimDeliveryTest, PartRule) {
     }
 }
 
+TEST(SimRemoteCallTest, FramesWithAndWithoutEngineSelector) {
+    const unsigned char with_sel[] = {3, 0, 0, 0, 'r', '!', 0, 'F', 'n', 0, 'x', 0, 7, 0, 0, 0};
+    const Bytes payload(with_sel, with_sel + sizeof with_sel);  // rc.args points into it
+    RemoteCall rc;
+    ASSERT_TRUE(parse_remote_call(payload, true, &rc));
+    EXPECT_EQ(rc.selector, 3);
+    EXPECT_EQ(rc.function, "Fn");
+    ASSERT_EQ(rc.args_len, 6u);
+    BodyReader args(rc.args, rc.args_len);
+    std::string text;
+    int32_t n = 0;
+    ASSERT_TRUE(args.cstr(&text, 10) && args.i32(&n));
+    EXPECT_EQ(text, "x");
+    EXPECT_EQ(n, 7);
+
+    const unsigned char plain[] = {'r', '!', 0, 'G', 0};
+    ASSERT_TRUE(parse_remote_call(Bytes(plain, plain + sizeof plain), false, &rc));
+    EXPECT_EQ(rc.function, "G");
+    EXPECT_EQ(rc.args_len, 0u);
+    EXPECT_FALSE(parse_remote_call(Bytes(plain, plain + sizeof plain), true, &rc)) << "selector missing";
+    const std::vector<Bytes> bad = {{}, {'r', '!'}, {'r', '?', 0, 'G', 0}, {'r', '!', 0, 0}, {'r', '!', 0, 'G'}};
+    for (std::size_t i = 0; i < bad.size(); ++i) EXPECT_FALSE(parse_remote_call(bad[i], false, &rc)) << i;
+}
+
 TEST(SimScriptTest, ScriptRequests) {
     Script s;
     std::string err;

@@ -192,6 +192,7 @@ bool BodyReader::byte(uint8_t* v) {
 }
 
 bool BodyReader::cstr(std::string* out, std::size_t max_len) {
+    if (remaining() == 0) return false;
     const void* nul = std::memchr(p_ + pos_, 0, remaining());
     if (!nul) return false;
     const std::size_t len =

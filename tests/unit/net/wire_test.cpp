@@ -237,6 +237,10 @@ TEST(WireTest, BodyReaderStopsAtTheEndAndAtTheLimits) {
     r.rest(&p, &n);
     EXPECT_EQ(n, 2u);
     EXPECT_TRUE(r.at_end());
+
+    BodyReader empty(nullptr, 0);  // an empty body has no bytes to look at
+    EXPECT_FALSE(empty.cstr(&s, 10));
+    EXPECT_FALSE(empty.i32(&v));
 }
 
 // Random frames: a decoder that accepts one has found every part inside the
