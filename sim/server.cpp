@@ -761,10 +761,11 @@ Server::Outgoing Server::cmd_module_list(Session& s, const CommandView& cmd, Con
 
 Server::Outgoing Server::cmd_module_info(Session& s, const CommandView& cmd, Connection&) {
     BodyReader r(cmd.body, cmd.body_len);
+    // name NUL, then either the closing NUL alone, or the second name (an
+    // empty one too) with its NUL and the closing NUL.
     std::string name, second, empty;
-    if (!r.cstr(&name, 4096) || !r.cstr(&second, 4096)) return Outgoing::code(kErrRequest);
-    if (!second.empty() && !r.cstr(&empty, 0)) return Outgoing::code(kErrRequest);
-    if (!r.at_end() || name.empty()) return Outgoing::code(kErrRequest);
+    if (!r.cstr(&name, 4096) || !r.cstr(&second, 4096) || name.empty()) return Outgoing::code(kErrRequest);
+    if (!r.at_end() && (!r.cstr(&empty, 0) || !r.at_end())) return Outgoing::code(kErrRequest);
     std::string text;
     const int32_t rc = modules_.info_text(name, second, &text);
     if (rc != 0) return Outgoing::code(rc);

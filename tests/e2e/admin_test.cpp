@@ -53,6 +53,14 @@ TEST_F(AdminTest, RegisterStartStopUnregister) {
                              "desc=my module\n", "depend=a.dll;b.dll\n", "autostart=0\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line << " in " << text;
     EXPECT_EQ(echo_rc(h, "Mine"), kErrNotStarted);
+    // With a second name, empty or not.
+    for (const char* second : {"", "part"}) {
+        char buf[1024];
+        int32_t len = sizeof buf;
+        EXPECT_EQ(ORQExt_GetModInfo(h, "Mine", second, buf, &len), 0) << "'" << second << "'";
+        const std::string item = std::string("item=") + second + "\n";
+        EXPECT_EQ(std::string(buf, len > 0 ? len : 0).find(item) != std::string::npos, *second != 0) << second;
+    }
 
     EXPECT_EQ(ORQExt_LoadExtMod(h, "Mine", "9.9"), kErrVersion);
     EXPECT_EQ(ORQExt_LoadExtMod(h, "Mine", "2.0"), 0);
