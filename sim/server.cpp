@@ -303,7 +303,13 @@ void Server::accept_loop() {
         for (std::size_t i = 0; i + 1 < fds.size(); ++i) {
             if (!(fds[i].revents & POLLIN)) continue;
             const int s = ::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-            if (s < 0) continue;
+            if (s < 0) {
+                // Out of descriptors: the pending connection stays queued;
+                // wait a little instead of spinning on it.
+                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                    ::poll(nullptr, 0, 20);
+                continue;
+            }
             xsrnet::set_nodelay(s);
             xsrnet::set_keepalive(s);
             std::lock_guard<std::mutex> g(conn_mu_);
