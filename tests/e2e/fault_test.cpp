@@ -64,8 +64,8 @@ TEST_F(ServerFaultTest, BrokenAnswersGiveCodesAndAHandleThatReportsDead) {
         EXPECT_EQ(again, kErrLost) << "a lost handle fails fast: " << c.script;
         disconnect(h);
     }
-    EXPECT_EQ(open_fds(), fds) << "no socket left open";
-    EXPECT_EQ(thread_count(), threads) << "no thread left running";
+    EXPECT_LE(open_fds(), fds) << "no socket left open";
+    EXPECT_LE(thread_count(), threads) << "no thread left running";
     // The server itself is fine.
     const int32_t h = connect();
     int32_t rc = -1;
@@ -303,8 +303,8 @@ TEST(ClientFaultTest, MalformedAnswersAreRejectedWithoutWritingPastTheBuffer) {
         EXPECT_EQ(XSR_CloseConn(h), 0) << c.what;
         EXPECT_EQ(XSR_CloseConn(h), kErrHandle) << c.what;
     }
-    EXPECT_EQ(open_fds(), fds) << "no socket left open";
-    EXPECT_EQ(thread_count(), threads) << "no thread left running";
+    EXPECT_LE(open_fds(), fds) << "no socket left open";
+    EXPECT_LE(thread_count(), threads) << "no thread left running";
 }
 
 TEST(ClientFaultTest, BadHandshakesFailWithinTheConnectLimit) {
