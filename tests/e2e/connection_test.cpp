@@ -1,5 +1,7 @@
 // Connections over the network: server status, login, address forms,
 // disconnect, and what a connection reports once its server is gone.
+#include <csignal>
+
 #include "tests/e2e/fixture.h"
 
 namespace e2e {
@@ -53,7 +55,7 @@ TEST_F(ConnectionTest, NoServerAndUnknownHostGiveCodesNotHangs) {
 TEST_F(ConnectionTest, ConnectionReportsDeadOnceTheServerStops) {
     const int32_t h = connect();
     ASSERT_NE(ORQExt_IsConnect(h), 0);
-    ASSERT_EQ(sim_.stop(), 0);
+    ASSERT_EQ(sim_.stop(SIGINT), 0) << "SIGINT stops it as cleanly as SIGTERM";
     EXPECT_TRUE(eventually([&] { return ORQExt_IsConnect(h) == 0; }));
     int32_t rc = 0;
     send(h, "Echo", "x", &rc);

@@ -112,9 +112,9 @@ bool SimProcess::start(const std::string& config, const std::string& name) {
 
 bool SimProcess::has_ipv6() const { return addresses_.find("::1") != std::string::npos; }
 
-int SimProcess::stop() {
+int SimProcess::stop(int sig) {
     if (pid_ <= 0) return -2;
-    ::kill(pid_, SIGTERM);
+    ::kill(pid_, sig);
     int st = wait_child(pid_, 10000);
     if (st == -1) {
         ::kill(pid_, SIGKILL);

@@ -23,9 +23,10 @@ public:
     // Starts xsr-sim --port 0 with the config text (none when empty) and
     // waits for its listening line. False (with a message) on failure.
     bool start(const std::string& config = std::string(), const std::string& name = std::string());
-    // SIGTERM and wait; the exit status (0 for a clean stop), -1 when it did
-    // not end within the bound (it is then killed).
-    int stop();
+    // Sends the signal (SIGTERM by default) and waits; the exit status (0
+    // for a clean stop), -1 when it did not end within the bound (it is then
+    // killed).
+    int stop(int sig = 15);
     // SIGKILL and wait.
     void kill_now();
 
