@@ -1,0 +1,231 @@
+// The orqext program against xsr-sim: each command's report (tables and
+// --json), and failures of the server shown with their Result code and
+// meaning and the exit code that goes with them.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e_cli/service_fixture.h"
+#include "tests/e2e_cli/tool_run.h"
+
+namespace e2ecli {
+namespace {
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class CliServer : public ServiceTest {
+protected:
+    // orqext with the connection options of this test's server.
+    ToolRun tool(std::vector<std::string> args) {
+        args.push_back("--port");
+        args.push_back(std::to_string(sim_.port()));
+        return run_tool(args);
+    }
+};
+
+// A loopback port nobody listens on (bound once, then released).
+int closed_port() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+TEST_F(CliServer, StatusAndConnectionFailures) {
+    const ToolRun ok = tool({"status", "--json"});
+    EXPECT_EQ(ok.exit_code, 0) << ok.err;
+    EXPECT_TRUE(has(ok.out, "\"reachable\": true")) << ok.out;
+    EXPECT_TRUE(has(ok.out, "\"result\": 0")) << ok.out;
+
+    const ToolRun down = run_tool({"status", "--port", std::to_string(closed_port())});
+    EXPECT_EQ(down.exit_code, 3) << down.out << down.err;
+    EXPECT_TRUE(has(down.err, "-20002 XSR_E_CONNECT")) << down.err;
+    EXPECT_TRUE(has(down.out, "reachable  no")) << down.out;
+
+    const ToolRun login = tool({"module", "list", "--password", "wrong", "--json"});
+    EXPECT_EQ(login.exit_code, 3);
+    EXPECT_TRUE(has(login.err, "connect to 127.0.0.1:" + std::to_string(sim_.port()) + " as admin failed: -20004"))
+        << login.err;
+    EXPECT_TRUE(has(login.out, "\"result\": -20004")) << "--json reports the failure on stdout too:\n" << login.out;
+}
+
+TEST_F(CliServer, ModuleAdministration) {
+    EXPECT_EQ(tool({"module", "register", "Echo2", "--file-ref", "echo", "--version", "1.5"}).exit_code, 0);
+    const ToolRun info = tool({"module", "info", "Echo2", "--json"});
+    EXPECT_EQ(info.exit_code, 0);
+    EXPECT_TRUE(has(info.out, "\"state=registered\"")) << info.out;
+    EXPECT_TRUE(has(info.out, "\"version=1.5\"")) << info.out;
+
+    const ToolRun stopped = tool({"send", "Echo2", "hi"});
+    EXPECT_EQ(stopped.exit_code, 1);
+    EXPECT_TRUE(has(stopped.err, "message to Echo2 failed: -20102 SIM_E_NOT_STARTED")) << stopped.err;
+    EXPECT_EQ(tool({"module", "start", "Echo2", "--version", "1.5"}).exit_code, 0);
+    const ToolRun list = tool({"module", "list"});
+    EXPECT_EQ(list.exit_code, 0);
+    EXPECT_TRUE(has(list.out, "Echo2      1.5      started  echo")) << "tab-separated lines line up:\n" << list.out;
+    EXPECT_TRUE(has(tool({"send", "Echo2", "hi"}).out, "answer          hi"));
+    EXPECT_EQ(tool({"module", "stop", "Echo2"}).exit_code, 0);
+
+    const ToolRun twice = tool({"module", "register", "Echo2", "--json"});
+    EXPECT_EQ(twice.exit_code, 1);
+    EXPECT_TRUE(has(twice.err, "register Echo2 failed: -20107 SIM_E_REGISTERED: the module is registered already"))
+        << twice.err;
+    EXPECT_TRUE(has(twice.out, "\"result\": -20107")) << twice.out;
+    EXPECT_EQ(tool({"module", "unregister", "Echo2"}).exit_code, 0);
+    EXPECT_TRUE(has(tool({"module", "unregister", "Echo2"}).err, "-20101 SIM_E_UNKNOWN_MODULE"));
+
+    const ToolRun version = tool({"module", "version"});
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_TRUE(has(version.out, "xsr-sim")) << version.out;
+}
+
+TEST_F(CliServer, SendShowsAnswersAsTextHexOrJson) {
+    const ToolRun text = tool({"send", "Echo", "hello"});
+    EXPECT_EQ(text.exit_code, 0) << text.err;
+    EXPECT_TRUE(has(text.out, "answer          hello")) << text.out;
+    EXPECT_TRUE(has(tool({"send", "Echo", "hello", "--hex"}).out, "68 65 6c 6c 6f"));
+    const ToolRun json = tool({"send", "Echo", "hello", "--json"});
+    EXPECT_TRUE(has(json.out, "\"answer\": {\"length\": 5, \"text\": \"hello\", \"hex\": \"68 65 6c 6c 6f\"}"))
+        << json.out;
+
+    // Bytes that are not text are dumped in hex; in JSON, escaped.
+    const ToolRun bin = tool({"send", "Echo", "--hex-data", "00 ff 41"});
+    EXPECT_TRUE(has(bin.out, "00000000  00 ff 41")) << bin.out;
+    EXPECT_TRUE(has(tool({"send", "Echo", "--hex-data", "00ff41", "--json"}).out, "\"text\": \"\\u0000\\u00ffA\""));
+
+    char path[] = "/tmp/orqext-payloadXXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::ofstream(path, std::ios::binary) << std::string("from\nfile", 9);
+    const ToolRun file = tool({"send", "Echo", "--file", path, "--json"});
+    std::remove(path);
+    EXPECT_TRUE(has(file.out, "\"text\": \"from\\nfile\"")) << file.out;
+
+    // A small buffer keeps the leading part and reports the whole length.
+    const ToolRun cut = tool({"send", "Echo", "hello", "--capacity", "3", "--json"});
+    EXPECT_EQ(cut.exit_code, 1);
+    EXPECT_TRUE(has(cut.err, "-1107 ORQEXT_E_ANSWER_TOO_LONG")) << cut.err;
+    EXPECT_TRUE(has(cut.out, "\"answer_length\": 5")) << cut.out;
+    EXPECT_TRUE(has(cut.out, "\"text\": \"hel\"")) << cut.out;
+
+    // A pending answer past the time limit, cancelled: exit code 4.
+    const ToolRun slow = tool({"send", "Script", "delay=5000", "--time-limit", "50", "--cancel"});
+    EXPECT_EQ(slow.exit_code, 4);
+    EXPECT_TRUE(has(slow.err, "-1113 ORQEXT_E_TIMEOUT_CANCELLED")) << slow.err;
+
+    const ToolRun async = tool({"send", "Script", "delay=300 size=4", "--async", "--request-id", "9", "--json"});
+    EXPECT_EQ(async.exit_code, 0) << async.err;
+    EXPECT_TRUE(has(async.out, "\"request_id\": 9")) << async.out;
+    EXPECT_TRUE(has(async.out, "\"text\": \"abcd\"")) << async.out;
+
+    // With clustering on and no cluster named Ident, no node serves it.
+    const ToolRun routed = tool({"send", "Ident", "who", "--cluster"});
+    EXPECT_EQ(routed.exit_code, 1);
+    EXPECT_TRUE(has(routed.err, "-1203 ORQEXT_E_NO_NODE")) << routed.err;
+}
+
+TEST_F(CliServer, StatementsAndTheirProcess) {
+    EXPECT_EQ(tool({"sql", "exec", "select 1"}).exit_code, 0);
+    const ToolRun via = run_tool({"sql", "exec", "select 2", "--connect",
+                                  "Server=127.0.0.1;Port=" + std::to_string(sim_.port()) + ";User=ADMIN;Pass=admin"});
+    EXPECT_EQ(via.exit_code, 0) << via.err;
+    const std::string log = statements(conn_);
+    EXPECT_TRUE(has(log, "select 1")) << log;
+    EXPECT_TRUE(has(log, "select 2")) << log;
+
+    EXPECT_EQ(tool({"sql", "process", "use ext Echo cmd run select 3"}).exit_code, 0);
+    const ToolRun bad = tool({"sql", "process", "select 1"});
+    EXPECT_EQ(bad.exit_code, 1);
+    EXPECT_TRUE(has(bad.err, "-3502 ORQEXT_E_BAD_STATEMENT: the statement is not well-formed")) << bad.err;
+}
+
+TEST_F(CliServer, ClusterAddShowSwitchAndDelete) {
+    EXPECT_EQ(tool({"cluster", "add", "Ident", "--tag", "t", "--attr-a", "A"}).exit_code, 0);
+    EXPECT_EQ(tool({"cluster", "add", "Ident", "--tag", "t", "--node", "127.0.0.1:7301:u:secret:first", "--node",
+                    "[::1]:7302"})
+                  .exit_code,
+              0);
+    const ToolRun show = tool({"cluster", "show", "--json"});
+    EXPECT_EQ(show.exit_code, 0) << show.err;
+    EXPECT_TRUE(has(show.out, "\"attr_a\": \"A\"")) << show.out;
+    EXPECT_TRUE(has(show.out, "\"nodes\": 2")) << show.out;
+    EXPECT_TRUE(has(show.out, "\"port\": 7301")) << show.out;
+    EXPECT_TRUE(has(show.out, "\"server\": \"::1\"")) << show.out;
+    EXPECT_TRUE(has(show.out, "\"pass\": \"***\"")) << show.out;
+    EXPECT_TRUE(has(show.out, "\"attr\": \"first\"")) << show.out;
+    EXPECT_TRUE(has(tool({"cluster", "show", "Ident", "--tag", "T", "--show-passwords"}).out, "secret"))
+        << "name and tag match without regard to letter case";
+    const ToolRun none = tool({"cluster", "show", "Other", "--tag", "t"});
+    EXPECT_EQ(none.exit_code, 1);
+    EXPECT_TRUE(has(none.err, "-4128 ORQEXT_E_NO_CLUSTER")) << none.err;
+
+    const ToolRun on = tool({"cluster", "switch", "on", "--json"});
+    EXPECT_EQ(on.exit_code, 0) << on.err;
+    EXPECT_TRUE(has(on.out, "\"clustering\": true")) << on.out;
+    EXPECT_TRUE(has(on.out, "\"clusters\": 1")) << on.out;
+
+    EXPECT_EQ(tool({"cluster", "delete", "Ident", "--tag", "t"}).exit_code, 0);
+    EXPECT_TRUE(has(tool({"cluster", "show"}).out, "clusters  (none)"));
+}
+
+TEST_F(CliServer, TextCommandsShowWhatTheModulesCompute) {
+    const ToolRun seg = tool({"text", "segment", "Hello \xE4\xB8\x96\xE7\x95\x8C", "--json"});
+    EXPECT_EQ(seg.exit_code, 0) << seg.err;
+    EXPECT_TRUE(has(seg.out, "\"count\": 3")) << seg.out;
+    EXPECT_TRUE(has(seg.out, "\"offset\": 9,\n      \"length\": 3,\n      \"word\": \"\xE7\x95\x8C\"")) << seg.out;
+    const ToolRun table = tool({"text", "segment", "one two"});
+    EXPECT_TRUE(has(table.out, "1      4       3       two")) << table.out;
+
+    const ToolRun sim = tool({"text", "similarity", "a b", "a c"});
+    EXPECT_EQ(sim.exit_code, 0);
+    EXPECT_TRUE(has(sim.out, "similarity  500")) << sim.out;
+
+    ASSERT_EQ(ORQExt_STM_CreateDomain(conn_, "markets", nullptr, nullptr, nullptr, 0), 0);
+    ASSERT_EQ(ORQExt_STM_CreateDomain(conn_, "sports", nullptr, nullptr, nullptr, 0), 0);
+    ASSERT_GT(ORQExt_STM_OpenDomain(conn_, "sports"), 0);
+    EXPECT_TRUE(has(tool({"text", "domains", "--json"}).out, "\"domains\": [\n    \"markets\",\n    \"sports\"\n  ]"));
+    EXPECT_TRUE(has(tool({"text", "domains", "--open", "--json"}).out, "\"domains\": [\n    \"sports\"\n  ]"));
+
+    // A server-side failure: the module is stopped.
+    ASSERT_EQ(tool({"module", "stop", "KExt_STM"}).exit_code, 0);
+    const ToolRun down = tool({"text", "domains"});
+    EXPECT_EQ(down.exit_code, 1);
+    EXPECT_TRUE(has(down.err, "knowledge domain list failed: -20102 SIM_E_NOT_STARTED: the module is registered but not started"))
+        << down.err;
+    EXPECT_TRUE(has(down.out, "result   -20102")) << down.out;
+}
+
+TEST(CliDemo, WalksThroughAndFailsOver) {
+    const ToolRun r = run_tool({"demo", "--sim", XSR_SIM_PATH}, 120000);
+    ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+    const std::size_t first = r.out.find("answered by \"node-1\"");
+    const std::size_t stop1 = r.out.find("stopping node-1");
+    const std::size_t second = r.out.find("answered by \"node-2\"");
+    const std::size_t stop2 = r.out.find("stopping node-2");
+    const std::size_t third = r.out.find("answered by \"node-3\"");
+    ASSERT_NE(third, std::string::npos) << r.out;
+    EXPECT_LT(first, stop1);
+    EXPECT_LT(stop1, second);
+    EXPECT_LT(second, stop2);
+    EXPECT_LT(stop2, third);
+    EXPECT_TRUE(has(r.out, "26 bytes \"abcdefghijklmnopqrstuvwxyz\"")) << "the callback's answer";
+    EXPECT_TRUE(has(r.out, "New York @0+8")) << "segmentation with the dictionary";
+    EXPECT_TRUE(has(r.out, "category \"finance\"")) << "the classification";
+    EXPECT_TRUE(has(r.out, "servers stopped\n")) << r.out;
+}
+
+}  // namespace
+}  // namespace e2ecli

@@ -1,0 +1,152 @@
+// The orqext program on bad command lines (a clear message naming what is
+// wrong, exit code 2, never a crash), its help for every command, and its
+// tables: options parse the same way in every command, and the Result code
+// table agrees with the codes the stand-in XSRClient, xsr-sim and the
+// simulated modules define.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sim/modules/service_frame.h"
+#include "tests/e2e_cli/tool_run.h"
+#include "tools/orqext/cli.h"
+#include "tools/orqext/results.h"
+#include "xsr/proto/wire.h"
+
+namespace e2ecli {
+namespace {
+
+TEST(CliUsage, BadCommandLinesNameTheProblemAndExitWithTwo) {
+    const std::string long_host(16, 'h');
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{}, "Usage: orqext"},
+        {{"bogus"}, "unknown command 'bogus'"},
+        {{"module"}, "'module' needs a subcommand: list, info"},
+        {{"module", "frob"}, "unknown subcommand 'frob' for 'module'"},
+        {{"module", "register"}, "'module register' expects NAME"},
+        {{"module", "start", "a", "b"}, "unexpected argument 'b'"},
+        {{"status", "--port", "abc"}, "--port: 'abc' is not a number"},
+        {{"status", "--port", "70000"}, "--port: 70000 is out of range"},
+        {{"status", "--port"}, "option --port needs a value (PORT)"},
+        {{"status", "--frob"}, "unknown option '--frob'"},
+        {{"status", "-x"}, "unknown option '-x'"},
+        {{"status", "--json=yes"}, "option --json takes no value"},
+        {{"codes", "--host", "h"}, "option --host does not apply to 'codes'"},
+        {{"status", "--connect", "server=a;port=1"}, "--connect: missing user, pass"},
+        {{"status", "--connect", "server=a;port=1;user=u;pass=p;color=red"}, "unknown key 'color'"},
+        {{"status", "--connect", "server=a;port=0;user=u;pass=p"}, "port in --connect: 0 is out of range"},
+        {{"status", "--connect", "server=a;port=1;user=u;pass=p", "--host", "b"}, "cannot be combined"},
+        {{"status", "--host", long_host}, "the login record holds 15"},
+        {{"status", "--host", ""}, "--host must not be empty"},
+        {{"send", "Echo", "--file", "/nonexistent/orqext-test"}, "--file: cannot read '/nonexistent/orqext-test'"},
+        {{"send", "Echo", "--hex-data", "4g"}, "'g' is not a hex digit"},
+        {{"send", "Echo", "--hex-data", "414"}, "odd number of hex digits"},
+        {{"send", "Echo", "x", "--hex-data", "41"}, "give the payload once"},
+        {{"send", "Echo", "x", "--cancel"}, "--cancel needs --time-limit"},
+        {{"send", "Echo", "x", "--wait", "5"}, "--wait and --request-id belong to --async"},
+        {{"send", "Echo", "x", "--capacity", "-1"}, "--capacity: -1 is out of range"},
+        {{"cluster", "add", "c", "--node", "h:1"}, "--tag is required"},
+        {{"cluster", "add", "c", "--tag", "t", "--node", "h:65535"}, "port: 65535 is out of range"},
+        {{"cluster", "add", "c", "--tag", "t", "--node", "[::1"}, "unclosed '['"},
+        {{"cluster", "add", "c", "--tag", std::string(16, 't')}, "--tag is 16 characters long; at most 15 fit"},
+        {{"cluster", "switch", "maybe"}, "expects on or off, not 'maybe'"},
+        {{"text", "segment", ""}, "TEXT must not be empty"},
+        {{"text", "segment", "x", "--capacity", "1"}, "--capacity: 1 is out of range"},
+        {{"codes", "x1"}, "CODE: 'x1' is not a number"},
+        {{"demo", "--sim", "/nonexistent/xsr-sim"}, "--sim: '/nonexistent/xsr-sim' is not an executable file"},
+        {{"demo", "--json"}, "it has no JSON output"},
+        {{"help", "nothing"}, "no command 'nothing' to explain"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun r = run_tool(c.args);
+        std::string line;
+        for (const std::string& a : c.args) line += " [" + a + "]";
+        EXPECT_EQ(r.exit_code, 2) << line << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << line << "\nstderr: " << r.err;
+        EXPECT_TRUE(r.out.empty()) << line << "\nstdout: " << r.out;
+    }
+}
+
+TEST(CliUsage, EveryCommandHasHelp) {
+    const ToolRun top = run_tool({"--help"});
+    EXPECT_EQ(top.exit_code, 0);
+    for (const orqext::CommandSpec& c : orqext::commands()) {
+        EXPECT_NE(top.out.find("  " + c.path), std::string::npos) << c.path << " missing from --help";
+        std::vector<std::string> args;
+        std::string w;
+        for (char ch : c.path + " ") {
+            if (ch == ' ') {
+                args.push_back(w);
+                w.clear();
+            } else {
+                w += ch;
+            }
+        }
+        std::vector<std::string> help = args;
+        help.push_back("--help");
+        const ToolRun r = run_tool(help);
+        EXPECT_EQ(r.exit_code, 0) << c.path;
+        EXPECT_EQ(r.out.rfind("Usage: orqext " + c.path, 0), 0u) << c.path << ":\n" << r.out;
+        for (const orqext::OptionSpec& o : c.options)
+            EXPECT_NE(r.out.find("--" + o.name), std::string::npos) << c.path << " --" << o.name;
+        EXPECT_EQ(r.out.find("--host") != std::string::npos, c.connects) << c.path;
+        args.insert(args.begin(), "help");
+        EXPECT_EQ(run_tool(args).out, r.out) << "'orqext help " << c.path << "'";
+    }
+    const ToolRun group = run_tool({"cluster", "--help"});
+    EXPECT_EQ(group.exit_code, 0);
+    EXPECT_NE(group.out.find("cluster switch"), std::string::npos);
+}
+
+// Options are parsed before the command is known, so a name must take a
+// value in every command or in none.
+TEST(CliUsage, OptionsTakeValuesAlikeInEveryCommand) {
+    std::map<std::string, bool> takes;
+    for (const orqext::CommandSpec& c : orqext::commands())
+        for (const orqext::OptionSpec& o : c.options) {
+            auto it = takes.find(o.name);
+            if (it == takes.end())
+                takes[o.name] = !o.value.empty();
+            else
+                EXPECT_EQ(it->second, !o.value.empty()) << "--" << o.name << " in " << c.path;
+        }
+    for (const char* global : {"host", "port", "user", "password", "connect", "json", "help"})
+        EXPECT_EQ(takes.count(global), 0u) << "--" << global << " is a global option";
+}
+
+TEST(CliUsage, CodeTableAgreesWithTheCodesOfXsrClientSimAndModules) {
+    // Every code the stand-in pair or the modules define is in the table...
+    for (int32_t code = -20300; code <= -20000; ++code) {
+        const bool defined = xsrproto::code_name(code) != nullptr || xsrsim::svc::code_text(code) != nullptr;
+        const orqext::CodeInfo* info = orqext::find_code(code);
+        EXPECT_EQ(info != nullptr, defined) << code;
+        if (!info) continue;
+        const std::string source = info->source;
+        if (code > -20100)
+            EXPECT_EQ(source, "XSRClient") << code;
+        else if (code > -20200)
+            EXPECT_EQ(source, "xsr-sim") << code;
+        else
+            EXPECT_EQ(source, "service module") << code;
+    }
+    // ...and the library's own codes, each once.
+    for (int32_t code : {0, -1100, -1107, -1108, -1112, -1113, -1203, -3502, -4100, -4120, -4122, -4127, -4128, -9000})
+        EXPECT_NE(orqext::find_code(code), nullptr) << code;
+    std::map<int32_t, int> seen;
+    for (const orqext::CodeInfo& c : orqext::code_table()) EXPECT_EQ(++seen[c.code], 1) << c.code;
+
+    const ToolRun one = run_tool({"codes", "-1107"});
+    EXPECT_EQ(one.exit_code, 0);
+    EXPECT_NE(one.out.find("ORQEXT_E_ANSWER_TOO_LONG"), std::string::npos);
+    const ToolRun unknown = run_tool({"codes", "12345"});
+    EXPECT_EQ(unknown.exit_code, 1);
+    EXPECT_NE(unknown.err.find("12345"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace e2ecli

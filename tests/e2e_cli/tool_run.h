@@ -1,0 +1,19 @@
+// Runs the orqext program as a child process and collects its exit code,
+// stdout and stderr. The wait is bounded: a run that takes longer is killed
+// and reported with exit code -1. A sanitizer report on its stderr fails the
+// calling test.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace e2ecli {
+
+struct ToolRun {
+    int exit_code = -1;  // the exit status; 128 + signal when killed by one
+    std::string out, err;
+};
+
+ToolRun run_tool(const std::vector<std::string>& args, int max_ms = 60000);
+
+}  // namespace e2ecli
