@@ -343,8 +343,9 @@ std::string subcommands_of(const std::string& group) {
     return s;
 }
 
-int dispatch(int argc, char** argv, std::ostream& out, std::ostream& err, const CommandSpec** which) {
+int dispatch(int argc, char** argv, std::ostream& out, std::ostream& err, const CommandSpec** which, bool* json) {
     Parsed p = tokenize(argc, argv);
+    *json = std::any_of(p.opts.begin(), p.opts.end(), [](const auto& o) { return o.first == "json"; });
     const bool help = std::any_of(p.opts.begin(), p.opts.end(), [](const auto& o) { return o.first == "help"; });
     if (!p.words.empty() && p.words[0] == "help") {
         p.words.erase(p.words.begin());
@@ -432,10 +433,8 @@ int dispatch(int argc, char** argv, std::ostream& out, std::ostream& err, const 
 int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     const CommandSpec* which = nullptr;
     bool json = false;
-    for (int i = 1; i < argc; ++i)
-        if (argv[i] && std::string(argv[i]) == "--json") json = true;
     try {
-        return dispatch(argc, argv, out, err, &which);
+        return dispatch(argc, argv, out, err, &which, &json);
     } catch (const UsageError& e) {
         err << "orqext: " << e.what() << "\n";
         err << "see 'orqext " << (which ? which->path + " " : std::string()) << "--help'\n";

@@ -105,11 +105,13 @@ void add_nodes(int32_t conn, const ClusterInfo& c, bool passwords, Value& nodes,
 }
 
 int cluster_show(Context& ctx) {
-    Session s(ctx);
     const bool passwords = ctx.in.has("show-passwords");
+    const bool one = !ctx.in.args().empty();
+    ClusterInfo ci;
+    if (one) ci = cluster_of(ctx);  // checked before anything is sent
+    Session s(ctx);
     Value clusters = Value::list(), nodes = Value::list();
-    if (!ctx.in.args().empty()) {
-        ClusterInfo ci = cluster_of(ctx);
+    if (one) {
         const int32_t rc = ORQExt_GetClusterInfoByName(s.conn(), &ci);
         check("cluster " + ctx.in.arg(0) + " tag " + ctx.in.get("tag"), rc);
         int32_t n = 0;

@@ -36,6 +36,8 @@ int text_segment(Context& ctx) {
             tokens.push(t);
         }
         v.set("count", Value::integer(rc));
+        // capacity - 1 entries fit: a full list may have been cut.
+        if (rc == cap - 1) v.set("note", Value::text("the list may be cut; raise --capacity"));
         v.set("tokens", tokens);
     }
     return ctx.finish(v, "word segmentation", rc, "number of words");
