@@ -16,8 +16,11 @@ namespace svc {
 ModuleAnswer ServiceModule::call(const ModuleCall& call, const CancelToken&, ServerView&) {
     RemoteCall rc;
     if (!open_call(call.payload, with_selector_, &rc)) return status(kErrFrame);
+    // Every reply is sized from the capacity offered; a huge offer must not
+    // make the module build a huge answer.
+    const int32_t offered = call.capacity < kMaxAnswer ? call.capacity : kMaxAnswer;
     std::lock_guard<std::mutex> g(mu_);
-    return dispatch(rc, call.capacity);
+    return dispatch(rc, offered);
 }
 
 namespace {

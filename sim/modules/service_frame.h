@@ -25,6 +25,9 @@ constexpr int32_t kErrExists = -20204;    // a dictionary or domain of that name
 constexpr int32_t kErrValue = -20205;     // an argument out of range: empty name, bad mode, bad count
 constexpr int32_t kErrState = -20206;     // the object is not in the state the call needs
 
+// The largest answer a service module builds, whatever capacity is offered.
+constexpr int32_t kMaxAnswer = 16 * 1024 * 1024;
+
 // Text of a code above, nullptr for other codes.
 const char* code_text(int32_t code);
 
