@@ -14,7 +14,7 @@ namespace xsrsim {
 namespace svc {
 
 ModuleAnswer ServiceModule::call(const ModuleCall& call, const CancelToken&, ServerView&) {
-    RemoteCall rc;
+    ServiceCall rc;
     if (!open_call(call.payload, with_selector_, &rc)) return status(kErrFrame);
     // Every reply is sized from the capacity offered; a huge offer must not
     // make the module build a huge answer.
@@ -37,7 +37,7 @@ public:
     Ara() : ServiceModule(false) {}
 
 protected:
-    ModuleAnswer dispatch(RemoteCall& rc, int32_t) override {
+    ModuleAnswer dispatch(ServiceCall& rc, int32_t) override {
         static const std::map<std::string, ModuleAnswer (Ara::*)(Args&)> t = {
             {"ARA_Stat_AssociatedFreq_Begin", &Ara::begin},
             {"ARA_Stat_AssociatedFreq", &Ara::add},
@@ -182,7 +182,7 @@ public:
     Kwfs() : ServiceModule(false) {}
 
 protected:
-    ModuleAnswer dispatch(RemoteCall& rc, int32_t) override {
+    ModuleAnswer dispatch(ServiceCall& rc, int32_t) override {
         if (rc.name == "KWFS_Frequency") return frequency(rc.args);
         if (rc.name == "KWFS_Associated") return associated(rc.args);
         return status(kErrFunction);

@@ -71,7 +71,7 @@ public:
     Nlpe() : ServiceModule(true) {}
 
 protected:
-    ModuleAnswer dispatch(RemoteCall& rc, int32_t offered) override {
+    ModuleAnswer dispatch(ServiceCall& rc, int32_t offered) override {
         auto it = table().find({rc.selector, rc.name});
         if (it == table().end()) return status(kErrFunction);
         return (this->*(it->second))(rc.args, offered);

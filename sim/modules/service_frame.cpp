@@ -44,6 +44,10 @@ bool Args::str(std::string* s) {
 
 bool Args::block(std::size_t n, std::string* s) {
     if (n > left()) return false;
+    if (n == 0) {
+        s->clear();
+        return true;
+    }
     s->assign(reinterpret_cast<const char*>(p_ + pos_), n);
     pos_ += n;
     return true;
@@ -65,13 +69,12 @@ bool Args::strings_before(std::size_t tail, std::size_t max, std::vector<std::st
     return true;
 }
 
-bool open_call(const Bytes& frame, bool with_selector, RemoteCall* out) {
-    Args a(frame.data(), frame.size());
-    if (with_selector && !a.i32(&out->selector)) return false;
-    std::string magic;
-    if (!a.str(&magic) || magic != "r!") return false;
-    if (!a.str(&out->name) || out->name.empty()) return false;
-    out->args = a;
+bool open_call(const Bytes& frame, bool with_selector, ServiceCall* out) {
+    RemoteCall rc;
+    if (!parse_remote_call(frame, with_selector, &rc)) return false;
+    out->selector = rc.selector;
+    out->name = rc.function;
+    out->args = Args(rc.args, rc.args_len);
     return true;
 }
 

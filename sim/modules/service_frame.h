@@ -60,15 +60,17 @@ private:
     std::size_t pos_ = 0;
 };
 
-struct RemoteCall {
+// A remote call as the service modules dispatch it.
+struct ServiceCall {
     int32_t selector = -1;  // "KExt_NLPE" only
     std::string name;
     Args args;
 };
 
-// Reads the head of a frame: the selector when `with_selector`, "r!" NUL and
-// the remote function name. False when the frame is malformed.
-bool open_call(const Bytes& frame, bool with_selector, RemoteCall* out);
+// Reads the head of a frame with the server's parse_remote_call(): the
+// selector when `with_selector`, "r!" NUL and the remote function name.
+// False when the frame is malformed.
+bool open_call(const Bytes& frame, bool with_selector, ServiceCall* out);
 
 // Reply bytes.
 class Out {

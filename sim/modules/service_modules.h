@@ -34,7 +34,7 @@ public:
 
 protected:
     // `offered`: the answer capacity the client offered.
-    virtual ModuleAnswer dispatch(RemoteCall& rc, int32_t offered) = 0;
+    virtual ModuleAnswer dispatch(ServiceCall& rc, int32_t offered) = 0;
 
 private:
     const bool with_selector_;
