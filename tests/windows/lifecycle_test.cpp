@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -171,6 +172,95 @@ TEST_F(WindowsLifecycleTest, SettingIsReadOnceAtLoad) {
     unload_and_check_gone();
     load();
     EXPECT_FALSE(cluster_enabled(connect()));
+}
+
+// The asynchronous worker at FreeLibrary. The double's handler runs on the
+// worker thread: it notes the thread and, when asked to, holds the call until
+// released (a Win32 event, so a thread terminated while waiting holds no lock
+// of the double's or of the C++ runtime).
+struct WorkerProbe {
+    HANDLE arrived = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<DWORD> thread_id{0};
+    std::atomic<int> answered{0};
+    bool hold = false;
+
+    static WorkerProbe*& current() {
+        static WorkerProbe* p = nullptr;
+        return p;
+    }
+    static void ORQEXT_CALL on_answer(int32_t, int32_t, const void*, int32_t) {
+        current()->answered.fetch_add(1);
+    }
+    void install() {
+        current() = this;
+        set_handler([this](const Call&) {
+            thread_id = GetCurrentThreadId();
+            SetEvent(arrived);
+            if (hold) WaitForSingleObject(release, 60000);
+            return ok("answer");
+        });
+    }
+    // A handle of the worker's own, to see it end and read its exit code.
+    HANDLE open_worker() {
+        EXPECT_EQ(WaitForSingleObject(arrived, 20000), WAIT_OBJECT_0) << "the worker never called";
+        HANDLE h = OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, thread_id.load());
+        EXPECT_NE(h, nullptr);
+        return h;
+    }
+    ~WorkerProbe() {
+        SetEvent(release);
+        set_handler(nullptr);
+        CloseHandle(arrived);
+        CloseHandle(release);
+    }
+};
+
+DWORD exit_code_of(HANDLE thread) {
+    EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0) << "the worker is still running";
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    CloseHandle(thread);
+    return code;
+}
+
+// Inside DllMain no thread can finish exiting, so a worker that is still
+// there at FreeLibrary is waited for within the bound and then terminated:
+// this test spends the whole bounded wait (3 s) in real time.
+TEST_F(WindowsLifecycleTest, FreeLibraryTerminatesAWorkerBlockedInTheServer) {
+    WorkerProbe probe;
+    probe.hold = true;
+    probe.install();
+    load();
+    fn<decltype(&ORQExt_SetAsyncFunc)>("ORQExt_SetAsyncFunc")(&WorkerProbe::on_answer, nullptr);
+    ASSERT_EQ(fn<decltype(&ORQExt_AsyncSendMessage)>("ORQExt_AsyncSendMessage")(7, "M", nullptr, "p", 1, 1, 0), 1);
+    HANDLE worker = probe.open_worker();
+    ASSERT_NE(worker, nullptr);
+
+    unload_and_check_gone();
+    EXPECT_EQ(static_cast<int32_t>(exit_code_of(worker)), -8888);
+    EXPECT_EQ(probe.answered.load(), 0) << "a terminated request is never answered";
+
+    // The process goes on: the library loads again and works.
+    reset();
+    load();
+    EXPECT_NE(connect(), 0);
+}
+
+TEST_F(WindowsLifecycleTest, WorkerEndedByRemovingTheCallbackIsNotTerminated) {
+    WorkerProbe probe;
+    probe.install();
+    load();
+    auto set_cb = fn<decltype(&ORQExt_SetAsyncFunc)>("ORQExt_SetAsyncFunc");
+    set_cb(&WorkerProbe::on_answer, nullptr);
+    ASSERT_EQ(fn<decltype(&ORQExt_AsyncSendMessage)>("ORQExt_AsyncSendMessage")(7, "M", nullptr, "p", 1, 1, 0), 1);
+    HANDLE worker = probe.open_worker();
+    ASSERT_NE(worker, nullptr);
+    ORQExtAsyncCallback previous = nullptr;
+    EXPECT_EQ(set_cb(nullptr, &previous), 0);
+    EXPECT_EQ(previous, &WorkerProbe::on_answer);
+    EXPECT_EQ(exit_code_of(worker), 0u) << "the worker ends by itself within a cycle";
+    unload_and_check_gone();
 }
 
 }  // namespace

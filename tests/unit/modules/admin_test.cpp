@@ -188,7 +188,7 @@ TEST_F(AdminTest, ModuleInfoBodyAndAnswer) {
 
 TEST_F(AdminTest, ModuleListAndVersionQueries) {
     struct Case {
-        int32_t (*fn)(int32_t, void*, int32_t*);
+        int32_t(ORQEXT_CALL* fn)(int32_t, void*, int32_t*);
         uint16_t code;
     };
     const Case cases[] = {{ORQExt_GetModInfos, 6}, {ORQExt_GetExtVersion, 8}};

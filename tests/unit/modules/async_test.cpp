@@ -296,12 +296,20 @@ TEST_F(AsyncTest, UnloadWithABusyWorkerGivesItUpWithoutCallingBack) {
 
     EXPECT_EQ(orq::async::workers_given_up(), given_up + 1);
     EXPECT_EQ(orq::async::workers_alive(), 1u) << "still inside XSR_CommandEx";
+#if defined(_WIN32)
+    // Windows ends the thread where it stands (TerminateThread): it never
+    // comes back from the call, and the gate it waits in stays as it is.
+    EXPECT_TRUE(answers().empty()) << "neither the request in hand nor the queued one";
+    EXPECT_EQ(commands().size(), 1u) << "the terminated worker sends nothing more";
+    set_handler(nullptr);
+#else
     gate->open();
     ASSERT_TRUE(eventually([] { return orq::async::workers_alive() == 0; }));
     EXPECT_TRUE(answers().empty()) << "neither the request in hand nor the queued one";
     EXPECT_EQ(commands().size(), 1u) << "the stopped worker sends nothing more";
     set_handler(nullptr);
     delete gate;
+#endif
     orq::lifecycle::load();
 }
 
