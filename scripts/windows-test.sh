@@ -21,6 +21,9 @@ cmake --build "${build}" -j "${jobs}"
 # The prefix's wineserver stays up for 30 s after the last program
 # (tests/windows/wine-run.sh); stop it when done so nothing is left running.
 prefix=$(sed -n 's/^ORQ_WINE_PREFIX:PATH=//p' "${build}/CMakeCache.txt")
-stop_wine() { WINEPREFIX="${prefix}" wineserver -k >/dev/null 2>&1 || true; }
+stop_wine() {
+  WINEPREFIX="${prefix}" wineserver -k >/dev/null 2>&1 || true
+  WINEPREFIX="${prefix}" wineserver -w >/dev/null 2>&1 || true
+}
 trap stop_wine EXIT
 ctest --test-dir "${build}" --output-on-failure -j "${jobs}" --timeout 300
