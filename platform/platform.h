@@ -47,6 +47,9 @@ void sleep_ms(uint32_t ms);
 using TickFn = uint32_t (*)();
 using SleepFn = void (*)(uint32_t);
 void set_clock_for_tests(TickFn tick, SleepFn sleep);
+// The platform's own tick and sleep, behind tick_ms and sleep_ms.
+uint32_t real_tick_ms();
+void real_sleep_ms(uint32_t ms);
 
 // Threads.
 using ThreadFn = void (*)(void*);

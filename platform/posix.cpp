@@ -44,40 +44,19 @@ bool Lock::try_lock_for(uint32_t timeout_ms) {
     return pthread_mutex_timedlock(mtx(storage_), &deadline) == 0;
 }
 
-static uint32_t real_tick() {
+uint32_t real_tick_ms() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(ms);
 }
 
-static void real_sleep(uint32_t ms) {
+void real_sleep_ms(uint32_t ms) {
     timespec ts;
     ts.tv_sec = ms / 1000;
     ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
-}
-
-static std::atomic<TickFn> g_tick{nullptr};
-static std::atomic<SleepFn> g_sleep{nullptr};
-
-uint32_t tick_ms() {
-    TickFn f = g_tick.load(std::memory_order_acquire);
-    return f ? f() : real_tick();
-}
-
-void sleep_ms(uint32_t ms) {
-    SleepFn f = g_sleep.load(std::memory_order_acquire);
-    if (f)
-        f(ms);
-    else
-        real_sleep(ms);
-}
-
-void set_clock_for_tests(TickFn tick, SleepFn sleep) {
-    g_tick.store(tick, std::memory_order_release);
-    g_sleep.store(sleep, std::memory_order_release);
 }
 
 struct ThreadHandle {

@@ -46,26 +46,8 @@ bool Lock::try_lock_for(uint32_t timeout_ms) {
     }
 }
 
-static std::atomic<TickFn> g_tick{nullptr};
-static std::atomic<SleepFn> g_sleep{nullptr};
-
-uint32_t tick_ms() {
-    TickFn f = g_tick.load(std::memory_order_acquire);
-    return f ? f() : static_cast<uint32_t>(GetTickCount());
-}
-
-void sleep_ms(uint32_t ms) {
-    SleepFn f = g_sleep.load(std::memory_order_acquire);
-    if (f)
-        f(ms);
-    else
-        Sleep(ms);
-}
-
-void set_clock_for_tests(TickFn tick, SleepFn sleep) {
-    g_tick.store(tick, std::memory_order_release);
-    g_sleep.store(sleep, std::memory_order_release);
-}
+uint32_t real_tick_ms() { return static_cast<uint32_t>(GetTickCount()); }
+void real_sleep_ms(uint32_t ms) { Sleep(ms); }
 
 struct ThreadHandle {
     HANDLE handle;
