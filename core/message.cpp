@@ -31,14 +31,11 @@ int32_t send_bytes(int32_t handle, const ByteBuffer& msg, void* answer, int32_t*
                     answer_len, time_limit_ms, cancel);
 }
 
-}  // namespace
-
-int32_t send_module_message(int32_t conn, const char* module, const char* target,
-                            const void* payload, std::size_t payload_len, void* answer,
-                            int32_t* answer_len, int32_t time_limit_ms, int32_t cancel) {
-    int32_t handle;
-    int32_t rc = route(conn, module, &handle);
-    if (rc != kOk) return rc;
+// Builds module name NUL, [target NUL], NUL, payload and sends it on a handle
+// that has already been routed.
+int32_t send_built(int32_t handle, const char* module, const char* target, const void* payload,
+                   std::size_t payload_len, void* answer, int32_t* answer_len,
+                   int32_t time_limit_ms, int32_t cancel) {
     try {
         ByteBuffer buf;
         buf.append_string(module);
@@ -49,6 +46,18 @@ int32_t send_module_message(int32_t conn, const char* module, const char* target
     } catch (const std::bad_alloc&) {
         return kBadArgument;  // a payload too large to copy cannot be sent
     }
+}
+
+}  // namespace
+
+int32_t send_module_message(int32_t conn, const char* module, const char* target,
+                            const void* payload, std::size_t payload_len, void* answer,
+                            int32_t* answer_len, int32_t time_limit_ms, int32_t cancel) {
+    int32_t handle;
+    int32_t rc = route(conn, module, &handle);
+    if (rc != kOk) return rc;
+    return send_built(handle, module, target, payload, payload_len, answer, answer_len,
+                      time_limit_ms, cancel);
 }
 
 bool Frame::prefix_module(const char* module) const {
@@ -68,9 +77,10 @@ int32_t send_frame(int32_t conn, const char* module, const Frame& frame, void* r
     if (rc != kOk) return rc;
     if (module && frame.prefix_module(module))
         return send_bytes(handle, frame.buffer(), reply, reply_len, -1, 0);
-    // Rare: a module name longer than the headroom.
+    // Rare: a module name longer than the headroom. The message is built in
+    // a buffer of its own and goes out on the handle already routed.
     const ByteBuffer& b = frame.buffer();
-    return send_module_message(conn, module, nullptr, b.data(), b.used(), reply, reply_len, -1, 0);
+    return send_built(handle, module, nullptr, b.data(), b.used(), reply, reply_len, -1, 0);
 }
 
 }  // namespace orq

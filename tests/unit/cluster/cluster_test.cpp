@@ -626,6 +626,25 @@ TEST_F(ClusterTest, FailoverIsStickyAndStartsOverAfterARefresh) {
     EXPECT_TRUE(since(mark, Fn::IsValid).empty()) << "no cached connection after a refresh";
 }
 
+TEST_F(ClusterTest, FrameToAModuleNameLongerThanTheHeadroomIsRoutedOnce) {
+    // A name too long to be put in front of the frame in place takes the
+    // message-building path; node selection must still run only once.
+    const std::string name(40, 'L');
+    serve(describe({{name, "t", "", "", {{"node", 1, "u", "p", ""}}}}));
+    ASSERT_EQ(ORQExt_EnableCluster(25, 1), 0);
+    const std::size_t mark = calls().size();
+    orq::Frame f("Fn");
+    f.i32(7);
+    EXPECT_EQ(orq::send_frame(25, name.c_str(), f, nullptr, nullptr), 0);
+    auto opens = since(mark, Fn::Open);
+    ASSERT_EQ(opens.size(), 1u);
+    EXPECT_TRUE(since(mark, Fn::IsValid).empty()) << "the node chosen is used, not chosen again";
+    auto sent = since(mark, Fn::Command);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].handle, opens[0].handle);
+    EXPECT_EQ(sent[0].body, z(name) + std::string(1, '\0') + std::string("r!\0Fn\0", 6) + le32(7));
+}
+
 TEST_F(ClusterTest, NodesBeyondTheLoginRecordCountAsFailed) {
     serve(describe({{"M", "t", "", "",
                      {{std::string(16, 's'), 1, "u", "p", ""},
