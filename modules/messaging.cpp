@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/exchange.h"
+#include "core/guard.h"
 #include "core/message.h"
 #include "core/registry.h"
 #include "core/result.h"
@@ -27,8 +28,12 @@ int32_t send_message(int32_t conn, const char* module, const char* target, const
     if (!module || !*module) return kBadArgument;
     // A negative length, or a positive one without bytes, cannot be sent.
     if (payload_len < 0 || (payload_len > 0 && !payload)) return kBadArgument;
-    return send_module_message(conn, module, target, payload, static_cast<std::size_t>(payload_len),
-                               answer, answer_len, time_limit, cancel);
+    // Routing may have to create the handle's registry record.
+    return guarded([&] {
+        return send_module_message(conn, module, target, payload,
+                                   static_cast<std::size_t>(payload_len), answer, answer_len,
+                                   time_limit, cancel);
+    });
 }
 
 }  // namespace
@@ -85,19 +90,23 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_ExecSql2(int32_t conn, const char* stateme
 
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_ExecSql(const char* connect_string, const char* statement) {
     if (!connect_string || !*connect_string || !statement || !*statement) return kBadArgument;
-    ConnectParams p;
-    if (!parse_connect_string(connect_string, &p)) return kBadArgument;
-    int32_t handle = 0;
-    int32_t rc = registry::open(p.server.c_str(), p.port, p.user.c_str(), p.password.c_str(), &handle);
-    if (rc != 0) {
-        // The connection may be open and registered when only the cluster
-        // refresh failed; it is temporary, so close it.
-        if (handle != 0) registry::close(handle);
+    // The connect string is copied and parsed before anything is opened.
+    return guarded([&] {
+        ConnectParams p;
+        if (!parse_connect_string(connect_string, &p)) return kBadArgument;
+        int32_t handle = 0;
+        int32_t rc =
+            registry::open(p.server.c_str(), p.port, p.user.c_str(), p.password.c_str(), &handle);
+        if (rc != 0) {
+            // The connection may be open and registered when only the cluster
+            // refresh failed; it is temporary, so close it.
+            if (handle != 0) registry::close(handle);
+            return rc;
+        }
+        rc = send_text_command(handle, statement);
+        registry::close(handle);
         return rc;
-    }
-    rc = send_text_command(handle, statement);
-    registry::close(handle);
-    return rc;
+    });
 }
 
 }  // extern "C"
