@@ -13,12 +13,6 @@ namespace {
 
 constexpr int32_t kLocalAreaSize = 128;
 
-// The length a call reports is trusted only within what was offered.
-int32_t clamp_len(int32_t returned, int32_t offered) {
-    if (returned < 0) return 0;
-    return returned > offered ? offered : returned;
-}
-
 }  // namespace
 
 int32_t cancel_ticket(int32_t handle, const int32_t ticket[2]) {
@@ -51,7 +45,7 @@ int32_t exchange(int32_t handle, uint16_t code, const void* body, int32_t body_l
 
     int32_t len = cap;
     int32_t rc = command_ex(handle, code, -1, cap, area, &len, body, body_len);
-    len = clamp_len(len, cap);
+    len = clamp_received(len, cap);
     int32_t answer_length = len;
 
     if (rc > 0) {
@@ -104,7 +98,7 @@ int32_t exchange(int32_t handle, uint16_t code, const void* body, int32_t body_l
         const int32_t offer = cap - total;
         len = offer;
         rc = command_ex(handle, kCmdPoll, -1, 0, area + total, &len, tbody, 8);
-        len = clamp_len(len, offer);
+        len = clamp_received(len, offer);
         answer_length = len;
         if (rc == 0) {
             total += len;

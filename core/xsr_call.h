@@ -34,4 +34,11 @@ int32_t command_ex(int32_t handle, uint16_t code, int32_t a, int32_t b, void* an
 // Encodes the 16-byte command header.
 void encode_header(unsigned char out[16], uint16_t code, int32_t a, int32_t b);
 
+// The answer length a call reports, trusted only within what was offered:
+// negative reads as 0, more than offered as offered.
+inline int32_t clamp_received(int32_t returned, int32_t offered) {
+    if (returned < 0) return 0;
+    return returned > offered ? offered : returned;
+}
+
 }  // namespace orq

@@ -144,11 +144,6 @@ void end_locked(State& s) {
 
 enum class Outcome { kOpen, kFinished, kStopped };
 
-int32_t clamp_received(int32_t returned, int32_t offered) {
-    if (returned < 0) return 0;
-    return returned > offered ? offered : returned;
-}
-
 // One XSR_CommandEx call for the request, then the callback when the answer
 // is complete or the call failed.
 Outcome process(State& s, Request& r) {
