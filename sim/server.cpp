@@ -373,6 +373,24 @@ bool send_bytes(Socket s, const Bytes& b, uint32_t limit_ms) {
     return xsrnet::send_all(s, &sl, 1, xsrnet::now_ms() + limit_ms) == Io::Ok;
 }
 
+// Sends a fault frame before the socket closes. The peer may still be
+// sending the refused frame (one longer than the server accepts is refused
+// after its prefix): closing with unread bytes would reset the connection
+// and the peer could lose the fault, so the sending side ends first and what
+// arrives is dropped until the peer closes, the frame limit passes, or the
+// largest frame's worth of bytes has gone by.
+void send_fault_and_drain(Socket s, uint32_t request_id, int32_t code, uint32_t limit_ms) {
+    if (!send_bytes(s, encode_fault(request_id, code), limit_ms)) return;
+    ::shutdown(s, SHUT_WR);
+    const int64_t deadline = xsrnet::now_ms() + limit_ms;
+    unsigned char sink[16384];
+    uint64_t dropped = 0;
+    std::size_t got = 0;
+    while (dropped <= uint64_t{kMaxFrame} + kPrefixSize &&
+           xsrnet::recv_some(s, sink, sizeof sink, &got, deadline) == Io::Ok)
+        dropped += got;
+}
+
 }  // namespace
 
 bool Server::handshake(Connection* c) {
@@ -383,7 +401,7 @@ bool Server::handshake(Connection* c) {
                               &head, &fault);
     if (r == Read::Gone) return false;
     if (r == Read::Bad) {
-        send_bytes(c->s, encode_fault(0, fault), cfg_.frame_limit_ms);
+        send_fault_and_drain(c->s, 0, fault, cfg_.frame_limit_ms);
         return false;
     }
     const unsigned char* p = c->frame.data() + kHeadSize;
@@ -473,9 +491,8 @@ void Server::serve_frames(Connection* c) {
             CommandView cmd;
             if (r == Read::Bad || head.kind != kCommand ||
                 !decode_command(c->frame.data() + kHeadSize, c->frame.size() - kHeadSize, &cmd)) {
-                send_bytes(c->s, encode_fault(r == Read::Ok ? head.request_id : 0,
-                                              r == Read::Bad ? fault : kErrProtocol),
-                           cfg_.frame_limit_ms);
+                send_fault_and_drain(c->s, r == Read::Ok ? head.request_id : 0,
+                                     r == Read::Bad ? fault : kErrProtocol, cfg_.frame_limit_ms);
                 break;
             }
             ++requests_;

@@ -180,6 +180,45 @@ TEST_F(ServerFaultTest, ServerSurvivesMisbehavingClientsAndServesTheOthers) {
         << "the misbehaving sockets are gone (left: this test's and the stats query's)";
 }
 
+// A request frame longer than the server accepts is refused with -20010,
+// whatever its size: the server reads (and drops) the rest of it so that
+// its fault frame reaches the client instead of a reset.
+class RequestLimitTest : public SimTest {
+protected:
+    std::string config() override { return "max_request 4096\n"; }
+};
+
+TEST_F(RequestLimitTest, RequestLongerThanTheServerAcceptsGivesTooLarge) {
+    set_limits(2000, 20000);
+    XSR_Login rec;
+    std::memset(&rec, 0, sizeof rec);
+    std::strcpy(rec.user, "admin");
+    std::strcpy(rec.password, "admin");
+    for (const std::size_t size : {std::size_t(8) << 10, std::size_t(8) << 20}) {
+        int32_t h = 0;
+        ASSERT_EQ(XSR_OpenConn("127.0.0.1", sim_.port(), &rec, &h), 0);
+        unsigned char header[kHeaderSize];
+        encode_header(header, CommandHeader{2, kHeaderConstant, -1, 64, -1});
+        std::vector<char> body(size, 'x');
+        std::memcpy(body.data(), "Echo\0\0", 6);
+        char buf[64];
+        int32_t len = sizeof buf;
+        const auto t0 = Clock::now();
+        EXPECT_EQ(XSR_CommandEx(h, kCallMagic, 0, 45000, buf, &len, header, 16, 0, body.data(),
+                                static_cast<int32_t>(body.size()), 0, nullptr, 0),
+                  kErrTooLarge)
+            << size;
+        EXPECT_LT(elapsed_ms(t0), kBoundMs) << size;
+        EXPECT_EQ(len, 0) << size;
+        EXPECT_EQ(XSR_IsValidCon(h), 0) << size;
+        EXPECT_EQ(XSR_CloseConn(h), 0);
+    }
+    const int32_t h = connect();
+    int32_t rc = -1;
+    EXPECT_EQ(send(h, "Echo", "still serving", &rc), "still serving");
+    EXPECT_EQ(rc, 0);
+}
+
 // --- peers that are not xsr-sim ------------------------------------------------
 
 // Answers the login with a welcome, then each command with what `reply`
@@ -285,6 +324,10 @@ TEST(ClientFaultTest, MalformedAnswersAreRejectedWithoutWritingPastTheBuffer) {
          },
          kErrTimeout},  // the I/O limit ends the wait
         {"a fault frame", [](uint32_t rid, int32_t) { return encode_fault(rid, kErrRequest); }, kErrRequest},
+        // The server names no request when it could not read one (or when
+        // the request ended in an exception): its code still reaches the caller.
+        {"a fault frame without request id", [](uint32_t, int32_t) { return encode_fault(0, kErrResources); },
+         kErrResources},
     };
     const int fds = open_fds();
     const int threads = thread_count();

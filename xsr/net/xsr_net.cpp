@@ -267,7 +267,11 @@ int32_t receive_answer(Channel& ch, uint32_t rid, unsigned char* answer, int32_t
     if (decode_head(ch.staging + kPrefixSize, len, &head) != HeadStatus::Ok) return kErrProtocol;
     const std::size_t total = kPrefixSize + static_cast<std::size_t>(len);
     // Bytes past this frame were never asked for.
-    if (have > total || head.request_id != rid) return kErrProtocol;
+    if (have > total) return kErrProtocol;
+    // An answer names its request; a fault names the refused request, or 0
+    // when the server could not tell which one it was (a frame it could not
+    // read, a request that failed inside the server).
+    if (head.request_id != rid && !(head.kind == kFault && head.request_id == 0)) return kErrProtocol;
     if (head.kind == kFault) {
         if (total > kStagingSize) return kErrProtocol;
         const Io r = xsrnet::recv_exact(ch.s, ch.staging + have, total - have, deadline);
