@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -348,6 +349,51 @@ TEST(ClientFaultTest, MalformedAnswersAreRejectedWithoutWritingPastTheBuffer) {
     }
     EXPECT_LE(open_fds(), fds) << "no socket left open";
     EXPECT_LE(thread_count(), threads) << "no thread left running";
+}
+
+// A call that finds every socket of its handle busy opens another one;
+// XSR_CloseConn must end it while it connects or waits for the welcome, as
+// it ends the calls that wait for answers.
+TEST(ClientFaultTest, CloseEndsACallThatIsOpeningAnotherSocket) {
+    set_limits(20000, 20000);
+    std::atomic<bool> command_seen{false}, attach_seen{false};
+    FakePeer peer([&](int fd) {
+        const auto first = raw_read_frame(fd, kBoundMs);
+        if (first.size() < kPrefixSize + kHeadSize) return;
+        if (first[kPrefixSize + 3] == kLogin) {
+            Welcome w;
+            w.session = 1;
+            const auto wf = encode_welcome(get_u32(&first[kPrefixSize + 4]), w);
+            raw_send(fd, wf.data(), wf.size());
+            if (!raw_read_frame(fd, kBoundMs).empty()) command_seen = true;  // never answered
+        } else if (first[kPrefixSize + 3] == kAttach) {
+            attach_seen = true;  // never welcomed
+        }
+        raw_read_until_close(fd, 3 * kBoundMs);
+    });
+    int32_t h = 0;
+    ASSERT_EQ(login(peer.port(), &h), 0);
+    const auto call = [h](std::atomic<int32_t>* rc) {
+        unsigned char header[kHeaderSize];
+        encode_header(header, CommandHeader{2, kHeaderConstant, -1, 64, -1});
+        const char body[] = "Echo\0\0x";
+        char buf[64];
+        int32_t len = sizeof buf;
+        *rc = XSR_CommandEx(h, kCallMagic, 0, 45000, buf, &len, header, 16, 0, body, sizeof body - 1, 0, nullptr, 0);
+    };
+    std::atomic<int32_t> waiting{1}, opening{1};
+    std::thread first(call, &waiting);
+    ASSERT_TRUE(eventually([&] { return command_seen.load(); })) << "the first call holds the only socket";
+    std::thread second(call, &opening);
+    ASSERT_TRUE(eventually([&] { return attach_seen.load(); })) << "the second call opens another socket";
+    const auto t0 = Clock::now();
+    EXPECT_EQ(XSR_CloseConn(h), 0);
+    second.join();
+    first.join();
+    EXPECT_LT(elapsed_ms(t0), kBoundMs);
+    EXPECT_EQ(waiting.load(), kErrClosed);
+    EXPECT_EQ(opening.load(), kErrClosed);
+    EXPECT_EQ(XSR_IsValidCon(h), 0);
 }
 
 TEST(ClientFaultTest, BadHandshakesFailWithinTheConnectLimit) {

@@ -137,37 +137,44 @@ void set_keepalive(Socket s) {
     setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
-Io connect_to(const Endpoint& ep, int64_t deadline, Socket* out) {
-    *out = kNoSocket;
+Socket open_socket(int family) {
 #ifdef _WIN32
-    Socket s = ::socket(ep.family, SOCK_STREAM, IPPROTO_TCP);
+    Socket s = ::socket(family, SOCK_STREAM, IPPROTO_TCP);
 #else
-    Socket s = ::socket(ep.family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    Socket s = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
 #endif
-    if (s == kNoSocket) return Io::Failed;
+    if (s == kNoSocket) return kNoSocket;
     set_nonblocking(s);
     set_nodelay(s);
+    return s;
+}
+
+Io connect_socket(Socket s, const Endpoint& ep, int64_t deadline) {
     int r = ::connect(s, reinterpret_cast<const sockaddr*>(&ep.addr), ep.len);
     if (r != 0) {
-        if (!would_block()) {
-            close_socket(s);
-            return Io::Failed;
-        }
+        if (!would_block()) return Io::Failed;
         const Io w = wait_ready(s, true, deadline);
-        if (w != Io::Ok) {
-            close_socket(s);
-            return w;
-        }
+        if (w != Io::Ok) return w;
         int err = 0;
 #ifdef _WIN32
         int len = sizeof err;
 #else
         socklen_t len = sizeof err;
 #endif
-        if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len) != 0 || err != 0) {
-            close_socket(s);
+        if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len) != 0 || err != 0)
             return Io::Failed;
-        }
+    }
+    return Io::Ok;
+}
+
+Io connect_to(const Endpoint& ep, int64_t deadline, Socket* out) {
+    *out = kNoSocket;
+    const Socket s = open_socket(ep.family);
+    if (s == kNoSocket) return Io::Failed;
+    const Io r = connect_socket(s, ep, deadline);
+    if (r != Io::Ok) {
+        close_socket(s);
+        return r;
     }
     *out = s;
     return Io::Ok;

@@ -53,6 +53,12 @@ Resolve resolve(const char* host, int port, std::vector<Endpoint>* out);
 // Connects to one endpoint within the deadline; the new socket is
 // non-blocking with TCP_NODELAY set.
 Io connect_to(const Endpoint& ep, int64_t deadline, Socket* out);
+// The same in two steps, for an owner that must be able to shut the socket
+// down while it connects: a new non-blocking TCP_NODELAY socket for the
+// family (kNoSocket on failure), then its connect within the deadline. The
+// socket stays open either way; its owner closes it.
+Socket open_socket(int family);
+Io connect_socket(Socket s, const Endpoint& ep, int64_t deadline);
 
 struct Slice {
     const void* p;

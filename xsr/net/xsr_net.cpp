@@ -174,19 +174,25 @@ int32_t handshake(Channel& ch, const std::vector<unsigned char>& frame, int64_t 
     return 0;
 }
 
-// Opens one more socket of the session.
-int32_t attach(Conn& c, std::unique_ptr<Channel>* out) {
-    std::unique_ptr<Channel> ch(new (std::nothrow) Channel());
-    if (!ch) return kErrResources;
+// Connects one more socket of the session and attaches it with the
+// session's token.
+int32_t attach(Conn& c, Channel& ch) {
     const int64_t deadline = xsrnet::now_ms() + c.limits.connect_ms;
-    const Io r = xsrnet::connect_to(c.endpoint, deadline, &ch->s);
+    const Io r = xsrnet::connect_socket(ch.s, c.endpoint, deadline);
     if (r != Io::Ok) return r == Io::TimedOut ? kErrConnectTimeout : kErrLost;
     Welcome w;
-    const int32_t rc = handshake(*ch, encode_attach(ch->next_request++, c.session, c.token), deadline, &w);
+    const int32_t rc = handshake(ch, encode_attach(ch.next_request++, c.session, c.token), deadline, &w);
     if (rc != 0) return rc;
-    if (w.result != 0) return w.result;
-    *out = std::move(ch);
-    return 0;
+    return w.result;
+}
+
+void unlist_busy(Conn& c, Channel* ch) {
+    for (auto it = c.busy.begin(); it != c.busy.end(); ++it) {
+        if (*it == ch) {
+            c.busy.erase(it);
+            return;
+        }
+    }
 }
 
 // Takes an idle socket of the connection, or opens another one.
@@ -211,16 +217,34 @@ int32_t acquire(Conn& c, int64_t deadline, std::unique_ptr<Channel>* out) {
         }
         ++c.sockets;
     }
-    std::unique_ptr<Channel> ch;
-    const int32_t rc = attach(c, &ch);
+    // The new socket is among the busy ones from before its connect, so
+    // that XSR_CloseConn ends its connect or handshake as it ends the calls
+    // waiting for answers.
+    std::unique_ptr<Channel> ch(new (std::nothrow) Channel());
+    int32_t rc = ch ? 0 : kErrResources;
+    if (rc == 0) {
+        ch->s = xsrnet::open_socket(c.endpoint.family);
+        if (ch->s == xsrnet::kNoSocket) rc = kErrResources;
+    }
+    bool listed = false;
+    if (rc == 0) {
+        std::lock_guard<std::mutex> g(c.mu);
+        if (!c.closed) {
+            c.busy.push_back(ch.get());
+            listed = true;
+        }
+    }
+    if (listed) rc = attach(c, *ch);
     std::lock_guard<std::mutex> g(c.mu);
     if (rc != 0 || c.closed) {
+        if (listed) unlist_busy(c, ch.get());
         --c.sockets;
-        if (rc != 0 && rc != kErrBusy) c.lost = true;
-        return rc != 0 ? rc : kErrClosed;
+        // The socket closes once the lock is left (ch outlives g).
+        if (c.closed) return kErrClosed;
+        if (rc != kErrBusy) c.lost = true;
+        return rc;
     }
     *out = std::move(ch);
-    c.busy.push_back(out->get());
     return 0;
 }
 
@@ -229,12 +253,7 @@ void release(Conn& c, std::unique_ptr<Channel> ch, bool good) {
     std::unique_ptr<Channel> drop;
     {
         std::lock_guard<std::mutex> g(c.mu);
-        for (auto it = c.busy.begin(); it != c.busy.end(); ++it) {
-            if (*it == ch.get()) {
-                c.busy.erase(it);
-                break;
-            }
-        }
+        unlist_busy(c, ch.get());
         if (good && !c.closed && !c.lost) {
             c.idle.push_back(std::move(ch));
         } else {
