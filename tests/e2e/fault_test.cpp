@@ -354,7 +354,7 @@ TEST(ClientFaultTest, MalformedAnswersAreRejectedWithoutWritingPastTheBuffer) {
 // A call that finds every socket of its handle busy opens another one;
 // XSR_CloseConn must end it while it connects or waits for the welcome, as
 // it ends the calls that wait for answers.
-TEST(ClientFaultTest, CloseEndsACallThatIsOpeningAnotherSocket) {
+TEST(ClientFaultTest, ConcurrencyCloseEndsACallThatIsOpeningAnotherSocket) {
     set_limits(20000, 20000);
     std::atomic<bool> command_seen{false}, attach_seen{false};
     FakePeer peer([&](int fd) {
@@ -424,6 +424,17 @@ TEST(ClientFaultTest, BadHandshakesFailWithinTheConnectLimit) {
              raw_read_until_close(fd, kBoundMs);
          },
          kErrLogin},
+        {"welcomes with a positive result",
+         [](int fd) {
+             auto first = raw_read_frame(fd, kBoundMs);
+             Welcome w;
+             w.result = 7;  // neither success nor a failure code
+             w.session = 1;
+             const auto f = encode_welcome(first.size() >= 12 ? get_u32(&first[8]) : 0, w);
+             raw_send(fd, f.data(), f.size());
+             raw_read_until_close(fd, kBoundMs);
+         },
+         kErrProtocol},
     };
     for (const auto& c : cases) {
         FakePeer peer(c.serve);

@@ -171,6 +171,9 @@ int32_t handshake(Channel& ch, const std::vector<unsigned char>& frame, int64_t 
     if (head.kind != kWelcome || head.request_id != get_u32(frame.data() + kPrefixSize + 4) ||
         !decode_welcome(p, n, w))
         return kErrProtocol;
+    // A welcome accepts (0) or refuses with a negative code; anything else
+    // would reach the caller as neither.
+    if (w->result > 0) return kErrProtocol;
     return 0;
 }
 
