@@ -1,5 +1,6 @@
 // The four connection exports.
 #include "cluster/cluster.h"
+#include "core/guard.h"
 #include "core/registry.h"
 #include "core/result.h"
 #include "exports/orqext.h"
@@ -12,9 +13,9 @@ extern "C" {
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_Connect(const char* server, int32_t port, const char* user,
                                               const char* password, int32_t* status) {
     int32_t handle = 0;
-    int32_t rc = registry::open(server, port, user, password, &handle);
+    int32_t rc = guarded([&] { return registry::open(server, port, user, password, &handle); });
     if (status) *status = rc;
-    return handle;
+    return rc == kBadArgument ? 0 : handle;
 }
 
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_DisConnect(int32_t conn) {

@@ -80,8 +80,16 @@ int32_t open(const char* server, int32_t port, const char* user, const char* pas
     int32_t rc = XSR_OpenConn(server, port, &login, handle_slot);
     if (rc < 0) return rc;
     if (rc == 0) {
-        platform::Guard g(g_reg->lock);
-        append_locked(*handle_slot, settings::cluster_enable(), false);
+        try {
+            platform::Guard g(g_reg->lock);
+            append_locked(*handle_slot, settings::cluster_enable(), false);
+        } catch (const std::bad_alloc&) {
+            // A connection the library cannot record could never be closed
+            // through it: close it again at once.
+            XSR_CloseConn(*handle_slot);
+            *handle_slot = 0;
+            return kBadArgument;
+        }
     }
     if (settings::cluster_enable()) return cluster::refresh(*handle_slot);
     return rc;

@@ -14,6 +14,7 @@ struct State {
     std::vector<Call> calls;
     std::deque<Reply> script;
     Handler handler;
+    std::function<void()> after_open;
     std::map<std::string, int32_t> open_results;
     std::map<int32_t, int32_t> valid;
     std::vector<int32_t> open;
@@ -57,6 +58,7 @@ void reset() {
     s.calls.clear();
     s.script.clear();
     s.handler = nullptr;
+    s.after_open = nullptr;
     s.open_results.clear();
     s.valid.clear();
     s.open.clear();
@@ -79,6 +81,10 @@ void set_handler(Handler h) {
 void set_open_result(const std::string& server, int32_t result) {
     std::lock_guard<std::mutex> g(st().m);
     st().open_results[server] = result;
+}
+void set_after_open(std::function<void()> hook) {
+    std::lock_guard<std::mutex> g(st().m);
+    st().after_open = std::move(hook);
 }
 void set_valid(int32_t handle, int32_t value) {
     std::lock_guard<std::mutex> g(st().m);
@@ -126,20 +132,26 @@ extern "C" {
 XSR_API int32_t XSR_CALL XSR_OpenConn(const char* server, int32_t port, XSR_Login* login,
                                       int32_t* handle) {
     State& s = st();
-    std::lock_guard<std::mutex> g(s.m);
-    Call c;
-    c.fn = Fn::Open;
-    c.server = server ? server : "";
-    c.port = port;
-    if (login) c.login.assign(reinterpret_cast<const char*>(login), sizeof(XSR_Login));
-    auto it = s.open_results.find(c.server);
-    int32_t rc = it == s.open_results.end() ? 0 : it->second;
-    if (rc == 0) {
-        c.handle = s.next_handle++;
-        *handle = c.handle;
-        s.open.push_back(c.handle);
+    int32_t rc;
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> g(s.m);
+        Call c;
+        c.fn = Fn::Open;
+        c.server = server ? server : "";
+        c.port = port;
+        if (login) c.login.assign(reinterpret_cast<const char*>(login), sizeof(XSR_Login));
+        auto it = s.open_results.find(c.server);
+        rc = it == s.open_results.end() ? 0 : it->second;
+        if (rc == 0) {
+            c.handle = s.next_handle++;
+            *handle = c.handle;
+            s.open.push_back(c.handle);
+        }
+        s.calls.push_back(c);
+        hook = s.after_open;
     }
-    s.calls.push_back(c);
+    if (hook) hook();
     return rc;
 }
 

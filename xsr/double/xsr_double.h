@@ -65,6 +65,9 @@ void set_handler(Handler h);
 // XSR_OpenConn: by default gives handles 1001, 1002, ... with result 0.
 // A script per server name overrides the result (and skips the handle).
 void set_open_result(const std::string& server, int32_t result);
+// Runs after every XSR_OpenConn has recorded its call, just before it
+// returns (outside the double's lock).
+void set_after_open(std::function<void()> hook);
 // XSR_IsValidCon: 1 by default; per handle override.
 void set_valid(int32_t handle, int32_t value);
 void set_check_result(int32_t result);

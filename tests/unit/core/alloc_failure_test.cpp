@@ -14,9 +14,14 @@
 
 namespace {
 thread_local bool t_fail_allocations = false;
+thread_local int t_fail_next = 0;  // fail this many allocations from now on
 
 void* allocate(std::size_t n) {
     if (t_fail_allocations) throw std::bad_alloc();
+    if (t_fail_next > 0) {
+        --t_fail_next;
+        throw std::bad_alloc();
+    }
     if (void* p = std::malloc(n ? n : 1)) return p;
     throw std::bad_alloc();
 }
@@ -84,6 +89,31 @@ TEST_F(AllocFailureTest, MessagesAndStatementsReportMinus1100AndSendNothing) {
     EXPECT_EQ(ORQExt_SendMessage(5, "M", nullptr, "x", 1, answer, &len), 0);
     EXPECT_EQ(ORQExt_ExecSql("server=h;port=1;user=u;pass=p", "s"), 0);
     EXPECT_EQ(count(Fn::Command), 2u);
+}
+
+// The connection is open on the server when registering it fails: it must be
+// closed again rather than left open and unknown to the library.
+TEST_F(AllocFailureTest, ConnectClosesAConnectionItCannotRegister) {
+    set_after_open([] { t_fail_next = 1; });  // the registry's allocation fails
+    int32_t status = 0;
+    int32_t handle = 7;
+    bool escaped = false;
+    try {
+        handle = ORQExt_Connect("srv", 7300, "u", "p", &status);
+    } catch (...) {
+        escaped = true;
+    }
+    set_after_open(nullptr);
+    t_fail_next = 0;
+    ASSERT_FALSE(escaped) << "an exception crossed the export";
+    EXPECT_EQ(status, -1100);
+    EXPECT_EQ(handle, 0);
+    ASSERT_EQ(count(Fn::Open), 1u);
+    auto closes = calls_of(Fn::Close);
+    ASSERT_EQ(closes.size(), 1u);
+    EXPECT_EQ(closes[0].handle, calls_of(Fn::Open)[0].handle);
+    EXPECT_TRUE(open_handles().empty());
+    EXPECT_EQ(orq::registry::count(), 0);
 }
 
 }  // namespace
