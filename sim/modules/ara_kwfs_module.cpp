@@ -32,6 +32,10 @@ using Run = std::map<std::pair<std::string, std::string>, int64_t>;
 
 int32_t clamp32(int64_t v) { return v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v); }
 
+// Pair updates one association call may make: the pairs grow with the
+// product of the two texts' terms, and the module's lock is held meanwhile.
+constexpr uint64_t kMaxPairUpdates = uint64_t(1) << 20;
+
 class Ara : public ServiceModule {
 public:
     Ara() : ServiceModule(false) {}
@@ -77,17 +81,20 @@ private:
 
     // Every term of text A paired with every other term of text B counts
     // `value` (1 when not above 0); flag set: the reverse pairs as well.
-    // Answers the number of distinct pairs in the run.
+    // Answers the number of distinct pairs in the run. A call that would
+    // make more than kMaxPairUpdates updates is refused and counts nothing.
     ModuleAnswer add(Args& a) {
         std::string x, y;
         int32_t value = 0;
         uint8_t flag = 0;
         if (!two(a, 5, &x, &y) || !a.i32(&value) || !a.u8(&flag) || !a.at_end()) return status(kErrFrame);
         if (!open_) return status(kErrState);
+        const std::vector<std::string> xs = distinct_terms(x), ys = distinct_terms(y);
+        if (uint64_t{xs.size()} * ys.size() * (flag ? 2 : 1) > kMaxPairUpdates) return status(kErrValue);
         Run& run = runs_[current_];
         const int64_t w = value > 0 ? value : 1;
-        for (const std::string& p : distinct_terms(x))
-            for (const std::string& q : distinct_terms(y)) {
+        for (const std::string& p : xs)
+            for (const std::string& q : ys) {
                 if (p == q) continue;
                 run[{p, q}] += w;
                 if (flag) run[{q, p}] += w;

@@ -114,5 +114,21 @@ TEST_F(ServiceFrames, AnswersFitTheOfferedCapacity) {
     EXPECT_EQ(len, 4 + 49 * 4) << "(200 - 4) / 4 offsets fit";
 }
 
+// An association call pairs every term of one text with every term of the
+// other, under the module's lock: two texts of a thousand distinct words
+// each would make a million pairs in one call, and a few more thousand words
+// would hold the module (and the server's memory) for good. A call beyond
+// the limit of pair updates is refused and leaves the run as it was.
+TEST_F(ServiceFrames, AssociationCallBeyondThePairLimitIsRefused) {
+    std::string a, b;
+    for (int i = 0; i < 1100; ++i) a += "a" + std::to_string(i) + " ";
+    for (int i = 0; i < 1000; ++i) b += "b" + std::to_string(i) + " ";
+    ASSERT_EQ(ORQExt_ARA_Stat_AssociatedFreq_Begin(conn_, "big"), 0);
+    // 1100 x 2 pairs and (flag 1) their reverse: within the limit.
+    EXPECT_EQ(ORQExt_ARA_Stat_AssociatedFreq(conn_, a.c_str(), "x y", 1, 1), 4400);
+    EXPECT_EQ(ORQExt_ARA_Stat_AssociatedFreq(conn_, a.c_str(), b.c_str(), 1, 0), kModValue);
+    EXPECT_EQ(ORQExt_ARA_Stat_AssociatedFreq_End(conn_), 4400) << "the refused call counted nothing";
+}
+
 }  // namespace
 }  // namespace e2ecli
