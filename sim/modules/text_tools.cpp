@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/utf8.h"
+
 namespace xsrsim::svc {
 
 namespace {
@@ -13,20 +15,8 @@ bool ascii_alnum(unsigned char c) {
 
 // Length of a well-formed UTF-8 multi-byte character at i, 0 when there is none.
 std::size_t multibyte_at(const std::string& s, std::size_t i) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    std::size_t n = 0;
-    if (c >= 0xC2 && c <= 0xDF)
-        n = 2;
-    else if (c >= 0xE0 && c <= 0xEF)
-        n = 3;
-    else if (c >= 0xF0 && c <= 0xF4)
-        n = 4;
-    else
-        return 0;
-    if (s.size() - i < n) return 0;
-    for (std::size_t k = 1; k < n; ++k)
-        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
-    return n;
+    const std::size_t n = orqcommon::utf8_sequence_at(s, i);
+    return n > 1 ? n : 0;
 }
 
 // Length of the token at i (0: i does not start a token).

@@ -6,17 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "sim/modules/service_frame.h"
 #include "tests/e2e/fixture.h"
 
 namespace e2ecli {
 
 // Codes of the simulated service modules (docs/sim-modules.md).
-constexpr int32_t kModFrame = -20201;
-constexpr int32_t kModFunction = -20202;
-constexpr int32_t kModNotFound = -20203;
-constexpr int32_t kModExists = -20204;
-constexpr int32_t kModValue = -20205;
-constexpr int32_t kModState = -20206;
+constexpr int32_t kModFrame = xsrsim::svc::kErrFrame;
+constexpr int32_t kModFunction = xsrsim::svc::kErrFunction;
+constexpr int32_t kModNotFound = xsrsim::svc::kErrNotFound;
+constexpr int32_t kModExists = xsrsim::svc::kErrExists;
+constexpr int32_t kModValue = xsrsim::svc::kErrValue;
+constexpr int32_t kModState = xsrsim::svc::kErrState;
 
 inline const char* service_modules_config() {
     return "module KExt_NLPE KExt_NLPE\n"

@@ -1,13 +1,12 @@
 // orqext send, sql exec, sql process.
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 
 #include "exports/orqext.h"
+#include "tools/orqext/async_wait.h"
 #include "tools/orqext/commands.h"
 
 namespace orqext {
@@ -64,69 +63,29 @@ std::string payload_of(const Context& ctx) {
     return std::string();
 }
 
-// The answer of the asynchronous request, delivered on the library's worker
-// thread. It lives as long as the process, so that a callback that runs late
-// never touches a finished command's memory.
-struct AsyncWait {
-    std::mutex mu;
-    std::condition_variable cv;
-    bool armed = false;
-    bool done = false;
-    int32_t id = 0;
-    int32_t result = 0;
-    std::string answer;
-};
-
-AsyncWait& waiter() {
-    static AsyncWait w;
-    return w;
-}
-
-void ORQEXT_CALL on_answer(int32_t request_id, int32_t result, const void* answer, int32_t len) {
-    AsyncWait& w = waiter();
-    std::lock_guard<std::mutex> g(w.mu);
-    if (!w.armed || w.done || request_id != w.id) return;
-    w.result = result;
-    if (answer && len > 0) w.answer.assign(static_cast<const char*>(answer), static_cast<std::size_t>(len));
-    w.done = true;
-    w.cv.notify_all();
-}
-
 int send_async(Context& ctx, int32_t conn, const std::string& module, const char* target,
                const std::string& payload, int32_t capacity, Value v) {
     if (payload.empty()) throw UsageError("--async needs a payload (an asynchronous message cannot be empty)");
     const int64_t wait_ms = ctx.in.integer("wait", 0, 3600000, kDefaultAsyncWaitMs);
     const int32_t id = static_cast<int32_t>(ctx.in.integer("request-id", INT32_MIN, INT32_MAX, 1));
-    AsyncWait& w = waiter();
-    {
-        std::lock_guard<std::mutex> g(w.mu);
-        w.armed = true;
-        w.done = false;
-        w.id = id;
-        w.answer.clear();
-    }
-    ORQExt_SetAsyncFunc(on_answer, nullptr);
+    AsyncWait::arm(id);
     const int32_t queued = ORQExt_AsyncSendMessage(conn, module.c_str(), target, payload.data(),
                                                    static_cast<int32_t>(payload.size()), id, capacity);
     int32_t rc = queued;
-    bool answered = false;
-    if (queued >= 0) {
-        std::unique_lock<std::mutex> g(w.mu);
-        answered = w.cv.wait_for(g, std::chrono::milliseconds(wait_ms), [&] { return w.done; });
-    }
+    AsyncAnswer got;
+    const bool answered = queued >= 0 && AsyncWait::wait(wait_ms, &got);
     if (queued >= 0 && !answered) {
         // No callback in time: take the request back so it cannot answer later.
         ORQExt_CancelAsync(0, id);
         rc = -1112;
     }
     ORQExt_SetAsyncFunc(nullptr, nullptr);
-    std::lock_guard<std::mutex> g(w.mu);
-    w.armed = false;
+    AsyncWait::disarm();
     v.set("request_id", Value::integer(id));
     if (answered) {
-        rc = w.result;
-        v.set("answer_length", Value::integer(static_cast<int64_t>(w.answer.size())));
-        v.set("answer", Value::bytes(w.answer.data(), w.answer.size()));
+        rc = got.result;
+        v.set("answer_length", Value::integer(static_cast<int64_t>(got.bytes.size())));
+        v.set("answer", Value::bytes(got.bytes.data(), got.bytes.size()));
     }
     return ctx.finish(v, answered || queued < 0 ? "asynchronous message to " + module
                                                 : "asynchronous message to " + module + " (no callback within " +

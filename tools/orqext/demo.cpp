@@ -3,14 +3,13 @@
 // checked; the first failure ends the demo with its code and meaning, and
 // every server it started is stopped on the way out.
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <sstream>
 #include <vector>
 
 #include "exports/orqext.h"
+#include "tools/orqext/async_wait.h"
 #include "tools/orqext/commands.h"
 #include "tools/orqext/results.h"
 #include "tools/orqext/sim_launcher.h"
@@ -84,29 +83,6 @@ std::vector<std::string> tabulate(const std::vector<std::string>& header, const 
     std::vector<std::string> out;
     for (const auto& r : rows) out.push_back(table_row(r, w));
     return out;
-}
-
-// The asynchronous answer, delivered on the library's worker thread. It
-// outlives the demo so that no late callback can touch freed memory.
-struct Callback {
-    std::mutex mu;
-    std::condition_variable cv;
-    bool done = false;
-    int32_t id = 0, result = 0;
-    std::string answer;
-};
-Callback& callback_state() {
-    static Callback c;
-    return c;
-}
-void ORQEXT_CALL on_async(int32_t id, int32_t result, const void* answer, int32_t len) {
-    Callback& c = callback_state();
-    std::lock_guard<std::mutex> g(c.mu);
-    c.id = id;
-    c.result = result;
-    c.answer.assign(static_cast<const char*>(answer), answer && len > 0 ? static_cast<std::size_t>(len) : 0);
-    c.done = true;
-    c.cv.notify_all();
 }
 
 std::string send_text(int32_t conn, const char* module, const std::string& payload, int32_t* rc) {
@@ -250,12 +226,7 @@ void domain_section(Narrator& say, int32_t conn) {
 
 void async_section(Narrator& say, int32_t conn) {
     say.section("Asynchronous message");
-    Callback& c = callback_state();
-    {
-        std::lock_guard<std::mutex> g(c.mu);
-        c.done = false;
-    }
-    say.call("ORQExt_SetAsyncFunc(callback)", ORQExt_SetAsyncFunc(on_async, nullptr));
+    say.call("ORQExt_SetAsyncFunc(callback)", AsyncWait::arm(7));
     const std::string script = "delay=400 size=26";
     say.note("module \"Script\" answers after 400 ms with 26 bytes (payload " + quoted(script) + ")");
     const auto t0 = std::chrono::steady_clock::now();
@@ -263,26 +234,18 @@ void async_section(Narrator& say, int32_t conn) {
                                                    static_cast<int32_t>(script.size()), 7, 256);
     say.call("ORQExt_AsyncSendMessage(request id 7)", queued, std::to_string(queued) + " queued");
     say.note("the caller goes on; the library's worker polls the pending answer...");
-    bool done = false;
-    {
-        std::unique_lock<std::mutex> g(c.mu);
-        done = c.cv.wait_for(g, std::chrono::milliseconds(kCallbackWaitMs), [&] { return c.done; });
-    }
-    if (!done) {
+    AsyncAnswer got;
+    if (!AsyncWait::wait(kCallbackWaitMs, &got)) {
         ORQExt_CancelAsync(0, 7);
         ORQExt_SetAsyncFunc(nullptr, nullptr);
         say.call("callback within " + std::to_string(kCallbackWaitMs) + " ms", -1112);
     }
+    AsyncWait::disarm();
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
-    std::string answer, id;
-    int32_t result = 0;
-    {
-        std::lock_guard<std::mutex> g(c.mu);
-        answer = c.answer;
-        id = std::to_string(c.id);
-        result = c.result;
-    }
+    const std::string& answer = got.bytes;
+    const std::string id = std::to_string(got.id);
+    const int32_t result = got.result;
     say.call("callback for request " + id + " after " + std::to_string(ms) + " ms", result,
              std::to_string(result) + ", " + std::to_string(answer.size()) + " bytes " + quoted(answer));
     say.call("ORQExt_SetAsyncFunc(null)", ORQExt_SetAsyncFunc(nullptr, nullptr));

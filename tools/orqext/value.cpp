@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "common/utf8.h"
+
 namespace orqext {
 
 Value Value::boolean(bool b) {
@@ -69,30 +71,11 @@ const Value* Value::get(const std::string& key) const {
 
 namespace {
 
-// Length of the well-formed UTF-8 sequence at i, 0 when there is none.
-std::size_t utf8_at(const std::string& s, std::size_t i) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) return 1;
-    std::size_t n = 0;
-    if (c >= 0xC2 && c <= 0xDF)
-        n = 2;
-    else if (c >= 0xE0 && c <= 0xEF)
-        n = 3;
-    else if (c >= 0xF0 && c <= 0xF4)
-        n = 4;
-    else
-        return 0;
-    if (s.size() - i < n) return 0;
-    for (std::size_t k = 1; k < n; ++k)
-        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
-    return n;
-}
-
 // Display width: one column per character.
 std::size_t width(const std::string& s) {
     std::size_t w = 0;
     for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n = utf8_at(s, i);
+        const std::size_t n = orqcommon::utf8_sequence_at(s, i);
         i += n ? n : 1;
         ++w;
     }
@@ -309,7 +292,7 @@ bool printable_text(const std::string& b) {
         const unsigned char c = static_cast<unsigned char>(b[i]);
         if (c < 0x20 && c != '\n' && c != '\t' && c != '\r') return false;
         if (c == 0x7F) return false;
-        const std::size_t n = utf8_at(b, i);
+        const std::size_t n = orqcommon::utf8_sequence_at(b, i);
         if (n == 0) return false;
         i += n;
     }
@@ -321,7 +304,7 @@ std::string json_string(const std::string& s) {
     char buf[8];
     for (std::size_t i = 0; i < s.size();) {
         const unsigned char c = static_cast<unsigned char>(s[i]);
-        const std::size_t n = utf8_at(s, i);
+        const std::size_t n = orqcommon::utf8_sequence_at(s, i);
         if (n > 1) {
             o.append(s, i, n);
             i += n;
