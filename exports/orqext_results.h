@@ -61,6 +61,8 @@
     X(-20011, "XSR_E_RESOURCES", "XSRClient", "out of sockets, threads or memory")          \
     X(-20012, "XSR_E_CLOSED", "XSRClient",                                                  \
       "the connection was closed while the call was waiting")                               \
+    X(-20013, "XSR_E_NO_MATCH", "XSRClient",                                                \
+      "replay: no recorded call matches the request (shown on standard error)")             \
     X(-20101, "SIM_E_UNKNOWN_MODULE", "xsr-sim", "no module of that name")                  \
     X(-20102, "SIM_E_NOT_STARTED", "xsr-sim", "the module is registered but not started")   \
     X(-20103, "SIM_E_TICKET", "xsr-sim", "no pending answer has that ticket")               \

@@ -21,6 +21,7 @@ struct State {
     int32_t next_handle = 1001;
     int32_t check_result = 0;
     int32_t close_result = 0;
+    std::shared_ptr<Responder> responder;
 };
 
 // Never freed: the library under test may still call in from its unload,
@@ -65,6 +66,7 @@ void reset() {
     s.next_handle = 1001;
     s.check_result = 0;
     s.close_result = 0;
+    s.responder = nullptr;
 }
 
 void push(const Reply& r) {
@@ -93,6 +95,10 @@ void set_valid(int32_t handle, int32_t value) {
 void set_check_result(int32_t result) {
     std::lock_guard<std::mutex> g(st().m);
     st().check_result = result;
+}
+void set_responder(std::shared_ptr<Responder> r) {
+    std::lock_guard<std::mutex> g(st().m);
+    st().responder = std::move(r);
 }
 void set_close_result(int32_t result) {
     std::lock_guard<std::mutex> g(st().m);
@@ -127,10 +133,15 @@ std::string cstr(const char* s) { return std::string(s, std::strlen(s) + 1); }
 
 using namespace xsrdouble;
 
+namespace xsrdouble {
+void replay_from_environment();  // replay.cpp
+}
+
 extern "C" {
 
 XSR_API int32_t XSR_CALL XSR_OpenConn(const char* server, int32_t port, XSR_Login* login,
                                       int32_t* handle) {
+    replay_from_environment();
     State& s = st();
     int32_t rc;
     std::function<void()> hook;
@@ -141,6 +152,17 @@ XSR_API int32_t XSR_CALL XSR_OpenConn(const char* server, int32_t port, XSR_Logi
         c.server = server ? server : "";
         c.port = port;
         if (login) c.login.assign(reinterpret_cast<const char*>(login), sizeof(XSR_Login));
+        if (s.responder) {
+            int32_t h = 0;
+            rc = s.responder->open(c, &h);
+            if (rc == 0) {
+                c.handle = h;
+                *handle = h;
+                s.open.push_back(h);
+            }
+            s.calls.push_back(c);
+            return rc;
+        }
         auto it = s.open_results.find(c.server);
         rc = it == s.open_results.end() ? 0 : it->second;
         if (rc == 0) {
@@ -156,6 +178,7 @@ XSR_API int32_t XSR_CALL XSR_OpenConn(const char* server, int32_t port, XSR_Logi
 }
 
 XSR_API int32_t XSR_CALL XSR_CloseConn(int32_t handle) {
+    replay_from_environment();
     State& s = st();
     std::lock_guard<std::mutex> g(s.m);
     Call c;
@@ -163,21 +186,24 @@ XSR_API int32_t XSR_CALL XSR_CloseConn(int32_t handle) {
     c.handle = handle;
     s.calls.push_back(c);
     s.open.erase(std::remove(s.open.begin(), s.open.end(), handle), s.open.end());
-    return s.close_result;
+    return s.responder ? s.responder->close(c) : s.close_result;
 }
 
 XSR_API int32_t XSR_CALL XSR_IsValidCon(int32_t handle) {
+    replay_from_environment();
     State& s = st();
     std::lock_guard<std::mutex> g(s.m);
     Call c;
     c.fn = Fn::IsValid;
     c.handle = handle;
     s.calls.push_back(c);
+    if (s.responder) return s.responder->valid(c);
     auto it = s.valid.find(handle);
     return it == s.valid.end() ? 1 : it->second;
 }
 
 XSR_API int32_t XSR_CALL XSR_CheckServer(const char* server, int32_t port) {
+    replay_from_environment();
     State& s = st();
     std::lock_guard<std::mutex> g(s.m);
     Call c;
@@ -185,7 +211,7 @@ XSR_API int32_t XSR_CALL XSR_CheckServer(const char* server, int32_t port) {
     c.server = server ? server : "";
     c.port = port;
     s.calls.push_back(c);
-    return s.check_result;
+    return s.responder ? s.responder->check(c) : s.check_result;
 }
 
 XSR_API int32_t XSR_CALL XSR_CommandEx(int32_t handle, int32_t magic, int32_t reserved1,
@@ -193,6 +219,7 @@ XSR_API int32_t XSR_CALL XSR_CommandEx(int32_t handle, int32_t magic, int32_t re
                                        const void* header, int32_t header_len, int32_t reserved2,
                                        const void* body, int32_t body_len, int32_t reserved3,
                                        const void* body2, int32_t body2_len) {
+    replay_from_environment();
     State& s = st();
     Call c;
     c.fn = Fn::Command;
@@ -216,10 +243,14 @@ XSR_API int32_t XSR_CALL XSR_CommandEx(int32_t handle, int32_t magic, int32_t re
     Reply r;
     bool have = false;
     Handler h;
+    std::shared_ptr<Responder> responder;
     {
         std::lock_guard<std::mutex> g(s.m);
         s.calls.push_back(c);
-        if (!s.script.empty()) {
+        responder = s.responder;
+        if (responder) {
+            // answered below, outside the lock
+        } else if (!s.script.empty()) {
             r = s.script.front();
             s.script.pop_front();
             have = true;
@@ -227,7 +258,8 @@ XSR_API int32_t XSR_CALL XSR_CommandEx(int32_t handle, int32_t magic, int32_t re
             h = s.handler;
         }
     }
-    if (!have && h) r = h(c);  // outside the lock: handlers may block
+    if (responder) r = responder->command(c);  // may wait (paced replay)
+    else if (!have && h) r = h(c);             // outside the lock: handlers may block
 
     std::size_t cap = answer_len && *answer_len > 0 ? static_cast<std::size_t>(*answer_len) : 0;
     std::size_t n = std::min(cap, r.bytes.size());

@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -72,6 +73,37 @@ void set_after_open(std::function<void()> hook);
 void set_valid(int32_t handle, int32_t value);
 void set_check_result(int32_t result);
 void set_close_result(int32_t result);
+
+// One source of answers for all five functions, such as a recorded trace
+// (replay below). While one is set it answers every call in place of the
+// script, the handler and the settings above; calls are still recorded.
+class Responder {
+public:
+    virtual ~Responder() = default;
+    virtual int32_t open(const Call& c, int32_t* handle) = 0;
+    virtual int32_t close(const Call& c) = 0;
+    virtual int32_t valid(const Call& c) = 0;
+    virtual int32_t check(const Call& c) = 0;
+    virtual Reply command(const Call& c) = 0;
+};
+void set_responder(std::shared_ptr<Responder> r);
+
+// Answers every call from a trace written by the recording XSRClient
+// (docs/trace.md). Requests are matched by command code, module, remote
+// function and bytes (exact), or, with loose, by command code, module and
+// remote function only; in the recorded order per connection handle.
+// paced: each answer takes as long as it took when recorded. A request with
+// no match fails with -20013 and is shown on standard error. False with a
+// message when the trace cannot be read.
+struct ReplayOptions {
+    bool loose = false;
+    bool paced = false;
+};
+bool replay(const std::string& trace_path, const ReplayOptions& options, std::string* error);
+// Requests the replay has not matched (for a test's report), and how many
+// recorded calls were not asked for.
+std::vector<std::string> replay_misses();
+std::size_t replay_unused();
 
 // Recorded calls (a copy).
 std::vector<Call> calls();

@@ -1,0 +1,259 @@
+// Replay of a recorded trace: a Responder that answers each call the way the
+// real server's client library answered it when the trace was written.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <list>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "xsr/double/xsr_double.h"
+#include "xsr/trace/frames.h"
+#include "xsr/trace/trace.h"
+#include "xsr/xsrclient.h"
+
+namespace xsrdouble {
+
+namespace {
+
+constexpr int32_t kNoMatch = -20013;
+
+xsrtrace::Record as_record(const Call& c) {
+    xsrtrace::Record r;
+    r.handle = c.handle;
+    r.header = c.header;
+    r.body = c.body;
+    r.body2 = c.body2;
+    r.body2_null = c.body2_null;
+    return r;
+}
+
+// What a request is, for matching loosely and for messages.
+struct Shape {
+    uint16_t code = 0;
+    std::string module, function;
+};
+Shape shape_of(const xsrtrace::Record& r) {
+    Shape s;
+    s.code = r.code();
+    const xsrtrace::Message m = xsrtrace::read_message(r);
+    s.module = m.module;
+    s.function = m.function;
+    return s;
+}
+
+std::string describe(const xsrtrace::Record& r) {
+    const Shape s = shape_of(r);
+    std::string d = xsrtrace::command_name(s.code) + " on handle " + std::to_string(r.handle);
+    if (!s.module.empty()) d += ", module " + s.module;
+    if (!s.function.empty()) d += ", function " + s.function;
+    d += ", body " + xsrtrace::show_bytes(r.body);
+    if (!r.body2.empty()) d += ", body2 " + xsrtrace::show_bytes(r.body2);
+    return d;
+}
+
+class Replay : public Responder {
+public:
+    Replay(xsrtrace::File file, ReplayOptions o) : options_(o) {
+        for (auto& r : file.records) {
+            switch (r.fn) {
+                case xsrtrace::Fn::Open: opens_.push_back(std::move(r)); break;
+                case xsrtrace::Fn::Check: checks_.push_back(std::move(r)); break;
+                default: {
+                    const int32_t h = r.handle;
+                    per_handle_[h].push_back(std::move(r));
+                }
+            }
+        }
+    }
+
+    int32_t open(const Call& c, int32_t* handle) override {
+        std::lock_guard<std::mutex> g(m_);
+        // The next recorded open of the same server and port.
+        for (auto it = opens_.begin(); it != opens_.end(); ++it) {
+            if (it->server != c.server || it->port != c.port) continue;
+            const xsrtrace::Record r = *it;
+            opens_.erase(it);
+            *handle = r.handle;  // the recorded handle: later calls name it
+            return r.result;
+        }
+        return miss("open of " + c.server + ":" + std::to_string(c.port));
+    }
+    int32_t check(const Call& c) override {
+        std::lock_guard<std::mutex> g(m_);
+        for (auto it = checks_.begin(); it != checks_.end(); ++it) {
+            if (it->server != c.server || it->port != c.port) continue;
+            const int32_t rc = it->result;
+            checks_.erase(it);
+            return rc;
+        }
+        return miss("server probe of " + c.server + ":" + std::to_string(c.port));
+    }
+    int32_t close(const Call& c) override {
+        std::lock_guard<std::mutex> g(m_);
+        xsrtrace::Record r;
+        if (take(c.handle, xsrtrace::Fn::Close, &r)) return r.result;
+        return 0;  // a close nobody recorded closes nothing
+    }
+    int32_t valid(const Call& c) override {
+        std::lock_guard<std::mutex> g(m_);
+        xsrtrace::Record r;
+        if (take(c.handle, xsrtrace::Fn::IsValid, &r)) {
+            last_valid_[c.handle] = r.result;
+            return r.result;
+        }
+        // Checked more often than when recorded: the last answer holds.
+        const auto it = last_valid_.find(c.handle);
+        return it == last_valid_.end() ? 0 : it->second;
+    }
+    Reply command(const Call& c) override {
+        xsrtrace::Record found;
+        bool ok;
+        const xsrtrace::Record asked = as_record(c);
+        {
+            std::lock_guard<std::mutex> g(m_);
+            ok = take_command(asked, &found);
+            if (!ok) {
+                std::string next = "nothing more was recorded on this handle";
+                auto q = per_handle_.find(c.handle);
+                if (q != per_handle_.end())
+                    for (const auto& r : q->second)
+                        if (r.fn == xsrtrace::Fn::Command) {
+                            next = "next recorded there: " + describe(r);
+                            break;
+                        }
+                miss("request " + describe(asked) + "; " + next);
+            }
+        }
+        if (!ok) return Reply{kNoMatch, std::string(), 0};
+        if (options_.paced) std::this_thread::sleep_for(std::chrono::microseconds(found.duration_us));
+        Reply rep;
+        rep.result = found.result;
+        rep.bytes = found.answer;
+        rep.reported_len = found.len_null ? -1 : found.answer_len;
+        return rep;
+    }
+
+    std::vector<std::string> misses() {
+        std::lock_guard<std::mutex> g(m_);
+        return misses_;
+    }
+    std::size_t unused() {
+        std::lock_guard<std::mutex> g(m_);
+        std::size_t n = opens_.size() + checks_.size();
+        for (const auto& q : per_handle_) n += q.second.size();
+        return n;
+    }
+
+private:
+    int32_t miss(const std::string& what) {
+        misses_.push_back(what);
+        std::fprintf(stderr, "XSRClient replay: no recorded call matches the %s\n", what.c_str());
+        return kNoMatch;
+    }
+    bool take(int32_t handle, xsrtrace::Fn fn, xsrtrace::Record* out) {
+        auto q = per_handle_.find(handle);
+        if (q == per_handle_.end()) return false;
+        for (auto it = q->second.begin(); it != q->second.end(); ++it) {
+            if (it->fn != fn) continue;
+            *out = std::move(*it);
+            q->second.erase(it);
+            return true;
+        }
+        return false;
+    }
+    bool matches(const xsrtrace::Record& want, const xsrtrace::Record& got) const {
+        if (want.code() != got.code()) return false;
+        if (options_.loose) {
+            const Shape a = shape_of(want), b = shape_of(got);
+            return a.module == b.module && a.function == b.function;
+        }
+        return want.header == got.header && want.body == got.body && want.body2 == got.body2;
+    }
+    // The earliest recorded request on the handle that matches: requests of
+    // several threads on one handle may come in another order than recorded,
+    // while equal requests (polls of one ticket) are answered in their order.
+    bool take_command(const xsrtrace::Record& asked, xsrtrace::Record* out) {
+        auto q = per_handle_.find(asked.handle);
+        if (q == per_handle_.end()) return false;
+        for (auto it = q->second.begin(); it != q->second.end(); ++it) {
+            if (it->fn != xsrtrace::Fn::Command || !matches(*it, asked)) continue;
+            *out = std::move(*it);
+            q->second.erase(it);
+            return true;
+        }
+        return false;
+    }
+
+    ReplayOptions options_;
+    std::mutex m_;
+    std::list<xsrtrace::Record> opens_, checks_;
+    std::map<int32_t, std::list<xsrtrace::Record>> per_handle_;
+    std::map<int32_t, int32_t> last_valid_;
+    std::vector<std::string> misses_;
+};
+
+std::mutex g_replay_mu;
+std::shared_ptr<Replay> g_replay;
+
+}  // namespace
+
+bool replay(const std::string& trace_path, const ReplayOptions& options, std::string* error) {
+    xsrtrace::File file;
+    if (!xsrtrace::read_file(trace_path, &file, error)) return false;
+    auto r = std::make_shared<Replay>(std::move(file), options);
+    {
+        std::lock_guard<std::mutex> g(g_replay_mu);
+        g_replay = r;
+    }
+    set_responder(r);
+    return true;
+}
+
+std::vector<std::string> replay_misses() {
+    std::lock_guard<std::mutex> g(g_replay_mu);
+    return g_replay ? g_replay->misses() : std::vector<std::string>();
+}
+
+std::size_t replay_unused() {
+    std::lock_guard<std::mutex> g(g_replay_mu);
+    return g_replay ? g_replay->unused() : 0;
+}
+
+// XSR_DOUBLE_REPLAY names a trace to answer from, so that an unchanged
+// program run with the double in place of XSRClient replays it;
+// XSR_DOUBLE_REPLAY_MATCH=loose and XSR_DOUBLE_REPLAY_PACED=1 set the options.
+void replay_from_environment() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const char* path = std::getenv("XSR_DOUBLE_REPLAY");
+        if (!path || !*path) return;
+        ReplayOptions o;
+        const char* match = std::getenv("XSR_DOUBLE_REPLAY_MATCH");
+        o.loose = match && std::strcmp(match, "loose") == 0;
+        const char* paced = std::getenv("XSR_DOUBLE_REPLAY_PACED");
+        o.paced = paced && std::strcmp(paced, "1") == 0;
+        std::string error;
+        if (!replay(path, o, &error))
+            std::fprintf(stderr, "XSRClient replay: %s; every request fails with -20013\n", error.c_str());
+        // An unreadable trace still replays: an empty one, where nothing matches.
+        if (!error.empty()) set_responder(std::make_shared<Replay>(xsrtrace::File(), o));
+    });
+}
+
+}  // namespace xsrdouble
+
+// The replay for programs in C (and through the installed double).
+extern "C" XSR_API int32_t xsr_double_replay(const char* trace_path, int32_t loose) {
+    if (!trace_path) return -1;
+    xsrdouble::ReplayOptions o;
+    o.loose = loose != 0;
+    std::string error;
+    if (!xsrdouble::replay(trace_path, o, &error)) {
+        std::fprintf(stderr, "XSRClient replay: %s\n", error.c_str());
+        return -1;
+    }
+    return 0;
+}
