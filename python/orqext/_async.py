@@ -66,6 +66,7 @@ class AsyncRequest:
         self._done = threading.Event()
         self.result = None
         self.cancelled = False
+        self.cancel_result = None
         self.callback_error = None
 
     def done(self):
@@ -88,9 +89,11 @@ class AsyncRequest:
         return r.answer
 
     def cancel(self):
-        """Cancels the request while it is queued: True when it was taken out
-        of the queue (its callback will not run), False when it had finished
-        already. Other failures raise."""
+        """Cancels the request: True when the library took it out of its
+        queue (its callback will not run), False when it had finished already.
+        The library also sends a cancel to the server; that call's result is
+        kept in ``cancel_result`` (a request not yet sent has nothing to
+        cancel there, and the server may say so)."""
         with _lock:
             if self._done.is_set():
                 return False
@@ -100,9 +103,8 @@ class AsyncRequest:
         with _lock:
             _pending.pop(self.id, None)
             self.cancelled = True
+            self.cancel_result = rc
         self._done.set()
-        if rc < 0:
-            raise error_for(rc, "ORQExt_CancelAsync")
         return True
 
     def _complete(self, result):
