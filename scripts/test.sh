@@ -16,6 +16,8 @@ run_suite() {
 }
 
 run_suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# The Python package, over the release build.
+scripts/test-python.sh
 run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address
 run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread
 # The 32-bit Windows DLL, cross-built and tested under Wine.
