@@ -173,6 +173,15 @@ class Connection(ServiceCalls):
         if h:
             check(raw.ORQExt_DisConnect(h), "ORQExt_DisConnect")
 
+    def __del__(self):
+        # As a file object does: a connection nobody refers to any more is
+        # closed. Failures cannot be reported from here.
+        try:
+            if getattr(self, "_handle", 0):
+                self.close()
+        except Exception:
+            pass
+
     def __enter__(self):
         return self
 

@@ -221,3 +221,13 @@ def test_cluster_fields_too_long_are_refused_not_cut(conn, field, value):
     fields[field] = value
     with pytest.raises(orqext.BadArgument):
         conn.add_cluster(orqext.Cluster(**fields))
+
+
+def test_a_connection_nobody_refers_to_is_closed(sim, conn):
+    import gc
+    other = orqext.connect("127.0.0.1", sim.port, "admin", "admin")
+    handle = other.handle
+    assert orqext.raw.ORQExt_IsConnect(handle) != 0
+    del other
+    gc.collect()
+    assert orqext.raw.ORQExt_IsConnect(handle) == 0
