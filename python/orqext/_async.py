@@ -29,8 +29,8 @@ _installed = []  # the ctypes callback object, kept while it may be called
 
 
 def _default_hook(request, exc):
-    sys.stderr.write("orqext: exception in the callback of asynchronous request %d\n"
-                     % request.id)
+    which = "request %d" % request.id if request is not None else "an unmatched request"
+    sys.stderr.write("orqext: exception in the callback of asynchronous %s\n" % which)
     traceback.print_exception(type(exc), exc, exc.__traceback__, file=sys.stderr)
 
 
@@ -47,6 +47,8 @@ def set_callback_error_hook(hook):
 
 
 def _report(request, exc):
+    """Hands a callback's exception to the hook (request may be None when the
+    answer could not be matched to one)."""
     try:
         _hook[0](request, exc)
     except BaseException:  # a failing hook must not reach C either
@@ -120,14 +122,16 @@ class AsyncRequest:
 
 
 def _dispatch(request_id, result, answer, answer_len):
+    request = None
     try:
+        # The answer bytes are the library's and valid during this call only.
         data = ctypes.string_at(answer, answer_len) if answer and answer_len > 0 else b""
         with _lock:
             request = _pending.pop(request_id, None)
         if request is not None:
             request._complete(AsyncResult(request_id, result, data))
-    except BaseException as e:
-        _report(None if "request" not in locals() else request, e)
+    except BaseException as e:  # nothing may unwind into the library
+        _report(request, e)
 
 
 def _install():
@@ -147,6 +151,10 @@ def _uninstall():
         if not _installed:
             return
     raw.ORQExt_SetAsyncFunc(raw.ORQExtAsyncCallback(), None)
+    # The worker holds its queue lock for a whole pass, callbacks included,
+    # and a cancel takes that lock: once this cancel of an id never used
+    # returns, no pass that could still call the removed callback is running.
+    raw.ORQExt_CancelAsync(0, 0)
     with _lock:
         _installed.clear()
         left = list(_pending.values())

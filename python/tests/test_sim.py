@@ -231,3 +231,26 @@ def test_a_connection_nobody_refers_to_is_closed(sim, conn):
     del other
     gc.collect()
     assert orqext.raw.ORQExt_IsConnect(handle) == 0
+
+
+@pytest.mark.parametrize("script", [
+    # Exits while the answer is still on its way.
+    "conn.send_async('Script', 'delay=300 size=4', lambda r: None)",
+    # Exits right after a callback that raised was reported.
+    "r = conn.send_async('Echo', 'x', lambda r: 1 / 0); r.wait(10)",
+])
+def test_interpreter_exit_with_asynchronous_requests_is_clean(sim, script):
+    import os
+    import subprocess
+    import sys
+    code = ("import orqext\nconn = orqext.connect('127.0.0.1', %d, 'admin', 'admin')\n%s\n"
+            "print('done')\n" % (sim.port, script))
+    p = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60,
+                       env=dict(os.environ))
+    assert p.returncode == 0, p.stderr
+    assert p.stdout == "done\n"
+    if "1 / 0" in script:
+        assert "exception in the callback of asynchronous request" in p.stderr
+        assert "ZeroDivisionError" in p.stderr
+    else:
+        assert p.stderr == ""
