@@ -254,3 +254,16 @@ def test_interpreter_exit_with_asynchronous_requests_is_clean(sim, script):
         assert "ZeroDivisionError" in p.stderr
     else:
         assert p.stderr == ""
+
+
+def test_one_connection_shared_by_threads(conn):
+    # Each thread's answers are its own: no buffer or state is shared
+    # between calls.
+    import concurrent.futures
+
+    def worker(n):
+        return [conn.send("Echo", "thread %d message %d" % (n, i)) for i in range(20)]
+
+    with concurrent.futures.ThreadPoolExecutor(6) as pool:
+        results = list(pool.map(worker, range(6)))
+    assert results == [[b"thread %d message %d" % (n, i) for i in range(20)] for n in range(6)]
