@@ -50,7 +50,11 @@ class Codec:
     def data(self, value, what):
         """Bytes of any content (payloads)."""
         if isinstance(value, str):
-            return value.encode(self.encoding, self.errors)
+            try:
+                return value.encode(self.encoding, self.errors)
+            except UnicodeEncodeError as e:
+                raise BadArgument(-1100, what, "not encodable with %s: %s"
+                                  % (self.encoding, e.reason)) from e
         if isinstance(value, (bytes, bytearray, memoryview)):
             return bytes(value)
         raise BadArgument(-1100, what, "expected str or bytes, got %s" % type(value).__name__)

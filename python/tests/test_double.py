@@ -137,6 +137,7 @@ def test_a_refused_login_raises_no_connection(child):
     ("segment", b"nul\0inside"),
     ("send", 42, b"x"),
     ("dict_load", None),
+    ("send", "Echo", "\udc80 lone surrogate"),
 ])
 def test_unusable_texts_are_refused_before_anything_is_sent(child, call):
     import double_child
