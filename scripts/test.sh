@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the plain build, the whole suite under
-# AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests
-# under ThreadSanitizer, and the Windows build under Wine.
+# AddressSanitizer + UndefinedBehaviorSanitizer, every test that starts a
+# thread under ThreadSanitizer, and the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
