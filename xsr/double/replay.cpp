@@ -45,10 +45,20 @@ Shape shape_of(const xsrtrace::Record& r) {
 }
 
 std::string describe(const xsrtrace::Record& r) {
-    const Shape s = shape_of(r);
-    std::string d = xsrtrace::command_name(s.code) + " on handle " + std::to_string(r.handle);
-    if (!s.module.empty()) d += ", module " + s.module;
-    if (!s.function.empty()) d += ", function " + s.function;
+    const uint16_t code = r.code();
+    std::string d = xsrtrace::command_name(code) + " on handle " + std::to_string(r.handle);
+    const xsrtrace::Message m = xsrtrace::read_message(r);
+    if (m.is_message && !m.malformed) {
+        d += ", module " + xsrtrace::show_bytes(m.module);
+        if (!m.target.empty()) d += ", target " + xsrtrace::show_bytes(m.target);
+        if (m.remote) {
+            if (m.has_selector) d += ", engine " + std::to_string(m.selector);
+            d += ", function " + xsrtrace::show_bytes(m.function) + "(" + xsrtrace::format_args(m.args) + ")";
+        } else {
+            d += ", payload " + xsrtrace::show_bytes(m.payload);
+        }
+        return d;
+    }
     d += ", body " + xsrtrace::show_bytes(r.body);
     if (!r.body2.empty()) d += ", body2 " + xsrtrace::show_bytes(r.body2);
     return d;

@@ -157,7 +157,7 @@ XSR_API int32_t XSR_CALL XSR_OpenConn(const char* server, int32_t port, XSR_Logi
             rc = s.responder->open(c, &h);
             if (rc == 0) {
                 c.handle = h;
-                *handle = h;
+                if (handle) *handle = h;
                 s.open.push_back(h);
             }
             s.calls.push_back(c);

@@ -149,9 +149,13 @@ public:
         if (fd_ < 0) fail("cannot open");
 #endif
     }
-    void write(const std::string& line) {
+    // Numbers the record and writes it: the order of the lines is the order
+    // of their numbers.
+    void write(xsrtrace::Record& r) {
         open();
         std::lock_guard<std::mutex> g(m_);
+        r.seq = ++seq_;
+        const std::string line = xsrtrace::encode(r);
 #if defined(_WIN32)
         if (file_ == INVALID_HANDLE_VALUE) return;
         DWORD done = 0;
@@ -174,6 +178,7 @@ private:
     bool opened_ = false;
     std::string path_;
     std::atomic<bool> reported_{false};
+    uint64_t seq_ = 0;
 #if defined(_WIN32)
     HANDLE file_ = INVALID_HANDLE_VALUE;
 #else
@@ -186,8 +191,6 @@ Sink& sink() {
     static Sink* s = new Sink();
     return *s;
 }
-
-std::atomic<uint64_t> g_seq{0};
 
 uint64_t thread_id() {
 #if defined(_WIN32)
@@ -219,11 +222,10 @@ public:
         r_.start_us =
             std::chrono::duration_cast<std::chrono::microseconds>(start_wall_.time_since_epoch()).count();
         r_.result = result;
-        r_.seq = ++g_seq;
         r_.pid = process_id();
         r_.thread = thread_id();
         try {
-            sink().write(xsrtrace::encode(r_));
+            sink().write(r_);
         } catch (...) {
             // Out of memory for the record: the call's result stands.
         }

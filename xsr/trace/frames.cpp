@@ -33,11 +33,13 @@ bool mostly_text(const std::string& s) {
 void read_frame(const std::string& frame, Message* m) {
     static const char kMark[] = {'r', '!', '\0'};
     std::size_t at = 0;
-    if (frame.size() >= 7 && std::memcmp(frame.data() + 4, kMark, 3) == 0) {
+    if (frame.size() >= 3 && std::memcmp(frame.data(), kMark, 3) == 0) {
+        at = 0;
+    } else if (frame.size() >= 7 && std::memcmp(frame.data() + 4, kMark, 3) == 0) {
         m->has_selector = true;
         m->selector = le32(frame, 0);
         at = 4;
-    } else if (!(frame.size() >= 3 && std::memcmp(frame.data(), kMark, 3) == 0)) {
+    } else {
         m->payload = frame;
         return;
     }
