@@ -10,6 +10,7 @@ const std::vector<CommandSpec>& commands() {
         add_cluster_commands(v);
         add_text_commands(v);
         add_demo_command(v);
+        add_trace_commands(v);
         return v;
     }();
     return t;

@@ -1,0 +1,211 @@
+// orqext trace show and trace stats: runs of orqext against xsr-sim recorded
+// by the recording XSRClient are decoded frame kind by frame kind; names and
+// bytes from a trace cannot drive the terminal; the statistics count calls,
+// failures and latency percentiles; bad files give clear messages.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e_cli/service_fixture.h"
+#include "tests/e2e_cli/tool_run.h"
+#include "xsr/trace/trace.h"
+
+namespace e2ecli {
+namespace {
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string temp_path(const std::string& name) {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    return ::testing::TempDir() + "orqext_" + info->name() + "_" + name;
+}
+
+// orqext programs started while it lives load the recording XSRClient, which
+// forwards to the networked one and appends to the trace file.
+class Recording {
+public:
+    explicit Recording(const std::string& trace) {
+        setenv("LD_LIBRARY_PATH", ORQ_RECORDER_DIR, 1);
+        setenv("ORQ_XSR_REAL", ORQ_XSR_NET_PATH, 1);
+        setenv("ORQ_XSR_TRACE", trace.c_str(), 1);
+    }
+    ~Recording() {
+        unsetenv("LD_LIBRARY_PATH");
+        unsetenv("ORQ_XSR_REAL");
+        unsetenv("ORQ_XSR_TRACE");
+    }
+};
+
+class TraceCli : public ServiceTest {
+protected:
+    void TearDown() override {
+        std::remove(trace_.c_str());
+        ServiceTest::TearDown();
+    }
+    ToolRun tool(std::vector<std::string> args) {
+        args.push_back("--port");
+        args.push_back(std::to_string(sim_.port()));
+        return run_tool(args);
+    }
+    std::string trace_ = temp_path("run.xt");
+};
+
+TEST_F(TraceCli, ShowDecodesEveryFrameKindTheLibrarySends) {
+    const std::string node = "127.0.0.1:" + std::to_string(sim_.port());
+    struct Step {
+        std::vector<std::string> args;
+        int exit_code;
+    } steps[] = {
+        {{"status"}, 0},
+        {{"module", "list"}, 0},
+        {{"module", "info", "Echo"}, 0},
+        {{"module", "version"}, 0},
+        {{"module", "register", "Extra", "--file-ref", "echo"}, 0},
+        {{"module", "start", "Extra"}, 0},
+        {{"send", "Echo", "hello"}, 0},
+        {{"send", "Script", "delay=200 size=10 part=4"}, 0},
+        {{"send", "Script", "delay=5000", "--time-limit", "50", "--cancel"}, 4},
+        {{"send", "Echo", "later", "--async"}, 0},
+        {{"text", "segment", "two words"}, 0},
+        {{"cluster", "add", "Echo", "--tag", "t1"}, 0},
+        {{"cluster", "show"}, 0},
+        {{"cluster", "delete", "Echo", "--tag", "t1"}, 0},
+    };
+    {
+        Recording on(trace_);
+        for (const Step& s : steps) {
+            const ToolRun r = tool(s.args);
+            ASSERT_EQ(r.exit_code, s.exit_code) << s.args[0] << " " << s.args[1] << "\n" << r.err;
+        }
+    }
+    const ToolRun show = run_tool({"trace", "show", trace_});
+    ASSERT_EQ(show.exit_code, 0) << show.err;
+    EXPECT_EQ(show.err, "");
+    const std::vector<std::string> expected = {
+        "check 127.0.0.1:" + std::to_string(sim_.port()) + " -> 0",
+        "open 127.0.0.1:" + std::to_string(sim_.port()) + " as admin, handle ",
+        "close handle ",
+        " module list; answer ",
+        " module info ",
+        " extension version; answer ",
+        " text \"use ext Extra cmd reg",
+        " action ",
+        " module message to Echo: \"hello\" (5 bytes); answer 5 bytes (room for ",
+        " module message to Script: \"delay=200 size=10 part=4\"",
+        "-9000 ORQEXT_E_PENDING",
+        " poll ticket ",
+        "-1108 ORQEXT_E_PART",
+        " ticket ticket ",
+        " async message to Echo: \"later\"",
+        " module message to KExt_NLPE engine 0: NLPE_WordSect(\"two words\", ",
+        " cluster add ",
+        " cluster description; answer ",
+        " cluster delete ",
+        "-> 0 ORQEXT_OK: success",
+    };
+    for (const std::string& e : expected) EXPECT_TRUE(has(show.out, e)) << "missing: " << e << "\n" << show.out;
+
+    const ToolRun json = run_tool({"trace", "show", trace_, "--json"});
+    ASSERT_EQ(json.exit_code, 0) << json.err;
+    for (const std::string& e : {std::string("\"function\": \"NLPE_WordSect\""), std::string("\"engine\": 0"),
+                                 std::string("\"module\": \"Echo\""), std::string("\"command\": \"poll\""),
+                                 std::string("\"ticket\": ["), std::string("\"meaning\": \"ORQEXT_E_PENDING: ")})
+        EXPECT_TRUE(has(json.out, e)) << "missing: " << e;
+    EXPECT_FALSE(has(json.out, "\"password\"")) << "the login password is not recorded by default";
+}
+
+void write_file(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+xsrtrace::Record command(uint64_t seq, const std::string& body, int32_t rc, int64_t us) {
+    xsrtrace::Record r;
+    r.fn = xsrtrace::Fn::Command;
+    r.seq = seq;
+    r.handle = 1;
+    r.duration_us = us;
+    r.result = rc;
+    r.header = std::string("\x02\x00\xf5\x01", 4) + std::string(12, '\xff');
+    r.body = body;
+    r.capacity = 64;
+    return r;
+}
+
+TEST_F(TraceCli, NamesAndBytesFromATraceCannotDriveTheTerminal) {
+    xsrtrace::Record open;
+    open.fn = xsrtrace::Fn::Open;
+    open.server = "evil\x1b[2Jhost";
+    open.user = "u\rser";
+    std::string text = xsrtrace::encode(open);
+    text += xsrtrace::encode(command(2, std::string("Mo\x1b]0;x\x07\0\0pay\x9b", 15), -20101, 3));
+    write_file(trace_, text);
+    for (const char* what : {"show", "stats"}) {
+        const ToolRun r = run_tool({"trace", what, trace_});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        for (char c : r.out)
+            EXPECT_FALSE((c >= 0 && c < 0x20 && c != '\n') || c == 0x7f) << what << ": raw byte " << int(c);
+        EXPECT_TRUE(has(r.out, "\\x1b")) << r.out;
+    }
+    const ToolRun show = run_tool({"trace", "show", trace_});
+    EXPECT_TRUE(has(show.out, "evil\\x1b[2Jhost")) << show.out;
+    EXPECT_TRUE(has(show.out, "u\\x0dser")) << show.out;
+}
+
+TEST_F(TraceCli, StatsCountCallsFailuresAndLatencyPercentiles) {
+    std::string text;
+    uint64_t seq = 0;
+    const std::string echo("Echo\0\0x", 7);
+    for (int us = 1; us <= 100; ++us) text += xsrtrace::encode(command(++seq, echo, us % 10 == 0 ? -20102 : 0, us));
+    text += xsrtrace::encode(command(++seq, echo, -9000, 1000));  // a step, not a failure
+    text += xsrtrace::encode(command(++seq, echo, -1108, 1000));
+    const std::string nlpe = std::string("KExt_NLPE\0\0", 11) + std::string("\0\0\0\0r!\0NLPE_DictLoad\0a\0", 23);
+    text += xsrtrace::encode(command(++seq, nlpe, -20202, 7));
+    text += "not a record\n";
+    write_file(trace_, text);
+
+    const ToolRun r = run_tool({"trace", "stats", trace_, "--json"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(has(r.err, "1 line(s) are no complete record")) << r.err;
+    const std::string& o = r.out;
+    EXPECT_TRUE(has(o, "\"records\": 103")) << o;
+    EXPECT_TRUE(has(o, "\"skipped_lines\": 1")) << o;
+    EXPECT_TRUE(has(o, "\"call\": \"module message Echo\",\n      \"calls\": 102,\n      \"errors\": 10,\n"
+                       "      \"p50_us\": 51,\n      \"p90_us\": 92,\n      \"p99_us\": 1000,\n      \"max_us\": 1000"))
+        << o;
+    EXPECT_TRUE(has(o, "\"call\": \"module message KExt_NLPE NLPE_DictLoad\",\n      \"calls\": 1,\n"
+                       "      \"errors\": 1"))
+        << o;
+    EXPECT_TRUE(has(o, "\"result\": -20102,\n      \"count\": 10")) << o;
+    EXPECT_TRUE(has(o, "\"result\": -20202,\n      \"count\": 1")) << o;
+
+    const ToolRun table = run_tool({"trace", "stats", trace_});
+    ASSERT_EQ(table.exit_code, 0) << table.err;
+    EXPECT_TRUE(has(table.out, "module message KExt_NLPE NLPE_DictLoad")) << table.out;
+}
+
+TEST_F(TraceCli, UnreadableOrEmptyTracesSaySo) {
+    const ToolRun missing = run_tool({"trace", "show", "/nonexistent/orq.xt"});
+    EXPECT_EQ(missing.exit_code, 1);
+    EXPECT_TRUE(has(missing.err, "cannot open /nonexistent/orq.xt")) << missing.err;
+    const ToolRun missing_stats = run_tool({"trace", "stats", "/nonexistent/orq.xt", "--json"});
+    EXPECT_EQ(missing_stats.exit_code, 1);
+    EXPECT_EQ(missing_stats.out, "");
+
+    write_file(trace_, std::string("XT9 open future\n") + xsrtrace::encode(command(1, "x", 0, 1)).substr(0, 20));
+    const ToolRun r = run_tool({"trace", "show", trace_});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(has(r.err, "1 line(s) are no complete record of trace format version 1")) << r.err;
+    EXPECT_TRUE(has(r.err, "the last line is cut short")) << r.err;
+
+    const ToolRun usage = run_tool({"trace", "show"});
+    EXPECT_EQ(usage.exit_code, 2);
+    EXPECT_TRUE(has(usage.err, "'trace show' expects FILE")) << usage.err;
+}
+
+}  // namespace
+}  // namespace e2ecli
