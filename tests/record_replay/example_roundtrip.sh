@@ -1,0 +1,73 @@
+#!/bin/sh
+# Record and replay of an example program: run it against xsr-sim without
+# the recorder and with it (the output must not differ), then stop the
+# server and run it once more with the scripted double replaying the trace
+# (the output must not differ either, and no request may miss).
+#   example_roundtrip.sh XSR_SIM RECORD_DIR REAL_XSRCLIENT DOUBLE_DIR WORK_DIR EXAMPLE
+sim=$1
+record_dir=$2
+real=$3
+double_dir=$4
+work=$5
+example=$6
+name=$(basename "$example")
+dir="$work/$name"
+rm -rf "$dir"
+mkdir -p "$dir" || exit 1
+pid=
+cleanup() {
+  [ -n "$pid" ] && kill -TERM "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+}
+trap cleanup EXIT
+"$sim" --port 0 >"$dir/sim.log" 2>&1 &
+pid=$!
+port=
+i=0
+while [ $i -lt 100 ] && [ -z "$port" ]; do
+  port=$(sed -n 's/^xsr-sim listening port=\([0-9]*\).*/\1/p' "$dir/sim.log")
+  [ -n "$port" ] || sleep 0.1
+  i=$((i + 1))
+done
+if [ -z "$port" ]; then
+  echo "xsr-sim did not start:"
+  cat "$dir/sim.log"
+  exit 1
+fi
+
+"$example" 127.0.0.1 "$port" >"$dir/plain.out" 2>&1
+plain_rc=$?
+LD_LIBRARY_PATH="$record_dir" ORQ_XSR_REAL="$real" ORQ_XSR_TRACE="$dir/run.xt" \
+  "$example" 127.0.0.1 "$port" >"$dir/recorded.out" 2>&1
+recorded_rc=$?
+kill -TERM "$pid" 2>/dev/null
+wait "$pid" 2>/dev/null
+pid=
+echo "== $name against xsr-sim (exit $plain_rc):"
+cat "$dir/plain.out"
+fail=0
+if [ "$plain_rc" != "$recorded_rc" ] || ! cmp -s "$dir/plain.out" "$dir/recorded.out"; then
+  echo "== recording changed the run (exit $recorded_rc):"
+  diff "$dir/plain.out" "$dir/recorded.out"
+  fail=1
+fi
+if [ ! -s "$dir/run.xt" ]; then
+  echo "== no trace was written"
+  exit 1
+fi
+
+# No server now: every answer comes from the trace.
+LD_LIBRARY_PATH="$double_dir" XSR_DOUBLE_REPLAY="$dir/run.xt" \
+  "$example" 127.0.0.1 "$port" >"$dir/replayed.out" 2>"$dir/replayed.err"
+replayed_rc=$?
+if [ "$plain_rc" != "$replayed_rc" ] || ! cmp -s "$dir/plain.out" "$dir/replayed.out"; then
+  echo "== the replay differs (exit $replayed_rc):"
+  diff "$dir/plain.out" "$dir/replayed.out"
+  fail=1
+fi
+if grep -q "XSRClient replay" "$dir/replayed.err"; then
+  echo "== the replay missed requests:"
+  cat "$dir/replayed.err"
+  fail=1
+fi
+[ $fail -eq 0 ] && echo "== recorded $(wc -l <"$dir/run.xt") calls; the recorded and the replayed run match"
+exit $fail
