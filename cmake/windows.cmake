@@ -41,6 +41,14 @@ set_property(TARGET XSRClient APPEND PROPERTY LINK_DEPENDS ${ORQ_XSR_DEF})
 target_link_libraries(XSRClient PRIVATE ws2_32)
 set_target_properties(XSRClient PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
+# The recording XSRClient (docs/trace.md): exports the same five names, and
+# is put in a folder of its own (build/record) so that it is only used where
+# it is copied beside a program, with the real XSRClient.dll beside it as
+# XSRClient-real.dll.
+set_target_properties(XSRClientRecorder PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/record)
+target_link_options(XSRClientRecorder PRIVATE ${ORQ_XSR_DEF} -Wl,--kill-at)
+set_property(TARGET XSRClientRecorder APPEND PROPERTY LINK_DEPENDS ${ORQ_XSR_DEF})
+
 # The test double also exports its own C++ control functions to the tests,
 # but nothing of the static runtime libraries. It is put beside the test
 # programs (build/tests), where Windows looks first for the DLLs a program

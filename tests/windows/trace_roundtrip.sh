@@ -1,0 +1,86 @@
+#!/bin/sh
+# Record and replay of the example program under Wine, as an application
+# ships it: against the loopback server xsr-sim of a native build, first with
+# our networked XSRClient.dll beside it, then with the recording
+# XSRClient.dll beside it (the networked one beside that as
+# XSRClient-real.dll): no difference. Then, with the server stopped, with the
+# scripted double's XSRClient.dll replaying the trace: no difference.
+#   trace_roundtrip.sh XSR_SIM WINE_RUN PREFIX WORK_DIR EXAMPLE ORQEXT_DLL NET_DLL RECORDER_DLL DOUBLE_DLL
+sim=$1
+wine_run=$2
+prefix=$3
+work=$4
+example=$5
+orqext_dll=$6
+net_dll=$7
+recorder_dll=$8
+double_dll=$9
+exe=$(basename "$example")
+rm -rf "$work"
+mkdir -p "$work/plain" "$work/record" "$work/replay" || exit 1
+for d in plain record replay; do cp "$example" "$orqext_dll" "$work/$d/" || exit 1; done
+cp "$net_dll" "$work/plain/XSRClient.dll" &&
+  cp "$recorder_dll" "$work/record/XSRClient.dll" &&
+  cp "$net_dll" "$work/record/XSRClient-real.dll" &&
+  cp "$double_dll" "$work/replay/XSRClient.dll" || exit 1
+pid=
+cleanup() {
+  [ -n "$pid" ] && kill -TERM "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+}
+trap cleanup EXIT
+"$sim" --port 0 >"$work/sim.log" 2>&1 &
+pid=$!
+port=
+i=0
+while [ $i -lt 100 ] && [ -z "$port" ]; do
+  port=$(sed -n 's/^xsr-sim listening port=\([0-9]*\).*/\1/p' "$work/sim.log")
+  [ -n "$port" ] || sleep 0.1
+  i=$((i + 1))
+done
+if [ -z "$port" ]; then
+  echo "xsr-sim did not start:"
+  cat "$work/sim.log"
+  exit 1
+fi
+
+# Each run in its own folder, so that the DLLs beside the program are the
+# ones it loads; the recorder writes xsr-trace.xt in the current folder.
+run() {
+  (cd "$work/$1" && sh "$wine_run" "$prefix" "$exe" 127.0.0.1 "$port" admin admin) >"$work/$1.raw" 2>&1
+  rc=$?
+  tr -d '\r' <"$work/$1.raw" >"$work/$1.out"
+  return $rc
+}
+run plain
+plain_rc=$?
+run record
+record_rc=$?
+kill -TERM "$pid" 2>/dev/null
+wait "$pid" 2>/dev/null
+pid=
+echo "== $exe under Wine against xsr-sim (exit $plain_rc):"
+cat "$work/plain.out"
+fail=0
+[ $plain_rc -eq 0 ] || fail=1
+if [ "$plain_rc" != "$record_rc" ] || ! cmp -s "$work/plain.out" "$work/record.out"; then
+  echo "== recording changed the run (exit $record_rc):"
+  diff "$work/plain.out" "$work/record.out"
+  fail=1
+fi
+if [ ! -s "$work/record/xsr-trace.xt" ]; then
+  echo "== no trace was written"
+  exit 1
+fi
+cp "$work/record/xsr-trace.xt" "$work/replay/" || exit 1
+XSR_DOUBLE_REPLAY=xsr-trace.xt
+export XSR_DOUBLE_REPLAY
+run replay
+replay_rc=$?
+# The double's misses go to stderr, which wine-run.sh merges into the output.
+if [ "$plain_rc" != "$replay_rc" ] || ! cmp -s "$work/plain.out" "$work/replay.out"; then
+  echo "== the replay differs (exit $replay_rc):"
+  diff "$work/plain.out" "$work/replay.out"
+  fail=1
+fi
+[ $fail -eq 0 ] && echo "== recorded $(wc -l <"$work/record/xsr-trace.xt") calls; the recorded and the replayed run match"
+exit $fail
