@@ -86,12 +86,16 @@ TEST_F(ReplayTest, AReplayedRunSeesWhatTheRecordedRunSaw) {
         {"failure with bytes", [](int32_t c) { return send(c, "Echo", "x"); }, {xsrdouble::fail(-20102, "zz")}},
         {"service calls",
          [](int32_t c) {
-             return "load=" + std::to_string(ORQExt_NLPE_DictLoad(c, "a.dic")) +
-                    " filt=" + std::to_string(ORQExt_ARA_Filtrate(c, "a", "b", 3)) + "\n";
+             const int32_t load = ORQExt_NLPE_DictLoad(c, "a.dic");
+             const int32_t filt = ORQExt_ARA_Filtrate(c, "a", "b", 3);
+             return "load=" + std::to_string(load) + " filt=" + std::to_string(filt) + "\n";
          },
          {xsrdouble::ok(), xsrdouble::fail(-20205)}},
         {"the same request twice, answered in order",
-         [](int32_t c) { return send(c, "Echo", "same") + send(c, "Echo", "same"); },
+         [](int32_t c) {
+             std::string seen = send(c, "Echo", "same");
+             return seen + send(c, "Echo", "same");
+         },
          {xsrdouble::ok("first"), xsrdouble::ok("second")}},
         {"module list and status",
          [](int32_t c) {
@@ -183,10 +187,31 @@ TEST_F(ReplayTest, TheCEntryLoadsATraceOrSaysWhyNot) {
     EXPECT_EQ(xsr_double_replay(nullptr, 0), -1);
 }
 
+// Requests of two threads on one handle, recorded A then B, replayed B then
+// A: each finds its own answer.
+TEST_F(ReplayTest, RequestsOfTwoThreadsMayComeInAnotherOrderThanRecorded) {
+    record([](int32_t c) {
+        std::string seen = send(c, "Echo", "from-A");  // A first, then B
+        return seen + send(c, "Echo", "from-B");
+    },
+           {xsrdouble::ok("answer-A"), xsrdouble::ok("answer-B")});
+    const std::string seen = replay([](int32_t c) {
+        std::string a, b;
+        std::thread([&] { b = send(c, "Echo", "from-B"); }).join();
+        std::thread([&] { a = send(c, "Echo", "from-A"); }).join();
+        return b + a;
+    });
+    EXPECT_EQ(seen, "rc=0 len=8 buf=answer-B########\nrc=0 len=8 buf=answer-A########\ndisconnect=0\n");
+    EXPECT_TRUE(xsrdouble::replay_misses().empty());
+}
+
 // Two threads send on one connection at once; each finds its own recorded
 // answer whichever comes first.
 TEST_F(ReplayTest, ConcurrencyTwoThreadsOnOneHandleGetTheirOwnAnswers) {
-    const auto both = [](int32_t c) { return send(c, "Echo", "from-A") + send(c, "Echo", "from-B"); };
+    const auto both = [](int32_t c) {
+        std::string seen = send(c, "Echo", "from-A");  // A first, then B
+        return seen + send(c, "Echo", "from-B");
+    };
     record(both, {xsrdouble::ok("answer-A"), xsrdouble::ok("answer-B")});
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);
