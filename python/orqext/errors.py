@@ -58,6 +58,8 @@ RESULTS = (
      "out of sockets, threads or memory"),
     (-20012, "XSR_E_CLOSED", "XSRClient",
      "the connection was closed while the call was waiting"),
+    (-20013, "XSR_E_NO_MATCH", "XSRClient",
+     "replay: no recorded call matches the request (shown on standard error)"),
     (-20101, "SIM_E_UNKNOWN_MODULE", "xsr-sim",
      "no module of that name"),
     (-20102, "SIM_E_NOT_STARTED", "xsr-sim",

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "xsr/double/xsr_double.h"
+#include "xsr/proto/wire.h"
 #include "xsr/trace/frames.h"
 #include "xsr/trace/trace.h"
 #include "xsr/xsrclient.h"
@@ -18,7 +19,7 @@ namespace xsrdouble {
 
 namespace {
 
-constexpr int32_t kNoMatch = -20013;
+constexpr int32_t kNoMatch = xsrproto::kErrNoMatch;
 
 xsrtrace::Record as_record(const Call& c) {
     xsrtrace::Record r;

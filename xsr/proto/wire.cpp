@@ -223,6 +223,7 @@ const char* code_name(int32_t code) {
         case kErrTooLarge: return "request too large";
         case kErrResources: return "out of resources";
         case kErrClosed: return "connection closed during the call";
+        case kErrNoMatch: return "replay: no recorded call matches";
         case kErrUnknownModule: return "unknown module";
         case kErrNotStarted: return "module not started";
         case kErrTicket: return "unknown ticket";

@@ -69,6 +69,8 @@ enum Code : int32_t {
     kErrTooLarge = -20010,       // the request does not fit in one frame
     kErrResources = -20011,      // out of sockets, threads or memory
     kErrClosed = -20012,         // XSR_CloseConn ran while the call was waiting
+    // Given by the scripted double when it replays a trace (docs/trace.md).
+    kErrNoMatch = -20013,        // no recorded call matches the request
     // Given by xsr-sim.
     kErrUnknownModule = -20101,  // no module of that name
     kErrNotStarted = -20102,     // module registered but not started

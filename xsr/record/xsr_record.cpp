@@ -23,6 +23,7 @@
 #include <mutex>
 #include <string>
 
+#include "xsr/proto/wire.h"
 #include "xsr/trace/trace.h"
 #include "xsr/xsrclient.h"
 
@@ -44,7 +45,7 @@ using CheckFn = int32_t(XSR_CALL*)(const char*, int32_t);
 using CommandFn = int32_t(XSR_CALL*)(int32_t, int32_t, int32_t, int32_t, void*, int32_t*, const void*, int32_t,
                                      int32_t, const void*, int32_t, int32_t, const void*, int32_t);
 
-constexpr int32_t kNoRealLibrary = -20011;  // XSR_E_RESOURCES
+constexpr int32_t kNoRealLibrary = xsrproto::kErrResources;
 
 #if defined(_WIN32)
 constexpr const char* kRealName = "XSRClient-real.dll";
