@@ -189,7 +189,7 @@ TEST_F(ReplayTest, TheCEntryLoadsATraceOrSaysWhyNot) {
 
 // Requests of two threads on one handle, recorded A then B, replayed B then
 // A: each finds its own answer.
-TEST_F(ReplayTest, RequestsOfTwoThreadsMayComeInAnotherOrderThanRecorded) {
+TEST_F(ReplayTest, ConcurrencyRequestsOfTwoThreadsInAnotherOrderThanRecorded) {
     record([](int32_t c) {
         std::string seen = send(c, "Echo", "from-A");  // A first, then B
         return seen + send(c, "Echo", "from-B");
