@@ -25,19 +25,33 @@ std::string temp_path(const std::string& name) {
 }
 
 // orqext programs started while it lives load the recording XSRClient, which
-// forwards to the networked one and appends to the trace file.
+// forwards to the networked one and appends to the trace file. The
+// variables it changes get their earlier values back.
 class Recording {
 public:
     explicit Recording(const std::string& trace) {
-        setenv("LD_LIBRARY_PATH", ORQ_RECORDER_DIR, 1);
-        setenv("ORQ_XSR_REAL", ORQ_XSR_NET_PATH, 1);
-        setenv("ORQ_XSR_TRACE", trace.c_str(), 1);
+        set("LD_LIBRARY_PATH", ORQ_RECORDER_DIR);
+        set("ORQ_XSR_REAL", ORQ_XSR_NET_PATH);
+        set("ORQ_XSR_TRACE", trace);
     }
     ~Recording() {
-        unsetenv("LD_LIBRARY_PATH");
-        unsetenv("ORQ_XSR_REAL");
-        unsetenv("ORQ_XSR_TRACE");
+        for (const auto& v : saved_) {
+            if (v.had) setenv(v.name.c_str(), v.value.c_str(), 1);
+            else unsetenv(v.name.c_str());
+        }
     }
+
+private:
+    struct Saved {
+        std::string name, value;
+        bool had;
+    };
+    void set(const char* name, const std::string& value) {
+        const char* old = std::getenv(name);
+        saved_.push_back({name, old ? old : "", old != nullptr});
+        setenv(name, value.c_str(), 1);
+    }
+    std::vector<Saved> saved_;
 };
 
 class TraceCli : public ServiceTest {

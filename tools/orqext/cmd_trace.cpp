@@ -318,9 +318,9 @@ void add_trace_commands(std::vector<CommandSpec>& t) {
                  "each call: function, handle, for commands the command by name, the module,\n"
                  "the remote function and its arguments of service calls, the payload of\n"
                  "other messages, tickets of pending answers and polls; the result with its\n"
-                 "meaning; the answer's size; the time the call took. Lines that are no\n"
-                 "complete record are skipped with a note on stderr. Exit 1 when the file\n"
-                 "cannot be read.",
+                 "meaning; the answer's size; the time the call took. Times of day are UTC.\n"
+                 "Lines that are no complete record are skipped with a note on stderr.\n"
+                 "Exit 1 when the file cannot be read.",
                  {}, 1, 1, false, show_cmd});
     t.push_back({"trace stats", "FILE", "calls, errors and latency percentiles of a trace",
                  "Counts the calls of a trace per function, command, module and remote\n"
