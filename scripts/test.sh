@@ -16,6 +16,7 @@ run_suite() {
 }
 
 run_suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+scripts/test-reconfigure.sh build/release
 run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address
 run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread
 # The 32-bit Windows DLL, cross-built and tested under Wine.
