@@ -163,7 +163,8 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_SetAsyncFunc(ORQExtAsyncCallback callback,
                                                    ORQExtAsyncCallback* previous);
 /* Queues a message to module (target null: none) on conn, used as it is
  * (asynchronous messages are not routed to cluster nodes). The answer may
- * take max(answer_capacity, 128) bytes. Returns the number of queued
+ * take max(answer_capacity, 128) bytes; a longer one calls back with -1107
+ * and its leading bytes. Returns the number of queued
  * requests, this one included. -1100, nothing queued: module null or empty,
  * payload null, payload_len 0 or less, answer_capacity above 268435456.
  * -4120: no callback installed. */
