@@ -1,0 +1,355 @@
+// The C++ layer over the scripted double: Result codes as error codes and
+// exceptions, answers that size themselves, the RAII connection, and the
+// conversions of typed records.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "orqext.hpp"
+#include "tests/support/fixture.h"
+
+using namespace xsrdouble;
+
+namespace {
+
+// --- Result codes ------------------------------------------------------------
+
+TEST(CppResultCodes, EveryTableRowGivesItsMessageNameAndCondition) {
+    struct Row {
+        int32_t code;
+        const char* name;
+        const char* meaning;
+    };
+    const std::vector<Row> rows = {
+#define ROW(code, name, source, meaning) {code, name, meaning},
+        ORQEXT_RESULT_TABLE(ROW)
+#undef ROW
+    };
+    ASSERT_GT(rows.size(), 40u);
+    for (const Row& r : rows) {
+        const std::string want = std::to_string(r.code) + " " + r.name + ": " + r.meaning;
+        EXPECT_EQ(orqext::result_message(r.code), want);
+        EXPECT_STREQ(orqext::result_meaning(r.code), r.meaning);
+        EXPECT_STREQ(orqext::result_name(r.code), r.name);
+        const std::error_code ec = orqext::make_error_code(r.code);
+        EXPECT_EQ(ec.message(), want);
+        EXPECT_EQ(ec.category().name(), std::string("orqext"));
+    }
+}
+
+TEST(CppResultCodes, UnlistedAndPositiveCodesStillRead) {
+    EXPECT_EQ(orqext::result_meaning(-77), nullptr);
+    EXPECT_EQ(orqext::result_message(-77), "-77 unknown Result code");
+    EXPECT_EQ(orqext::result_message(5), "5 status word of the server");
+}
+
+TEST(CppResultCodes, CodesCompareWithPortableConditions) {
+    struct Case {
+        int32_t code;
+        std::errc cond;
+    };
+    for (const Case& c : std::vector<Case>{{-1100, std::errc::invalid_argument},
+                                           {-1107, std::errc::message_size},
+                                           {-1112, std::errc::timed_out},
+                                           {-1113, std::errc::timed_out},
+                                           {-20007, std::errc::timed_out},
+                                           {-20002, std::errc::connection_refused},
+                                           {-20006, std::errc::connection_reset},
+                                           {-20004, std::errc::permission_denied}}) {
+        EXPECT_TRUE(orqext::make_error_code(c.code) == c.cond) << c.code;
+    }
+    EXPECT_FALSE(orqext::make_error_code(-4100) == std::errc::timed_out);
+    EXPECT_EQ(std::error_code(orqext::errc::timeout), orqext::make_error_code(-1112));
+}
+
+TEST(CppResultCodes, ErrorNamesTheFunctionAndCarriesTheCode) {
+    const orqext::error e(orqext::make_error_code(-1112), "ORQExt_SendMessageTimeOut");
+    EXPECT_EQ(e.result(), -1112);
+    EXPECT_EQ(std::string(e.what()),
+              "ORQExt_SendMessageTimeOut: -1112 ORQEXT_E_TIMEOUT: no complete answer within the time limit");
+    const orqext::error other(std::make_error_code(std::errc::not_enough_memory), "x");
+    EXPECT_EQ(other.result(), 0);
+}
+
+// --- Calls over the double -----------------------------------------------------
+
+class CppCallTest : public testing_support::LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        conn_ = orqext::connection::adopt(connect());
+    }
+    void TearDown() override {
+        conn_.close();
+        LibraryTest::TearDown();
+    }
+    static std::size_t sent() { return count(Fn::Command); }
+    orqext::connection conn_;
+};
+
+TEST_F(CppCallTest, FailuresThrowOrFillTheErrorCodeAndStatusWordsPass) {
+    struct Case {
+        Reply reply;
+        int32_t want;  // the Result code; >= 0: no failure
+    };
+    for (const Case& k : std::vector<Case>{{fail(-20006), -20006},
+                                           {fail(-20203), -20203},
+                                           {Reply{7, "", -1}, 7},
+                                           {ok(), 0}}) {
+        push(k.reply);
+        std::error_code ec;
+        const int32_t got = orqext::text::nlpe_dict_load(conn_, "dict", ec);
+        EXPECT_EQ(got, k.want);
+        EXPECT_EQ(static_cast<bool>(ec), k.want < 0);
+        if (k.want < 0) {
+            EXPECT_EQ(ec, orqext::make_error_code(k.want));
+        }
+
+        push(k.reply);
+        if (k.want < 0) {
+            try {
+                orqext::text::nlpe_dict_load(conn_, "dict");
+                ADD_FAILURE() << "no exception for " << k.want;
+            } catch (const orqext::error& e) {
+                EXPECT_EQ(e.result(), k.want);
+                EXPECT_NE(std::string(e.what()).find("ORQExt_NLPE_DictLoad: "), std::string::npos);
+            }
+        } else {
+            EXPECT_EQ(orqext::text::nlpe_dict_load(conn_, "dict"), k.want);
+        }
+    }
+}
+
+TEST_F(CppCallTest, AnswersComeBackOwnedAndFailuresLeaveThemEmpty) {
+    push(ok("the answer"));
+    EXPECT_EQ(orqext::send(conn_, "Echo", "q"), "the answer");
+    push(fail(-20101, "partial"));
+    std::error_code ec;
+    EXPECT_EQ(orqext::send(conn_, "Echo", "q", ec), "");
+    EXPECT_EQ(ec, orqext::make_error_code(-20101));
+    push(fail(-20101));
+    EXPECT_THROW(orqext::send(conn_, "Echo", "q"), orqext::error);
+}
+
+TEST_F(CppCallTest, TextsWithANulInsideAreRefusedBeforeAnythingIsSent) {
+    const std::string cut("dict\0more", 9);
+    std::error_code ec;
+    EXPECT_EQ(orqext::text::nlpe_dict_load(conn_, cut, ec), ORQEXT_E_BAD_ARGUMENT);
+    EXPECT_EQ(ec, orqext::errc::bad_argument);
+    EXPECT_EQ(orqext::send(conn_, cut, "payload", ec), "");
+    EXPECT_EQ(ec, orqext::errc::bad_argument);
+    EXPECT_THROW(orqext::stm::create_domain(conn_, "d", cut, "", "", 0), orqext::error);
+    EXPECT_EQ(sent(), 0u);
+    // A payload is bytes: NULs in it are sent.
+    orqext::send(conn_, "Echo", cut);
+    ASSERT_EQ(sent(), 1u);
+    EXPECT_NE(calls_of(Fn::Command)[0].body.find(cut), std::string::npos);
+}
+
+// --- Answers that size themselves --------------------------------------------
+
+// The rule on its own, with a C call that answers from a script: each step
+// is what the call reports for the capacity it was offered.
+TEST(CppAnswerSizing, RetriesOnceWithExactlyTheReportedLength) {
+    struct Step {
+        int32_t rc;
+        int32_t length;  // reported length (the answer's bytes are 'x')
+    };
+    struct Case {
+        const char* what;
+        orqext::answer_limits limits;
+        std::vector<Step> steps;
+        std::vector<int32_t> offered;  // capacities offered, in order
+        int32_t want_rc;               // 0: an answer of want_len bytes
+        int32_t want_len;
+    };
+    const std::vector<Case> cases = {
+        {"fits", {64, 1000}, {{0, 10}}, {64}, 0, 10},
+        {"fits exactly", {64, 1000}, {{0, 64}}, {64}, 0, 64},
+        {"longer: once more", {64, 1000}, {{-1107, 300}, {0, 300}}, {64, 300}, 0, 300},
+        {"shorter the second time", {64, 1000}, {{-1107, 300}, {0, 120}}, {64, 300}, 0, 120},
+        {"longer again", {64, 1000}, {{-1107, 300}, {-1107, 301}}, {64, 300}, -1107, 0},
+        {"at the maximum", {64, 300}, {{-1107, 300}, {0, 300}}, {64, 300}, 0, 300},
+        {"over the maximum", {64, 299}, {{-1107, 300}}, {64}, -1107, 0},
+        {"hostile length", {64, 64 << 20}, {{-1107, INT32_MAX}}, {64}, -1107, 0},
+        {"no whole length", {64, 1000}, {{-1107, 64}}, {64}, -1107, 0},
+        {"other failure", {64, 1000}, {{-20006, 0}}, {64}, -20006, 0},
+        {"initial above maximum", {4096, 100}, {{0, 50}}, {100}, 0, 50},
+    };
+    for (const Case& k : cases) {
+        std::vector<int32_t> offered;
+        std::size_t i = 0;
+        std::error_code ec;
+        int32_t rc = 1;
+        const std::string answer = orqext::detail::sized_answer(
+            k.limits, ec,
+            [&](orqext::detail::cstrings&, void* buf, int32_t* len) -> int32_t {
+                offered.push_back(*len);
+                if (i >= k.steps.size()) return -99;
+                const Step st = k.steps[i++];
+                const int32_t n = st.length < *len ? st.length : *len;
+                for (int32_t b = 0; b < n; ++b) static_cast<char*>(buf)[b] = 'x';
+                *len = st.length;
+                return st.rc;
+            },
+            &rc);
+        EXPECT_EQ(offered, k.offered) << k.what;
+        EXPECT_EQ(rc, k.want_rc) << k.what;
+        EXPECT_EQ(static_cast<bool>(ec), k.want_rc != 0) << k.what;
+        EXPECT_EQ(answer, std::string(static_cast<std::size_t>(k.want_len), 'x')) << k.what;
+    }
+}
+
+// Through the library: an answer the exchange holds whole (up to 128 bytes)
+// reports its length on -1107 for a smaller capacity.
+TEST_F(CppCallTest, MessagesAskOnceMoreForTheWholeAnswer) {
+    struct Case {
+        const char* what;
+        int32_t initial, maximum;
+        std::vector<std::string> answers;  // one per request
+        std::size_t want_sent;
+        int32_t want_rc;  // 0: the last answer comes back
+    };
+    const std::string a100(100, 'a'), b120(120, 'b'), c16(16, 'c');
+    const std::vector<Case> cases = {
+        {"fits", 16, 1000, {c16}, 1, 0},
+        {"once more", 16, 1000, {a100, a100}, 2, 0},
+        {"longer again", 16, 1000, {a100, b120}, 2, -1107},
+        {"over the maximum", 16, 99, {a100}, 1, -1107},
+    };
+    for (const Case& k : cases) {
+        reset();
+        conn_.release();
+        conn_ = orqext::connection::adopt(connect());
+        conn_.set_limits({k.initial, k.maximum});
+        for (const auto& a : k.answers) push(ok(a));
+        std::error_code ec;
+        const std::string got = orqext::send(conn_, "Echo", "q", ec);
+        EXPECT_EQ(sent(), k.want_sent) << k.what;
+        if (k.want_rc == 0) {
+            EXPECT_FALSE(ec) << k.what;
+            EXPECT_EQ(got, k.answers.back()) << k.what;
+        } else {
+            EXPECT_EQ(ec, orqext::make_error_code(k.want_rc)) << k.what;
+            EXPECT_EQ(got, "") << k.what;
+        }
+    }
+}
+
+// --- The connection ------------------------------------------------------------
+
+class CppConnectionTest : public testing_support::LibraryTest {};
+
+TEST_F(CppConnectionTest, ClosesWhenItGoesOutOfScopeAndOnlyOnce) {
+    {
+        orqext::connection c("srv", 7300, "user", "pw");
+        EXPECT_NE(c.handle(), 0);
+        EXPECT_TRUE(c.alive());
+        EXPECT_EQ(open_handles().size(), 1u);
+        orqext::connection moved(std::move(c));
+        EXPECT_EQ(c.handle(), 0);
+        EXPECT_FALSE(c.alive());
+        EXPECT_EQ(count(Fn::Close), 0u);
+    }
+    EXPECT_EQ(count(Fn::Close), 1u);
+    EXPECT_TRUE(open_handles().empty());
+}
+
+TEST_F(CppConnectionTest, AssigningClosesTheConnectionItReplaces) {
+    orqext::connection a("srv", 7300, "user", "pw");
+    orqext::connection b("srv", 7300, "user", "pw");
+    const int32_t kept = b.handle();
+    a = std::move(b);
+    EXPECT_EQ(a.handle(), kept);
+    EXPECT_EQ(count(Fn::Close), 1u);
+    ASSERT_EQ(open_handles().size(), 1u);
+    EXPECT_EQ(open_handles()[0], kept);
+    a.close();
+    a.close();  // empty: nothing more
+    EXPECT_EQ(count(Fn::Close), 2u);
+}
+
+TEST_F(CppConnectionTest, ReleasedHandlesStayOpenAdoptedOnesAreClosed) {
+    int32_t h = 0;
+    {
+        orqext::connection c("srv", 7300, "user", "pw");
+        h = c.release();
+    }
+    EXPECT_EQ(count(Fn::Close), 0u);
+    { auto c = orqext::connection::adopt(h); }
+    EXPECT_EQ(count(Fn::Close), 1u);
+    EXPECT_TRUE(open_handles().empty());
+}
+
+TEST_F(CppConnectionTest, AFailedOpenThrowsOrReportsAndLeavesNothingOpen) {
+    set_open_result("down", -20002);
+    try {
+        orqext::connection c("down", 7300, "user", "pw");
+        ADD_FAILURE() << "no exception";
+    } catch (const orqext::error& e) {
+        EXPECT_EQ(e.result(), -20002);
+        EXPECT_TRUE(e.code() == std::errc::connection_refused);
+    }
+    std::error_code ec;
+    orqext::connection c = orqext::connection::open("down", 7300, "user", "pw", ec);
+    EXPECT_EQ(ec, orqext::make_error_code(-20002));
+    EXPECT_FALSE(c);
+    c = orqext::connection::open("srv", 0, "user", "pw", ec);
+    EXPECT_EQ(ec, orqext::errc::bad_argument);
+    EXPECT_TRUE(open_handles().empty());
+}
+
+TEST_F(CppConnectionTest, ServerProbeMapsItsResult) {
+    set_check_result(-20002);
+    std::error_code ec;
+    EXPECT_EQ(orqext::server_status("srv", 7300, ec), -20002);
+    EXPECT_EQ(ec, orqext::make_error_code(-20002));
+    EXPECT_THROW(orqext::server_status("srv", 7300), orqext::error);
+    set_check_result(0);
+    EXPECT_EQ(orqext::server_status("srv", 7300), 0);
+}
+
+// --- Typed records ----------------------------------------------------------------
+
+TEST(CppRecords, ClusterRecordsRoundTripAndOverlongFieldsAreRefusedNotCut) {
+    const orqext::cluster::cluster_info ci{std::string(255, 'n'), "tag", "a", std::string(127, 'b')};
+    EXPECT_EQ(orqext::cluster::detail::from_c(orqext::cluster::detail::to_c(ci)).attr_b, ci.attr_b);
+    EXPECT_EQ(orqext::cluster::detail::from_c(orqext::cluster::detail::to_c(ci)).name, ci.name);
+    const orqext::cluster::node_info ni{"127.0.0.1", 7301, "u", "p", "x"};
+    const auto back = orqext::cluster::detail::from_c(orqext::cluster::detail::to_c(ni));
+    EXPECT_EQ(back.server, ni.server);
+    EXPECT_EQ(back.port, 7301);
+    EXPECT_EQ(back.pass, "p");
+    EXPECT_THROW(orqext::cluster::detail::to_c(orqext::cluster::cluster_info{"n", std::string(16, 't'), "", ""}),
+                 orqext::detail::refused_argument);
+    EXPECT_THROW(orqext::cluster::detail::to_c(orqext::cluster::node_info{std::string(20, '1'), 1, "u", "p", ""}),
+                 orqext::detail::refused_argument);
+    // A C record without a NUL is read within its array only.
+    ClusterInfo raw;
+    std::memset(&raw, 'z', sizeof raw);
+    EXPECT_EQ(orqext::cluster::detail::from_c(raw).tag, std::string(16, 'z'));
+}
+
+TEST_F(CppCallTest, ClusterEditsWithOverlongNamesSendNothing) {
+    std::error_code ec;
+    orqext::cluster::add(conn_, {std::string(256, 'n'), "t", "", ""}, {}, ec);
+    EXPECT_EQ(ec, orqext::errc::bad_argument);
+    orqext::cluster::remove(conn_, "n", std::string(16, 't'), std::nullopt, ec);
+    EXPECT_EQ(ec, orqext::errc::bad_argument);
+    EXPECT_EQ(sent(), 0u);
+}
+
+TEST_F(CppCallTest, TextItemsGoWithTheirExactLengths) {
+    const std::string with_nul("a\0b", 3);
+    orqext::stm::info_filter(conn_, 4, {{1, with_nul}, {2, ""}});
+    ASSERT_EQ(sent(), 1u);
+    const std::string body = calls_of(Fn::Command)[0].body;
+    // id, length, bytes, NUL for each item.
+    EXPECT_NE(body.find(le32(1) + le32(3) + with_nul + std::string(1, '\0') + le32(2) + le32(0) +
+                        std::string(1, '\0')),
+              std::string::npos);
+}
+
+}  // namespace
