@@ -293,8 +293,9 @@ public:
     // Cancels a pending request of this requester: it leaves the library's
     // queue (a cancel goes to the server) and its callback is told so on this
     // thread. False when it is not pending (answered, being answered, or
-    // cancelled already): nothing happens then. ec reports a failed cancel on
-    // the server; the request is dropped here all the same.
+    // cancelled already): nothing happens then. ec reports a cancel the
+    // server failed (a lost connection, say); the request is dropped here all
+    // the same and its callback told so.
     bool cancel(request_id id, std::error_code& ec) noexcept {
         ec.clear();
         auto& d = detail::async_dispatcher::instance();
@@ -320,8 +321,12 @@ public:
 private:
     void finish_cancelled(request_id id, const async_callback& cb, std::error_code* ec) noexcept {
         const int32_t rc = ORQExt_CancelAsync(0, id);
-        // -4122: the worker had it in hand; its answer is dropped.
-        if (ec && rc < 0 && rc != ORQEXT_E_NO_REQUEST) *ec = make_error_code(rc);
+        // -4122: the worker had it in hand; its answer is dropped. -9000 and
+        // -1108: the server still holds the answer (a server may take the
+        // cancel of an asynchronous ticket as one more fetch); it is dropped
+        // here as well.
+        if (ec && rc < 0 && rc != ORQEXT_E_NO_REQUEST && rc != ORQEXT_E_PENDING && rc != ORQEXT_E_PART)
+            *ec = make_error_code(rc);
         async_reply reply;
         reply.id = id;
         reply.result = rc;
