@@ -28,7 +28,7 @@ Reply serve(const Call& c) {
     return ok("");
 }
 
-class CppAsyncConcurrencyTest : public CppAsyncTest {
+class CppAsyncLoadConcurrencyTest : public CppAsyncTest {
 protected:
     void SetUp() override {
         CppAsyncTest::SetUp();
@@ -37,7 +37,7 @@ protected:
     }
 };
 
-TEST_F(CppAsyncConcurrencyTest, EveryRequestIsCalledBackExactlyOnce) {
+TEST_F(CppAsyncLoadConcurrencyTest, EveryRequestIsCalledBackExactlyOnce) {
     constexpr int kThreads = 4;
     constexpr int kPerThread = 60;
     struct Party {

@@ -13,7 +13,11 @@ using namespace cpp_async_test;
 
 namespace {
 
-TEST_F(CppAsyncTest, TwoRequestersEachGetOnlyTheirOwnAnswers) {
+// The worker thread runs the callbacks while the test thread sends and
+// cancels: also run under ThreadSanitizer.
+class CppAsyncConcurrencyTest : public CppAsyncTest {};
+
+TEST_F(CppAsyncConcurrencyTest, TwoRequestersEachGetOnlyTheirOwnAnswers) {
     set_handler(echo_first_send);
     Book book_a, book_b;
     orqext::async_requester a, b;
@@ -34,7 +38,7 @@ TEST_F(CppAsyncTest, TwoRequestersEachGetOnlyTheirOwnAnswers) {
     EXPECT_EQ(a.pending(), 0u);
 }
 
-TEST_F(CppAsyncTest, FailuresReachTheCallbackAsErrorCodes) {
+TEST_F(CppAsyncConcurrencyTest, FailuresReachTheCallbackAsErrorCodes) {
     set_handler([](const Call& c) { return c.code() == 3 ? fail(-20101, "why") : ok(""); });
     Book book;
     orqext::async_requester r;
@@ -46,7 +50,7 @@ TEST_F(CppAsyncTest, FailuresReachTheCallbackAsErrorCodes) {
     EXPECT_FALSE(got.cancelled());
 }
 
-TEST_F(CppAsyncTest, CancelTellsTheCallbackOnceAndItsAnswerNeverComes) {
+TEST_F(CppAsyncConcurrencyTest, CancelTellsTheCallbackOnceAndItsAnswerNeverComes) {
     set_handler(always_pending);
     Book book;
     orqext::async_requester r;
@@ -67,7 +71,7 @@ TEST_F(CppAsyncTest, CancelTellsTheCallbackOnceAndItsAnswerNeverComes) {
     EXPECT_EQ(book.calls(drop), 1u);
 }
 
-TEST_F(CppAsyncTest, ARequesterCannotCancelAnothersRequest) {
+TEST_F(CppAsyncConcurrencyTest, ARequesterCannotCancelAnothersRequest) {
     set_handler(always_pending);
     Book book;
     orqext::async_requester mine, theirs;
@@ -77,7 +81,7 @@ TEST_F(CppAsyncTest, ARequesterCannotCancelAnothersRequest) {
     EXPECT_EQ(theirs.pending(), 1u);
 }
 
-TEST_F(CppAsyncTest, ACallbackMaySendAgainAndCancel) {
+TEST_F(CppAsyncConcurrencyTest, ACallbackMaySendAgainAndCancel) {
     set_handler([](const Call& c) {
         if (c.code() == 3 && c.body2 == "held") return pending(7, 7);
         if (c.code() == 5 && c.capacity != 256) return pending(7, 7);
@@ -105,7 +109,7 @@ TEST_F(CppAsyncTest, ACallbackMaySendAgainAndCancel) {
     EXPECT_EQ(r.pending(), 0u);
 }
 
-TEST_F(CppAsyncTest, TeardownWithQueuedRequestsTellsEachCallbackOnce) {
+TEST_F(CppAsyncConcurrencyTest, TeardownWithQueuedRequestsTellsEachCallbackOnce) {
     set_handler(always_pending);
     Book book;
     std::vector<orqext::request_id> ids;
@@ -123,7 +127,7 @@ TEST_F(CppAsyncTest, TeardownWithQueuedRequestsTellsEachCallbackOnce) {
     EXPECT_EQ(book.total(), ids.size());
 }
 
-TEST_F(CppAsyncTest, ARequesterMayBeDestroyedInsideItsOwnCallback) {
+TEST_F(CppAsyncConcurrencyTest, ARequesterMayBeDestroyedInsideItsOwnCallback) {
     set_handler([](const Call& c) {
         if (c.code() == 3 && c.body2 == "trigger") return ok("bye");
         return c.code() == 5 && c.capacity == 256 ? ok("") : pending(7, 7);
@@ -141,7 +145,7 @@ TEST_F(CppAsyncTest, ARequesterMayBeDestroyedInsideItsOwnCallback) {
     EXPECT_TRUE(book.only(other).cancelled());
 }
 
-TEST_F(CppAsyncTest, AFailedSendCallsNothingBack) {
+TEST_F(CppAsyncConcurrencyTest, AFailedSendCallsNothingBack) {
     Book book;
     orqext::async_requester r;
     std::error_code ec;
@@ -155,7 +159,7 @@ TEST_F(CppAsyncTest, AFailedSendCallsNothingBack) {
     EXPECT_EQ(book.total(), 0u);
 }
 
-TEST_F(CppAsyncTest, AThrowingCallbackDoesNotStopTheOthers) {
+TEST_F(CppAsyncConcurrencyTest, AThrowingCallbackDoesNotStopTheOthers) {
     set_handler(echo_first_send);
     Book book;
     orqext::async_requester r;
@@ -165,7 +169,7 @@ TEST_F(CppAsyncTest, AThrowingCallbackDoesNotStopTheOthers) {
     EXPECT_EQ(book.only(b).answer, "ans:b");
 }
 
-TEST_F(CppAsyncTest, TheLastRequesterRemovesTheLibrarysCallback) {
+TEST_F(CppAsyncConcurrencyTest, TheLastRequesterRemovesTheLibrarysCallback) {
     set_handler(always_pending);
     {
         orqext::async_requester r;
