@@ -47,7 +47,7 @@ TEST_F(CppLayerTest, MessagesAnswersAndTimeLimits) {
     orqext::connection c = open();
     EXPECT_EQ(orqext::send(c, "Echo", std::string("bin\0ary", 7)), std::string("bin\0ary", 7));
     EXPECT_EQ(orqext::send(c, "Ident", "x"), "cppnode");
-    // Longer than the first offer of 4096 bytes.
+    // Some kilobytes (answers over the first offer of 4096 bytes take a second request).
     EXPECT_EQ(orqext::send(c, "Script", "size=3000"), e2e::pattern(3000));
     std::error_code ec;
     orqext::send(c, "NoSuchModule", "x", ec);
