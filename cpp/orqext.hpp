@@ -10,6 +10,7 @@
 //   - orqext::async_requester gives each asynchronous request its own callback.
 #pragma once
 
+#include "orqext/result_text.hpp"
 #include "orqext/error.hpp"
 #include "orqext/connection.hpp"
 #include "orqext/messages.hpp"
