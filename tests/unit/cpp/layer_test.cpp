@@ -353,3 +353,86 @@ TEST_F(CppCallTest, TextItemsGoWithTheirExactLengths) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two answers at once (association search, BSM classification): each
+// capacity is taken from its reported length, once.
+TEST(CppAnswerSizing, TwoAnswersRetryOnceWithBothReportedLengths) {
+    struct Step {
+        int32_t rc, len_a, len_b;
+    };
+    struct Case {
+        const char* what;
+        orqext::answer_limits limits;
+        std::vector<Step> steps;
+        std::vector<std::pair<int32_t, int32_t>> offered;
+        bool ok;
+    };
+    const std::vector<Case> cases = {
+        {"fit", {64, 1000}, {{0, 3, 4}}, {{64, 64}}, true},
+        {"first longer", {64, 1000}, {{-1107, 200, 4}, {0, 200, 4}}, {{64, 64}, {200, 64}}, true},
+        {"second longer", {64, 1000}, {{-1107, 3, 90}, {0, 3, 90}}, {{64, 64}, {64, 90}}, true},
+        {"both longer", {64, 1000}, {{-1107, 100, 90}, {0, 100, 90}}, {{64, 64}, {100, 90}}, true},
+        {"longer again", {64, 1000}, {{-1107, 100, 4}, {-1107, 101, 4}}, {{64, 64}, {100, 64}}, false},
+        {"over the maximum", {64, 99}, {{-1107, 3, 100}}, {{64, 64}}, false},
+        {"no whole length", {64, 1000}, {{-1107, 64, 4}}, {{64, 64}}, false},
+    };
+    for (const Case& k : cases) {
+        std::vector<std::pair<int32_t, int32_t>> offered;
+        std::size_t i = 0;
+        std::error_code ec;
+        std::string a, b;
+        const bool ok = orqext::text::detail::two_answers(
+            k.limits, ec, a, b, [&](char* pa, int32_t* la, char* pb, int32_t* lb) -> int32_t {
+                offered.emplace_back(*la, *lb);
+                if (i >= k.steps.size()) return -99;
+                const Step st = k.steps[i++];
+                for (int32_t n = 0; n < st.len_a && n < *la; ++n) pa[n] = 'a';
+                for (int32_t n = 0; n < st.len_b && n < *lb; ++n) pb[n] = 'b';
+                *la = st.len_a;
+                *lb = st.len_b;
+                return st.rc;
+            });
+        EXPECT_EQ(offered, k.offered) << k.what;
+        EXPECT_EQ(ok, k.ok) << k.what;
+        EXPECT_EQ(static_cast<bool>(ec), !k.ok) << k.what;
+        if (k.ok) {
+            EXPECT_EQ(a, std::string(static_cast<std::size_t>(k.steps.back().len_a), 'a')) << k.what;
+            EXPECT_EQ(b, std::string(static_cast<std::size_t>(k.steps.back().len_b), 'b')) << k.what;
+        } else {
+            EXPECT_EQ(ec, orqext::make_error_code(k.steps.back().rc)) << k.what;
+        }
+    }
+}
+
+// Segmentation offers one entry per byte of the text and one more, and
+// decodes the items and marks the library hands over.
+TEST_F(CppCallTest, SegmentationOffersRoomForEveryByteAndDecodesEntries) {
+    std::string reply = le32(2) + le32(0) + le32(3);
+    reply += std::string("\x02\x00\x05\x00", 4);
+    push(ok(reply));
+    const auto segs = orqext::text::nlpe_word_sect(conn_, "to paris");
+    ASSERT_EQ(segs.size(), 2u);
+    EXPECT_EQ(segs[1].item, 3);
+    EXPECT_EQ(segs[1].mark, 5);
+    ASSERT_EQ(sent(), 1u);
+    // The frame carries the capacity after the text and its NUL.
+    EXPECT_NE(calls_of(Fn::Command)[0].body.find(std::string("to paris", 9) + le32(9)), std::string::npos);
+}
+
+TEST_F(CppCallTest, ExtractedEntriesAreReadFieldByField) {
+    std::string entry(ORQEXT_EXTRACT_ENTRY_SIZE, '\0');
+    entry.replace(0, 4, "rain");
+    entry.replace(512, 16, le32(2) + le32(0) + le32(1) + le32(4));
+    push(ok(le32(1) + entry));
+    const auto words = orqext::text::extract_word_direct(conn_, {"Rain rain", "", "", "", "", ""}, 1, false);
+    ASSERT_EQ(words.size(), 1u);
+    EXPECT_EQ(words[0].word, "rain");
+    EXPECT_EQ(words[0].count, 2);
+    EXPECT_EQ(words[0].text_index, 1);
+    EXPECT_EQ(words[0].length, 4);
+    EXPECT_EQ(words[0].raw, entry);
+}
+
+}  // namespace
