@@ -1,5 +1,6 @@
 #!/bin/sh
-# Runs an example program against a fresh xsr-sim and checks its output.
+# Runs an example program (natively, or under Wine through wine-run.sh)
+# against a fresh xsr-sim and checks its output.
 #   run_example.sh XSR_SIM PATTERNS_FILE COMMAND...
 # COMMAND gets "127.0.0.1 PORT admin admin" appended; every line of
 # PATTERNS_FILE is a grep pattern that one line of the output must match.
