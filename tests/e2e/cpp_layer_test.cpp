@@ -57,6 +57,21 @@ TEST_F(CppLayerTest, MessagesAnswersAndTimeLimits) {
     EXPECT_EQ(orqext::send(c, "Script", "delay=10 size=5", std::chrono::milliseconds(20000), false), "abcde");
 }
 
+TEST_F(CppLayerTest, Statements) {
+    orqext::connection c = open();
+    EXPECT_EQ(orqext::exec_sql(c, "select 1 from t"), 0);
+    const std::string cs = "server=127.0.0.1;port=" + std::to_string(sim_.port()) + ";user=admin;pass=admin";
+    EXPECT_EQ(orqext::exec_sql(cs, "select 2 from t"), 0);
+    std::error_code ec;
+    orqext::exec_sql(c, "use ext NoSuchModule cmd run x", ec);
+    EXPECT_EQ(ec, orqext::make_error_code(-20101));
+    orqext::query_sql_process(c, "select 3", ec);
+    EXPECT_EQ(ec, orqext::errc::bad_statement);
+    const std::string log = statements(c.handle());
+    EXPECT_NE(log.find("0\tadmin\tselect 1 from t\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("0\tadmin\tselect 2 from t\n"), std::string::npos) << log;
+}
+
 TEST_F(CppLayerTest, ModuleAdministration) {
     orqext::connection c = open();
     EXPECT_EQ(orqext::admin::extension_version(c), "xsr-sim 1.0");
