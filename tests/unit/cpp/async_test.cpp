@@ -3,7 +3,9 @@
 // callbacks that send or cancel, and teardown with requests still queued.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <string>
 
 #include "tests/unit/cpp/async_support.h"
@@ -143,6 +145,37 @@ TEST_F(CppAsyncConcurrencyTest, ARequesterMayBeDestroyedInsideItsOwnCallback) {
     EXPECT_EQ(r, nullptr);
     EXPECT_EQ(book.only(trigger).answer, "bye");
     EXPECT_TRUE(book.only(other).cancelled());
+}
+
+// A requester destroyed on another thread while the worker runs one of its
+// callbacks returns only after that callback: the callback still uses it.
+// The callback learns that the destructor has begun from a probe send that
+// the closing requester refuses (an empty module name is refused by the
+// library otherwise, so nothing is queued either way).
+TEST_F(CppAsyncConcurrencyTest, DestroyingWaitsForACallbackRunningOnTheWorker) {
+    set_handler(echo_first_send);
+    auto* raw = new orqext::async_requester();
+    std::atomic<bool> started{false}, done{false}, closing_seen{false};
+    raw->send_async(conn_, "M", "x", [&](orqext::async_reply) {
+        started = true;
+        closing_seen = modules_test::eventually([&] {
+            std::error_code ec;
+            raw->send_async(conn_, "", "probe", nullptr, ec);
+            return ec == std::errc::operation_canceled;
+        });
+        done = true;
+    });
+    clock_.release_one();
+    ASSERT_TRUE(modules_test::eventually([&] { return started.load(); }));
+    bool done_when_destroyed = false;
+    std::thread destroyer([&] {
+        delete raw;
+        done_when_destroyed = done.load();
+    });
+    destroyer.join();
+    EXPECT_TRUE(closing_seen.load());
+    EXPECT_TRUE(done_when_destroyed);
+    ASSERT_TRUE(clock_.cycles(1));
 }
 
 TEST_F(CppAsyncConcurrencyTest, AFailedSendCallsNothingBack) {
