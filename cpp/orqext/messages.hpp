@@ -174,6 +174,25 @@ inline text_answer parse_text_answer(std::string raw) {
     return t;
 }
 
+// The lines of a text answer split at TABs: the shape of the text mining
+// modules' result lists ("term TAB count", "id TAB category TAB score").
+// Empty lines and a trailing NUL are dropped; a CR before a line end too.
+inline std::vector<std::vector<std::string>> tab_rows(std::string_view text) {
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string& line : parse_text_answer(std::string(text)).lines) {
+        std::vector<std::string> row;
+        std::size_t at = 0;
+        for (;;) {
+            const std::size_t tab = line.find('\t', at);
+            row.push_back(line.substr(at, tab == std::string::npos ? std::string::npos : tab - at));
+            if (tab == std::string::npos) break;
+            at = tab + 1;
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
 namespace admin {
 
 inline int32_t register_module(const connection& c, std::string_view module,

@@ -158,7 +158,8 @@ TEST_F(CppLayerTest, TextMining) {
     EXPECT_EQ(s::domain_name(c, h), "news");
     EXPECT_EQ(s::domain_names(c, 1), "news\n");
     s::keywords_init(c, h, 2);
-    EXPECT_EQ(s::keywords(c, h, {{1, "vote vote vote poll poll"}}, {0, false}), "vote\t3\npoll\t2\n");
+    const std::string top = s::keywords(c, h, {{1, "vote vote vote poll poll"}}, {0, false});
+    EXPECT_EQ(orqext::tab_rows(top), (std::vector<std::vector<std::string>>{{"vote", "3"}, {"poll", "2"}}));
     EXPECT_EQ(s::similarity(c, "same words", "same words"), 1000);
     std::error_code ec;
     s::open_domain(c, "missing", ec);

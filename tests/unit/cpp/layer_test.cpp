@@ -436,3 +436,31 @@ TEST_F(CppCallTest, ExtractedEntriesAreReadFieldByField) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CppTextAnswers, LinesFieldsAndTabRows) {
+    const auto t = orqext::parse_text_answer(std::string("name=Echo\r\nstate=started\n\nplain\nx=\n\0", 36));
+    EXPECT_EQ(t.lines, (std::vector<std::string>{"name=Echo", "state=started", "plain", "x="}));
+    EXPECT_EQ(t.field("state"), std::optional<std::string>("started"));
+    EXPECT_EQ(t.field("x"), std::optional<std::string>(""));
+    EXPECT_EQ(t.field("plain"), std::nullopt);
+    EXPECT_EQ(t.raw.back(), '\n');
+
+    using Rows = std::vector<std::vector<std::string>>;
+    struct Case {
+        std::string in;
+        Rows want;
+    };
+    for (const Case& k : std::vector<Case>{
+             {"", {}},
+             {"vote\t3\npoll\t2\n", {{"vote", "3"}, {"poll", "2"}}},
+             {"1\tsports\t4", {{"1", "sports", "4"}}},
+             {"a\t\tb\n\n", {{"a", "", "b"}}},
+             {"tail\t\n", {{"tail", ""}}},
+         }) {
+        EXPECT_EQ(orqext::tab_rows(k.in), k.want) << k.in;
+    }
+}
+
+}  // namespace
