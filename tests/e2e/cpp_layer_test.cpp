@@ -57,6 +57,34 @@ TEST_F(CppLayerTest, MessagesAnswersAndTimeLimits) {
     EXPECT_EQ(orqext::send(c, "Script", "delay=10 size=5", std::chrono::milliseconds(20000), false), "abcde");
 }
 
+// Answers longer than the first offer: one more request with exactly the
+// length the server reported; above the maximum, no second request.
+TEST_F(CppLayerTest, AnswersSizeThemselvesWithinTheMaximum) {
+    orqext::connection c = open();
+    c.set_limits({1000, 5000});
+    const long before = stats()["requests"];
+    EXPECT_EQ(orqext::send(c, "Script", "size=3000"), e2e::pattern(3000));
+    EXPECT_EQ(stats()["requests"] - before, 2 + 1) << "two sends and the stats query";
+    EXPECT_EQ(orqext::send(c, "Script", "size=5000"), e2e::pattern(5000));
+    std::error_code ec;
+    EXPECT_EQ(orqext::send(c, "Script", "size=5001", ec), "");
+    EXPECT_EQ(ec, orqext::errc::answer_too_long);
+
+    // A service call that sends its capacity in the frame and gets a counted
+    // text back.
+    const std::string name(1500, 'd');
+    orqext::text::ar_dict_create(c, name, "cat", "k=v");
+    orqext::text::ar_dict_load(c, name);
+    EXPECT_EQ(orqext::text::ar_loaded_dict_names(c), name + "\n");
+    // Line lists of the simulated modules hold whole lines only, as many as
+    // fit the capacity named in the frame, with no longer length: such a
+    // list comes back cut, and only a larger first offer helps.
+    orqext::stm::create_domain(c, name, "", "", "", 0);
+    EXPECT_EQ(orqext::stm::domain_names(c, 0), "");
+    c.set_limits({2000, 5000});
+    EXPECT_EQ(orqext::stm::domain_names(c, 0), name + "\n");
+}
+
 TEST_F(CppLayerTest, Statements) {
     orqext::connection c = open();
     EXPECT_EQ(orqext::exec_sql(c, "select 1 from t"), 0);
