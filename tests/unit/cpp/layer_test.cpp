@@ -202,38 +202,46 @@ TEST(CppAnswerSizing, RetriesOnceWithExactlyTheReportedLength) {
     }
 }
 
-// Through the library: an answer the exchange holds whole (up to 128 bytes)
-// reports its length on -1107 for a smaller capacity.
+// Through the library: -1107 with the whole length, from the exchange (an
+// answer it holds whole in its own area) or passed on from XSRClient.
 TEST_F(CppCallTest, MessagesAskOnceMoreForTheWholeAnswer) {
     struct Case {
         const char* what;
         int32_t initial, maximum;
-        std::vector<std::string> answers;  // one per request
+        std::vector<Reply> replies;  // one per request
         std::size_t want_sent;
-        int32_t want_rc;  // 0: the last answer comes back
+        std::string want;  // the answer; empty: -1107
     };
-    const std::string a100(100, 'a'), b120(120, 'b'), c16(16, 'c');
+    const std::string a100(100, 'a'), b120(120, 'b'), c16(16, 'c'), d5000(5000, 'd');
+    const Reply too_long{-1107, std::string(256, 'd'), 5000};
     const std::vector<Case> cases = {
-        {"fits", 16, 1000, {c16}, 1, 0},
-        {"once more", 16, 1000, {a100, a100}, 2, 0},
-        {"longer again", 16, 1000, {a100, b120}, 2, -1107},
-        {"over the maximum", 16, 99, {a100}, 1, -1107},
+        {"fits", 16, 1000, {ok(c16)}, 1, c16},
+        {"held whole by the exchange", 16, 1000, {ok(a100), ok(a100)}, 2, a100},
+        {"longer again", 16, 1000, {ok(a100), ok(b120)}, 2, ""},
+        {"over the maximum", 16, 99, {ok(a100)}, 1, ""},
+        {"reported by XSRClient", 256, 1 << 20, {too_long, ok(d5000)}, 2, d5000},
+        {"reported again", 256, 1 << 20, {too_long, Reply{-1107, d5000, 6000}}, 2, ""},
+        {"reported over the maximum", 256, 4999, {too_long}, 1, ""},
     };
     for (const Case& k : cases) {
         reset();
         conn_.release();
         conn_ = orqext::connection::adopt(connect());
         conn_.set_limits({k.initial, k.maximum});
-        for (const auto& a : k.answers) push(ok(a));
+        for (const auto& r : k.replies) push(r);
         std::error_code ec;
         const std::string got = orqext::send(conn_, "Echo", "q", ec);
         EXPECT_EQ(sent(), k.want_sent) << k.what;
-        if (k.want_rc == 0) {
+        if (!k.want.empty()) {
             EXPECT_FALSE(ec) << k.what;
-            EXPECT_EQ(got, k.answers.back()) << k.what;
+            EXPECT_EQ(got, k.want) << k.what;
         } else {
-            EXPECT_EQ(ec, orqext::make_error_code(k.want_rc)) << k.what;
+            EXPECT_EQ(ec, orqext::errc::answer_too_long) << k.what;
             EXPECT_EQ(got, "") << k.what;
+        }
+        if (k.want_sent == 2) {
+            const auto cmds = calls_of(Fn::Command);
+            EXPECT_EQ(cmds[1].capacity, k.initial >= 128 ? 5000 : 128) << k.what << ": the second offer";
         }
     }
 }
