@@ -1,10 +1,11 @@
 #!/bin/sh
-# Record and replay of the example program under Wine, as an application
-# ships it: against the loopback server xsr-sim of a native build, first with
-# our networked XSRClient.dll beside it, then with the recording
-# XSRClient.dll beside it (the networked one beside that as
-# XSRClient-real.dll): no difference. Then, with the server stopped, with the
-# scripted double's XSRClient.dll replaying the trace: no difference.
+# Record and replay of an example program under Wine, as an application
+# ships it: against a fresh loopback server xsr-sim of a native build, first
+# with our networked XSRClient.dll beside it, then (another fresh server)
+# with the recording XSRClient.dll beside it and the networked one beside
+# that as XSRClient-real.dll: no difference but for the port. Then, with no
+# server, with the scripted double's XSRClient.dll replaying the trace: no
+# difference.
 #   trace_roundtrip.sh XSR_SIM WINE_RUN PREFIX WORK_DIR EXAMPLE ORQEXT_DLL NET_DLL RECORDER_DLL DOUBLE_DLL
 sim=$1
 wine_run=$2
@@ -28,36 +29,48 @@ cleanup() {
   [ -n "$pid" ] && kill -TERM "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
 }
 trap cleanup EXIT
-"$sim" --port 0 >"$work/sim.log" 2>&1 &
-pid=$!
-port=
-i=0
-while [ $i -lt 100 ] && [ -z "$port" ]; do
-  port=$(sed -n 's/^xsr-sim listening port=\([0-9]*\).*/\1/p' "$work/sim.log")
-  [ -n "$port" ] || sleep 0.1
-  i=$((i + 1))
-done
-if [ -z "$port" ]; then
-  echo "xsr-sim did not start:"
-  cat "$work/sim.log"
-  exit 1
-fi
+# A fresh xsr-sim for each run (a run may change the server's state); its
+# port is in $port.
+start_sim() {
+  "$sim" --port 0 >"$work/sim.log" 2>&1 &
+  pid=$!
+  port=
+  i=0
+  while [ $i -lt 100 ] && [ -z "$port" ]; do
+    port=$(sed -n 's/^xsr-sim listening port=\([0-9]*\).*/\1/p' "$work/sim.log")
+    [ -n "$port" ] || sleep 0.1
+    i=$((i + 1))
+  done
+  if [ -z "$port" ]; then
+    echo "xsr-sim did not start:"
+    cat "$work/sim.log"
+    exit 1
+  fi
+}
+stop_sim() {
+  kill -TERM "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  pid=
+}
 
 # Each run in its own folder, so that the DLLs beside the program are the
 # ones it loads; the recorder writes xsr-trace.xt in the current folder.
+# The output (stdout and stderr: wine-run.sh merges them) with CR LF as LF
+# and the run's port written as PORT.
 run() {
   (cd "$work/$1" && sh "$wine_run" "$prefix" "$exe" 127.0.0.1 "$port" admin admin) >"$work/$1.raw" 2>&1
   rc=$?
-  tr -d '\r' <"$work/$1.raw" >"$work/$1.out"
+  tr -d '\r' <"$work/$1.raw" | sed "s/$port/PORT/g" >"$work/$1.out"
   return $rc
 }
+start_sim
 run plain
 plain_rc=$?
+stop_sim
+start_sim
 run record
 record_rc=$?
-kill -TERM "$pid" 2>/dev/null
-wait "$pid" 2>/dev/null
-pid=
+stop_sim
 echo "== $exe under Wine against xsr-sim (exit $plain_rc):"
 cat "$work/plain.out"
 fail=0
@@ -74,6 +87,7 @@ fi
 cp "$work/record/xsr-trace.xt" "$work/replay/" || exit 1
 XSR_DOUBLE_REPLAY=xsr-trace.xt
 export XSR_DOUBLE_REPLAY
+# No server now; the port is the recorded run's (opens match by server and port).
 run replay
 replay_rc=$?
 # The double's misses go to stderr, which wine-run.sh merges into the output.
