@@ -22,7 +22,9 @@ int64_t now_ms() {
 
 }  // namespace
 
-ToolRun run_tool(const std::vector<std::string>& args, int max_ms) {
+ToolRun run_tool(const std::vector<std::string>& args, int max_ms) { return run_program(ORQEXT_PATH, args, max_ms); }
+
+ToolRun run_program(const std::string& path, const std::vector<std::string>& args, int max_ms) {
     ToolRun r;
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0) return r;
@@ -31,14 +33,14 @@ ToolRun run_tool(const std::vector<std::string>& args, int max_ms) {
         close(out[1]);
         return r;
     }
-    std::vector<const char*> argv{ORQEXT_PATH};
+    std::vector<const char*> argv{path.c_str()};
     for (const std::string& a : args) argv.push_back(a.c_str());
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(out[1], 1);
         dup2(err[1], 2);
-        execv(ORQEXT_PATH, const_cast<char* const*>(argv.data()));
+        execv(path.c_str(), const_cast<char* const*>(argv.data()));
         _exit(127);
     }
     close(out[1]);
@@ -78,7 +80,7 @@ ToolRun run_tool(const std::vector<std::string>& args, int max_ms) {
     if (waitpid(pid, &status, 0) == pid && !killed)
         r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     // A sanitizer report may leave an exit code a test expects anyway.
-    if (r.err.find("Sanitizer") != std::string::npos) ADD_FAILURE() << "orqext reported:\n" << r.err;
+    if (r.err.find("Sanitizer") != std::string::npos) ADD_FAILURE() << path << " reported:\n" << r.err;
     return r;
 }
 
