@@ -46,19 +46,6 @@ protected:
     }
 };
 
-// A loopback port nobody listens on (bound once, then released).
-int closed_port() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 TEST_F(CliServer, StatusAndConnectionFailures) {
     const ToolRun ok = tool({"status", "--json"});
     EXPECT_EQ(ok.exit_code, 0) << ok.err;

@@ -1,6 +1,8 @@
 #include "tests/e2e_cli/tool_run.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -82,6 +84,18 @@ ToolRun run_program(const std::string& path, const std::vector<std::string>& arg
     // A sanitizer report may leave an exit code a test expects anyway.
     if (r.err.find("Sanitizer") != std::string::npos) ADD_FAILURE() << path << " reported:\n" << r.err;
     return r;
+}
+
+int closed_port() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    close(s);
+    return ntohs(a.sin_port);
 }
 
 }  // namespace e2ecli
