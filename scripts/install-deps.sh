@@ -3,7 +3,7 @@
 # --windows: also the 32-bit Windows cross toolchain and Wine to run it.
 set -euo pipefail
 
-pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils)
+pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils doxygen)
 windows=0
 if [ "${1:-}" = "--windows" ]; then
   windows=1

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the plain build, the whole suite under
+# Builds and runs every test: the plain build, the reference of the exports
+# (scripts/test-docs.sh), the whole suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests
 # under ThreadSanitizer, and the Windows build under Wine.
 set -euo pipefail
@@ -16,6 +17,7 @@ run_suite() {
 }
 
 run_suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+scripts/test-docs.sh
 run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address
 run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread
 # The 32-bit Windows DLL, cross-built and tested under Wine.

@@ -5,7 +5,10 @@
 // simulated modules define.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -209,6 +212,55 @@ TEST(CliUsage, CodeTableAgreesWithTheCodesOfXsrClientSimAndModules) {
     const ToolRun unknown = run_tool({"codes", "12345"});
     EXPECT_EQ(unknown.exit_code, 1);
     EXPECT_NE(unknown.err.find("12345"), std::string::npos);
+}
+
+// The README's Result table lists the library's and XSRClient's codes exactly
+// as the one table of codes (exports/orqext_results.h) has them: same code,
+// constant, source and meaning, none missing, none invented.
+TEST(ReadmeCodes, ResultTableAgreesWithTheTableOfCodes) {
+    std::ifstream f(ORQ_README_PATH);
+    ASSERT_TRUE(f) << ORQ_README_PATH;
+    std::stringstream all;
+    all << f.rdbuf();
+    const std::string text = all.str();
+    const std::size_t from = text.find("## Result codes");
+    ASSERT_NE(from, std::string::npos);
+    const std::size_t to = text.find("\n## ", from + 1);
+    std::istringstream section(text.substr(from, to == std::string::npos ? std::string::npos : to - from));
+    std::map<int32_t, std::vector<std::string>> rows;
+    std::string line;
+    while (std::getline(section, line)) {
+        if (line.size() < 3 || line.compare(0, 2, "| ") != 0 || !(std::isdigit(static_cast<unsigned char>(line[2])) || line[2] == '-'))
+            continue;
+        std::vector<std::string> cells;
+        std::size_t at = 2;
+        while (at < line.size()) {
+            const std::size_t bar = line.find(" |", at);
+            if (bar == std::string::npos) break;
+            cells.push_back(line.substr(at, bar - at));
+            at = bar + 3;
+        }
+        ASSERT_EQ(cells.size(), 4u) << line;
+        const int32_t code = static_cast<int32_t>(std::stol(cells[0]));
+        EXPECT_EQ(rows.count(code), 0u) << "listed twice: " << line;
+        rows[code] = cells;
+    }
+    std::size_t expected = 0;
+    for (const orqext::CodeInfo& c : orqext::code_table()) {
+        const std::string source = c.source;
+        const bool listed = rows.count(c.code) != 0;
+        if (source != "ORQExtClient" && source != "XSRClient") {
+            EXPECT_FALSE(listed) << c.code << " belongs to " << source << ", which the README leaves to the header";
+            continue;
+        }
+        ++expected;
+        ASSERT_TRUE(listed) << c.code << " " << c.name << " is missing from the README";
+        const std::vector<std::string>& r = rows[c.code];
+        EXPECT_EQ(r[1], std::string("`") + c.name + "`") << c.code;
+        EXPECT_EQ(r[2], source) << c.code;
+        EXPECT_EQ(r[3], c.meaning) << c.code;
+    }
+    EXPECT_EQ(rows.size(), expected) << "the README lists a code the table does not have";
 }
 
 }  // namespace
