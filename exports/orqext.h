@@ -1542,17 +1542,19 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_ExtractWord_FreeDict(int32_t conn);
  * Calls the remote function "TOP_List" of module "KExt_NLPE". Routed: with clustering on for
  * `conn` the request goes to a node of the cluster named "KExt_NLPE" (@ref orqext_routing).
  *
- * The list goes into buffer, at most `capacity` bytes; its length is not reported. Without a
- * buffer or with a capacity of 0 or less the reply is dropped.
+ * The list goes into buffer, at most `capacity` bytes; its length is not reported. A buffer
+ * with a capacity of 0 or more takes the reply like any answer buffer (@ref orqext_lengths):
+ * a list longer than the capacity, also at capacity 0, gives -1107 with its leading bytes.
+ * Without a buffer or with a negative capacity the reply is dropped.
  *
  * @param conn connection handle from ORQExt_Connect
  * @param buffer receives the list; null: the reply is dropped
  * @param capacity the capacity of buffer, also sent to the server
  * @param value integer argument, sent as it is
- * @return The server's result: 0, a non-negative status word, or a negative code of the server
- *     or XSRClient. Refused before anything is sent (@ref orqext_refusals): -1100 never (no
- *     argument is refused) except when no memory for the request can be had; -1203 when
- *     clustering is on and no node serves "KExt_NLPE".
+ * @return The server's result: 0, a non-negative status word, -1107 when the list does not fit,
+ *     or a negative code of the server or XSRClient. Refused before anything is sent (@ref
+ *     orqext_refusals): -1100 only when no memory for the request can be had (no argument is
+ *     refused); -1203 when clustering is on and no node serves "KExt_NLPE".
  */
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_TOP_List(int32_t conn, char* buffer, int32_t capacity,
                                                int32_t value);
