@@ -4,7 +4,7 @@
 set -euo pipefail
 
 pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils
-      python3 python3-venv python3-setuptools python3-pytest)
+      python3 python3-venv python3-setuptools python3-pytest doxygen)
 windows=0
 if [ "${1:-}" = "--windows" ]; then
   windows=1
