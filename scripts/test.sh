@@ -26,3 +26,4 @@ run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address
 run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread
 # The 32-bit Windows DLL, cross-built and tested under Wine.
 scripts/windows-test.sh
+scripts/test-bench.sh
