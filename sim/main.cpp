@@ -1,4 +1,5 @@
 // xsr-sim --port N [--config FILE] [--name NAME]
+// xsr-sim --version
 //
 // Serves until SIGINT or SIGTERM. Once listening it prints one line on
 // stdout:   xsr-sim listening port=<N> addresses=<a>[,<b>]
@@ -9,13 +10,14 @@
 #include <pthread.h>
 #include <string>
 
+#include "orqext_version.h"
 #include "sim/config.h"
 #include "sim/server.h"
 
 namespace {
 
 int usage() {
-    std::fprintf(stderr, "usage: xsr-sim --port N [--config FILE] [--name NAME]\n");
+    std::fprintf(stderr, "usage: xsr-sim --port N [--config FILE] [--name NAME]\n       xsr-sim --version\n");
     return 2;
 }
 
@@ -26,6 +28,10 @@ int main(int argc, char** argv) {
     std::string config_path, name;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        if (a == "--version" && argc == 2) {
+            std::printf("xsr-sim " ORQEXT_VERSION_STRING "\n");
+            return 0;
+        }
         if (i + 1 >= argc) return usage();
         const char* v = argv[++i];
         if (a == "--port") {

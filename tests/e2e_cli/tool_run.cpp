@@ -23,6 +23,10 @@ int64_t now_ms() {
 }  // namespace
 
 ToolRun run_tool(const std::vector<std::string>& args, int max_ms) {
+    return run_program(ORQEXT_PATH, args, max_ms);
+}
+
+ToolRun run_program(const char* path, const std::vector<std::string>& args, int max_ms) {
     ToolRun r;
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0) return r;
@@ -31,14 +35,14 @@ ToolRun run_tool(const std::vector<std::string>& args, int max_ms) {
         close(out[1]);
         return r;
     }
-    std::vector<const char*> argv{ORQEXT_PATH};
+    std::vector<const char*> argv{path};
     for (const std::string& a : args) argv.push_back(a.c_str());
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(out[1], 1);
         dup2(err[1], 2);
-        execv(ORQEXT_PATH, const_cast<char* const*>(argv.data()));
+        execv(path, const_cast<char* const*>(argv.data()));
         _exit(127);
     }
     close(out[1]);

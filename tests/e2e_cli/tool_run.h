@@ -15,5 +15,7 @@ struct ToolRun {
 };
 
 ToolRun run_tool(const std::vector<std::string>& args, int max_ms = 60000);
+// The same for another program (path to the executable).
+ToolRun run_program(const char* path, const std::vector<std::string>& args, int max_ms = 60000);
 
 }  // namespace e2ecli

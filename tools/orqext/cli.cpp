@@ -175,6 +175,7 @@ const std::vector<OptionSpec>& global_options() {
     static const std::vector<OptionSpec> g = {
         {"json", "", "print the report as JSON (for scripts)"},
         {"help", "", "show help for the command"},
+        {"version", "", "print the version of orqext and ORQExtClient"},
     };
     return g;
 }
@@ -347,6 +348,11 @@ int dispatch(int argc, char** argv, std::ostream& out, std::ostream& err, const 
     Parsed p = tokenize(argc, argv);
     *json = std::any_of(p.opts.begin(), p.opts.end(), [](const auto& o) { return o.first == "json"; });
     const bool help = std::any_of(p.opts.begin(), p.opts.end(), [](const auto& o) { return o.first == "help"; });
+    if (std::any_of(p.opts.begin(), p.opts.end(), [](const auto& o) { return o.first == "version"; })) {
+        if (!p.words.empty() || p.opts.size() > 1) throw UsageError("--version stands alone");
+        out << "orqext " ORQEXT_VERSION_STRING "\n";
+        return kExitOk;
+    }
     if (!p.words.empty() && p.words[0] == "help") {
         p.words.erase(p.words.begin());
         if (p.words.empty()) {
