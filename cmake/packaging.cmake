@@ -2,6 +2,7 @@
 #
 # Components:
 #   runtime      the library and the XSRClient stand-in it loads
+#   double       the scripted XSRClient for applications' tests (Linux)
 #   development  headers, link names, import library and .def (Windows),
 #                CMake package, pkg-config files, the test double (Linux)
 #   tools        orqext and xsr-sim (Linux)
@@ -45,7 +46,7 @@ if(WIN32)
   install(FILES ${CMAKE_BINARY_DIR}/ORQExtClient.def DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 else()
   install(TARGETS XSRClientDoubleLib EXPORT ORQExtClientTargets
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development NAMELINK_COMPONENT development)
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT double NAMELINK_COMPONENT development)
   install(FILES xsr/double/xsrclient_double.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
   install(TARGETS orqext xsr-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 endif()
