@@ -105,7 +105,6 @@ if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME ORQExtClient-${PROJECT_VERSION}-${ORQ_WINDOWS_ARCH})
   set(CPACK_COMPONENTS_ALL runtime development docs)
   set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
-  set(CPACK_STRIP_FILES OFF)  # MinGW's strip is not the one CPack would run
 else()
   include(cmake/debian.cmake)
 endif()
