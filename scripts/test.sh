@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the plain build, the whole suite under
-# AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests
-# under ThreadSanitizer, and the Windows build under Wine.
+# AddressSanitizer + UndefinedBehaviorSanitizer, every test that starts a
+# thread under ThreadSanitizer, and the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -16,6 +16,10 @@ run_suite() {
 }
 
 run_suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# A second configure of the release build must leave nothing to rebuild.
+scripts/test-reconfigure.sh build/release
+# The Python package, over the release build.
+scripts/test-python.sh
 run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address
 run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread
 # The 32-bit Windows DLL, cross-built and tested under Wine.
