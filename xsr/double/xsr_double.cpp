@@ -83,6 +83,10 @@ void push(const Reply& r) {
 void push(std::initializer_list<Reply> rs) {
     for (const Reply& r : rs) push(r);
 }
+std::size_t queued() {
+    std::lock_guard<std::mutex> g(st().m);
+    return st().script.size();
+}
 void set_handler(Handler h) {
     std::lock_guard<std::mutex> g(st().m);
     st().handler = std::move(h);

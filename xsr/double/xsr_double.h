@@ -62,6 +62,8 @@ void reset();
 // empty the handler is asked; without a handler the answer is ok("").
 void push(const Reply& r);
 void push(std::initializer_list<Reply> rs);
+// Scripted replies not yet taken.
+std::size_t queued();
 using Handler = std::function<Reply(const Call&)>;
 void set_handler(Handler h);
 
