@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
 # --windows: also the 32-bit Windows cross toolchain and Wine to run it.
+# --packaging: also what the packaging checks use (pkg-config, dpkg-dev,
+#   lintian, abigail-tools); may follow --windows.
 set -euo pipefail
 
 pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils
-      python3 python3-venv python3-setuptools python3-pytest)
+      python3 python3-venv python3-setuptools python3-pytest doxygen)
 windows=0
 if [ "${1:-}" = "--windows" ]; then
   windows=1
   pkgs+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
 fi
+case " $* " in
+  *" --packaging "*) pkgs+=(pkgconf dpkg-dev file lintian abigail-tools) ;;
+esac
 
 need=()
 for pkg in "${pkgs[@]}"; do

@@ -166,7 +166,7 @@ TEST_F(TraceCli, NamesAndBytesFromATraceCannotDriveTheTerminal) {
     }
     const ToolRun show = run_tool({"trace", "show", trace_});
     EXPECT_TRUE(has(show.out, "evil\\x1b[2Jhost")) << show.out;
-    EXPECT_TRUE(has(show.out, "u\\x0dser")) << show.out;
+    EXPECT_TRUE(has(show.out, "u\\rser")) << show.out;
 }
 
 TEST_F(TraceCli, StatsCountCallsFailuresAndLatencyPercentiles) {

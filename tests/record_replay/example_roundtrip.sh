@@ -4,13 +4,17 @@
 # differ but for the port), then, with no server, once more with the scripted
 # double replaying the trace (the output must not differ either, and no
 # request may miss).
-#   example_roundtrip.sh XSR_SIM RECORD_DIR REAL_XSRCLIENT DOUBLE_DIR WORK_DIR EXAMPLE
+#   example_roundtrip.sh XSR_SIM RECORD_DIR REAL_XSRCLIENT DOUBLE_DIR WORK_DIR EXAMPLE [ARGS...]
+# The program gets "127.0.0.1 PORT" and then ARGS, with @PORT@ in them
+# replaced by the server's port; its standard input is empty.
 sim=$1
 record_dir=$2
 real=$3
 double_dir=$4
 work=$5
 example=$6
+shift 6
+extra="$*"
 name=$(basename "$example")
 dir="$work/$name"
 rm -rf "$dir"
@@ -47,7 +51,9 @@ stop_sim() {
 run() {
   out=$1
   shift
-  "$@" "$example" 127.0.0.1 "$port" >"$dir/$out.raw" 2>"$dir/$out.err"
+  # shellcheck disable=SC2046  # the extra arguments hold no blanks
+  "$@" "$example" 127.0.0.1 "$port" $(echo "$extra" | sed "s/@PORT@/$port/g") \
+    </dev/null >"$dir/$out.raw" 2>"$dir/$out.err"
   rc=$?
   sed "s/$port/PORT/g" "$dir/$out.raw" >"$dir/$out.out"
   sed "s/$port/PORT/g" "$dir/$out.err" >"$dir/$out.errn"

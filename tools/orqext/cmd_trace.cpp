@@ -7,9 +7,9 @@
 #include <map>
 #include <vector>
 
-#include "common/utf8.h"
 #include "tools/orqext/commands.h"
 #include "tools/orqext/results.h"
+#include "tools/orqext/value.h"
 #include "xsr/trace/frames.h"
 #include "xsr/trace/trace.h"
 
@@ -17,50 +17,8 @@ namespace orqext {
 
 namespace {
 
-// Text for a terminal: control characters, backslashes and bytes that are
-// not UTF-8 are written as escapes, so a trace cannot drive the terminal.
-std::string escaped(const std::string& s) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (std::size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c == '\\') {
-            out += "\\\\";
-            ++i;
-        } else if (c == '\n') {
-            out += "\\n";
-            ++i;
-        } else if (c == '\t') {
-            out += "\\t";
-            ++i;
-        } else if (c < 0x20 || c == 0x7f) {
-            out += "\\x";
-            out += digits[c >> 4];
-            out += digits[c & 15];
-            ++i;
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++i;
-        } else {
-            const std::size_t n = orqcommon::utf8_sequence_at(s, i);
-            // C1 controls (U+0080..U+009F) are escaped like the others.
-            const bool c1 = n == 2 && c == 0xc2 && static_cast<unsigned char>(s[i + 1]) < 0xa0;
-            if (n && !c1) {
-                out.append(s, i, n);
-                i += n;
-            } else {
-                for (std::size_t k = 0; k < (n ? n : 1); ++k) {
-                    const auto b = static_cast<unsigned char>(s[i + k]);
-                    out += "\\x";
-                    out += digits[b >> 4];
-                    out += digits[b & 15];
-                }
-                i += n ? n : 1;
-            }
-        }
-    }
-    return out;
-}
+// Names and bytes from a trace go to the terminal escaped.
+std::string escaped(const std::string& s) { return terminal_safe(s); }
 
 bool read_trace(Context& ctx, xsrtrace::File* file) {
     std::string error;

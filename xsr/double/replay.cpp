@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "xsr/double/xsr_double.h"
+#include "xsr/double/xsrclient_double.h"
 #include "xsr/proto/wire.h"
 #include "xsr/trace/frames.h"
 #include "xsr/trace/trace.h"
@@ -256,15 +257,9 @@ void replay_from_environment() {
 
 }  // namespace xsrdouble
 
-// The replay for programs in C (and through the installed double).
+// The replay for programs in C: 0, or -1 when the trace cannot be read (the
+// reason on standard error). The installed double's header declares the
+// same as XSRDouble_Replay.
 extern "C" XSR_API int32_t xsr_double_replay(const char* trace_path, int32_t loose) {
-    if (!trace_path) return -1;
-    xsrdouble::ReplayOptions o;
-    o.loose = loose != 0;
-    std::string error;
-    if (!xsrdouble::replay(trace_path, o, &error)) {
-        std::fprintf(stderr, "XSRClient replay: %s\n", error.c_str());
-        return -1;
-    }
-    return 0;
+    return XSRDouble_Replay(trace_path, loose) == XSRDOUBLE_OK ? 0 : -1;
 }
