@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the plain build, the whole suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests
-# under ThreadSanitizer, and the Windows build under Wine.
+# under ThreadSanitizer, and the 64-bit and 32-bit Windows builds under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -18,5 +18,6 @@ run_suite() {
 run_suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address
 run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread
-# The 32-bit Windows DLL, cross-built and tested under Wine.
+# The 64-bit and 32-bit Windows DLLs, cross-built and tested under Wine (the
+# 32-bit Wine tests only where this machine can run 32-bit programs).
 scripts/windows-test.sh

@@ -3,11 +3,12 @@
 # our networked XSRClient.dll, over Winsock) under Wine, against the loopback
 # server xsr-sim of a native build: server status, connect, send to the Echo
 # module, disconnect.
-#   example_e2e.sh XSR_SIM WINE_RUN PREFIX EXAMPLE
+#   example_e2e.sh XSR_SIM WINE_RUN LOADER PREFIX EXAMPLE
 sim=$1
 wine_run=$2
-prefix=$3
-example=$4
+loader=$3
+prefix=$4
+example=$5
 log=$(mktemp) || exit 1
 pid=
 cleanup() {
@@ -30,7 +31,7 @@ if [ -z "$port" ]; then
   exit 1
 fi
 # Windows programs end their lines with CR LF.
-sh "$wine_run" "$prefix" "$example" 127.0.0.1 "$port" admin admin >"$log.out" 2>&1
+sh "$wine_run" "$loader" "$prefix" "$example" 127.0.0.1 "$port" admin admin >"$log.out" 2>&1
 rc=$?
 out=$(tr -d '\r' <"$log.out")
 echo "$out"
