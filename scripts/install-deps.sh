@@ -5,7 +5,8 @@
 # i386 package wine32 for 32-bit ones).
 set -euo pipefail
 
-pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils)
+pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils
+      python3 python3-venv python3-setuptools python3-pytest)
 windows=0
 if [ "${1:-}" = "--windows" ]; then
   windows=1

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the plain build, the whole suite under
-# AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests
-# under ThreadSanitizer, and the 64-bit and 32-bit Windows builds under Wine.
+# AddressSanitizer + UndefinedBehaviorSanitizer, every test that starts a
+# thread under ThreadSanitizer, and the 64-bit and 32-bit Windows builds
+# under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -16,6 +17,8 @@ run_suite() {
 }
 
 run_suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# The Python package, over the release build.
+scripts/test-python.sh
 run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address
 run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread
 # The 64-bit and 32-bit Windows DLLs, cross-built and tested under Wine (the

@@ -176,6 +176,14 @@ TEST_F(MessagingTest, ConcurrencyThreadsOnOneHandleDoNotWaitForAHeldRequest) {
         rc = ORQExt_SendMessage(h, "Script", nullptr, s.data(), static_cast<int32_t>(s.size()), buf, &len);
         held_rc = rc;
     });
+    // The overlap is the point: the others start only once the server holds
+    // the request.
+    if (!eventually([&] { return stats()["held"] == 1; })) {
+        int32_t rc = -1;
+        send(h, "Script", "release=gate1", &rc);
+        held.join();
+        FAIL() << "the held request never reached the server";
+    }
     constexpr int kThreads = 6, kRounds = 40;
     std::atomic<int> ok{0};
     std::vector<std::thread> workers;
@@ -194,6 +202,7 @@ TEST_F(MessagingTest, ConcurrencyThreadsOnOneHandleDoNotWaitForAHeldRequest) {
     for (auto& w : workers) w.join();
     EXPECT_EQ(ok.load(), kThreads * kRounds);
     EXPECT_EQ(held_rc.load(), 1) << "the held request is still waiting while the others completed";
+    EXPECT_EQ(stats()["held"], 1) << "and the server still holds it";
     int32_t rc = -1;
     send(h, "Script", "release=gate1", &rc);
     EXPECT_EQ(rc, 0);

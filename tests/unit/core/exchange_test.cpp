@@ -81,7 +81,9 @@ TEST_F(ExchangeTest, SmallBuffersUseTheLocalAreaAndReportCuts) {
         int32_t len = k.capacity;
         EXPECT_EQ(orq::exchange(1, 2, "x", 1, buf.data(), &len, -1, 0), k.rc);
         EXPECT_EQ(len, k.len);
-        EXPECT_EQ(calls_of(Fn::Command)[0].capacity, 128) << "local area is offered";
+        const auto cmds = calls_of(Fn::Command);
+        ASSERT_EQ(cmds.size(), 1u);
+        EXPECT_EQ(cmds[0].capacity, 128) << "local area is offered";
         for (std::size_t i = 0; i < buf.size(); ++i)
             EXPECT_EQ(buf[i], i < k.copied ? 'a' : 'z') << "byte " << i;
     }
@@ -92,7 +94,9 @@ TEST_F(ExchangeTest, NoLengthPointerDropsTheAnswer) {
     char buf[4] = {'z', 'z', 'z', 'z'};
     EXPECT_EQ(orq::exchange(1, 2, "x", 1, buf, nullptr, -1, 0), 0);
     EXPECT_EQ(std::string(buf, 4), "zzzz");
-    EXPECT_EQ(calls_of(Fn::Command)[0].capacity, 128);
+    const auto cmds = calls_of(Fn::Command);
+    ASSERT_EQ(cmds.size(), 1u);
+    EXPECT_EQ(cmds[0].capacity, 128);
 }
 
 TEST_F(ExchangeTest, PendingAnswerIsPolledWithItsTicketEvery200ms) {
@@ -137,6 +141,7 @@ TEST_F(ExchangeTest, PartsAfterPendingKeepTheTicket) {
     EXPECT_EQ(len, 4);
     EXPECT_EQ(std::string(small, 4), "abcd");
     auto cs = calls_of(Fn::Command);
+    ASSERT_EQ(cs.size(), 3u);
     EXPECT_EQ(cs[2].body, le32(1) + le32(2));
 }
 
@@ -238,6 +243,7 @@ TEST_F(ExchangeTest, ReportedLengthBeyondTheOfferIsNotTrusted) {
     EXPECT_EQ(orq::exchange(5, 2, "m", 1, big.data(), &len, -1, 0), 0);
     EXPECT_EQ(len, 200);
     auto cs = calls_of(Fn::Command);
+    ASSERT_EQ(cs.size(), 3u);
     EXPECT_EQ(cs.back().capacity, 0) << "nothing left to offer";
 }
 
