@@ -5,7 +5,9 @@
  * Result code unless its comment says otherwise. Strings are NUL-terminated
  * 8-bit text passed byte for byte. Answers go to caller-owned buffers given as
  * a pointer and a pointer to an int32 length: capacity on entry, length of the
- * answer on return.
+ * answer on return. An answer longer than the capacity (a capacity of 0
+ * included) gives -1107: the buffer holds its leading bytes and the length
+ * the whole answer's length, so a second call with that capacity gets it.
  *
  * Compiles as C99 and as C++.
  */
@@ -161,7 +163,8 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_SetAsyncFunc(ORQExtAsyncCallback callback,
                                                    ORQExtAsyncCallback* previous);
 /* Queues a message to module (target null: none) on conn, used as it is
  * (asynchronous messages are not routed to cluster nodes). The answer may
- * take max(answer_capacity, 128) bytes. Returns the number of queued
+ * take max(answer_capacity, 128) bytes; a longer one calls back with -1107
+ * and its leading bytes. Returns the number of queued
  * requests, this one included. -1100, nothing queued: module null or empty,
  * payload null, payload_len 0 or less, answer_capacity above 268435456.
  * -4120: no callback installed. */
@@ -489,7 +492,10 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_ExtractWord_Initial(int32_t conn, int32_t 
 /* fields: six strings (a null one sends nothing in its place). entries:
  * room for *count entries of ORQEXT_EXTRACT_ENTRY_SIZE bytes; *count is the
  * capacity in entries on entry and the entries stored on return. More
- * entries than the capacity deliver the first *count ones and -1107. -1100,
+ * entries than the capacity deliver the first *count ones and -1107. The
+ * count is read from the reply's first four bytes, a shorter reply's bytes
+ * extended with zeros; entries the reply does not carry come out as zero
+ * bytes. -1100,
  * nothing sent: fields, entries or count null, a capacity of 0 or less, or
  * (Direct only) mode neither 1 nor 2. */
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_ExtractWord_Direct(int32_t conn, const char* const* fields,
@@ -503,7 +509,8 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_ExtractWord_FreeDict(int32_t conn);
 
 /* --- Topic lists and exports (engine 8 of "KExt_NLPE") --- */
 /* The list goes into buffer, at most capacity bytes; its length is not
- * reported. Without a buffer or with a capacity of 0 or less the reply is
+ * reported. A list longer than the capacity (0 included) gives -1107 with its
+ * leading bytes. Without a buffer or with a negative capacity the reply is
  * dropped. No argument is refused. */
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_TOP_List(int32_t conn, char* buffer, int32_t capacity,
                                                int32_t value);

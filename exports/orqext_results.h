@@ -64,7 +64,8 @@
     X(-20101, "SIM_E_UNKNOWN_MODULE", "xsr-sim", "no module of that name")                  \
     X(-20102, "SIM_E_NOT_STARTED", "xsr-sim", "the module is registered but not started")   \
     X(-20103, "SIM_E_TICKET", "xsr-sim", "no pending answer has that ticket")               \
-    X(-20104, "SIM_E_OVERFLOW", "xsr-sim", "the answer is longer than the capacity offered") \
+    X(-20104, "SIM_E_OVERFLOW", "xsr-sim",                                                  \
+      "no room for the ticket of a pending answer (capacity under 8 bytes)")                \
     X(-20105, "SIM_E_REQUEST", "xsr-sim", "the request body is malformed for its command")  \
     X(-20106, "SIM_E_COMMAND", "xsr-sim", "unknown command code or header constant")        \
     X(-20107, "SIM_E_REGISTERED", "xsr-sim", "the module is registered already")            \

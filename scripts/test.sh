@@ -17,6 +17,8 @@ run_suite() {
 }
 
 run_suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# A second configure of the release build must leave nothing to rebuild.
+scripts/test-reconfigure.sh build/release
 # The Python package, over the release build.
 scripts/test-python.sh
 run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address

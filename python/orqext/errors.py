@@ -65,7 +65,7 @@ RESULTS = (
     (-20103, "SIM_E_TICKET", "xsr-sim",
      "no pending answer has that ticket"),
     (-20104, "SIM_E_OVERFLOW", "xsr-sim",
-     "the answer is longer than the capacity offered"),
+     "no room for the ticket of a pending answer (capacity under 8 bytes)"),
     (-20105, "SIM_E_REQUEST", "xsr-sim",
      "the request body is malformed for its command"),
     (-20106, "SIM_E_COMMAND", "xsr-sim",

@@ -112,7 +112,8 @@ TEST(WireTest, HeadsOfEveryKindAndTheirFaults) {
     };
     const Case cases[] = {
         {"magic", kPrefixSize, 0x00, HeadStatus::BadMagic},
-        {"version", kPrefixSize + 2, 2, HeadStatus::BadVersion},
+        {"a later version", kPrefixSize + 2, kVersion + 1, HeadStatus::BadVersion},
+        {"version 1, whose answers lack the whole length", kPrefixSize + 2, 1, HeadStatus::BadVersion},
         {"kind 0", kPrefixSize + 3, 0, HeadStatus::BadKind},
         {"kind past the last", kPrefixSize + 3, kFault + 1, HeadStatus::BadKind},
     };
@@ -148,6 +149,7 @@ TEST(WireTest, AnswerLeadAndItsLengthCheck) {
     AnswerFixed a;
     a.result = kPart;
     a.part_ticket = Ticket{3, 4};
+    a.whole_len = 3000;
     a.answer_len = 5;
     Bytes f(kAnswerLead);
     encode_answer_lead(f.data(), 9, a);
@@ -160,8 +162,16 @@ TEST(WireTest, AnswerLeadAndItsLengthCheck) {
     EXPECT_EQ(got.result, kPart);
     EXPECT_TRUE(got.part_ticket == (Ticket{3, 4}));
     EXPECT_EQ(got.answer_len, 5u);
+    EXPECT_EQ(got.whole_len, 3000u);
     EXPECT_FALSE(decode_answer_fixed(fields(f), fields_len(f) - 1, &got)) << "answer shorter than announced";
     EXPECT_FALSE(decode_answer_fixed(fields(f), kAnswerFixed - 1, &got)) << "fixed fields cut";
+
+    // A whole answer shorter than the bytes of this frame is malformed.
+    for (uint32_t whole : {5u, 4u, 0u}) {
+        a.whole_len = whole;
+        encode_answer_lead(f.data(), 9, a);
+        EXPECT_EQ(decode_answer_fixed(fields(f), fields_len(f), &got), whole >= 5) << whole;
+    }
 }
 
 TEST(WireTest, HandshakeFramesRoundTripAndRejectWrongSizes) {
