@@ -38,13 +38,23 @@ else()
   include(${CMAKE_SOURCE_DIR}/cmake/write-if-changed.cmake)
   orq_write_if_changed(${ORQ_XSR_DEF} "${def}")
 endif()
+# dlltool writes the same library again for the same input and output path;
+# it is made beside the one in use and put in place only when it differs, so
+# a new configure relinks nothing.
 set(ORQ_XSR_IMPLIB ${CMAKE_BINARY_DIR}/xsr-import/libXSRClient-import.a)
+set(fresh ${CMAKE_BINARY_DIR}/xsr-import/fresh/libXSRClient-import.a)
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/xsr-import/fresh)
 execute_process(
   COMMAND ${CMAKE_DLLTOOL} --input-def ${ORQ_XSR_DEF} --dllname XSRClient.dll --kill-at
-          --output-lib ${ORQ_XSR_IMPLIB}
+          --output-lib ${fresh}
   RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "dlltool could not make the XSRClient import library")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E copy_if_different ${fresh} ${ORQ_XSR_IMPLIB}
+                RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "could not put the XSRClient import library in place")
 endif()
 add_library(xsr_import INTERFACE)
 target_link_libraries(xsr_import INTERFACE ${ORQ_XSR_IMPLIB})

@@ -103,6 +103,8 @@ run_target() {
     "-DORQ_WINE_PREFIX=${prefix}" "-DORQ_WINE_TESTS=${wine_tests}" >/dev/null
   cmake --build "${build}" -j "${jobs}"
   ctest --test-dir "${build}" --output-on-failure -j "${jobs}" --timeout 300
+  # A second configure must leave nothing to rebuild here either.
+  scripts/test-reconfigure.sh "${build}"
   if [ "$wine_tests" = OFF ]; then
     local where="they run in the 64-bit build: scripts/windows-test.sh x64"
     [ "$ran_x64" -eq 1 ] && where="the 64-bit build (build/windows64) ran them under wine64"
