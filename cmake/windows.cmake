@@ -4,9 +4,9 @@
 # imports them, and GoogleTest built from Debian's source package. Everything
 # here serves both targets; ORQ_WINDOWS_ARCH tells them apart where needed.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  set(ORQ_WINDOWS_ARCH x86)
+  set(ORQ_WINDOWS_ARCH win32)
 elseif(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(ORQ_WINDOWS_ARCH x64)
+  set(ORQ_WINDOWS_ARCH win64)
 else()
   message(FATAL_ERROR "Windows target with ${CMAKE_SIZEOF_VOID_P}-byte pointers: "
                       "use cmake/toolchain-mingw32.cmake or cmake/toolchain-mingw64.cmake")
@@ -25,7 +25,7 @@ endif()
 set(ORQ_XSR_DEF_SOURCE ${CMAKE_SOURCE_DIR}/cmake/XSRClient.def)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ORQ_XSR_DEF_SOURCE})
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/xsr-import)
-if(ORQ_WINDOWS_ARCH STREQUAL "x86")
+if(ORQ_WINDOWS_ARCH STREQUAL "win32")
   set(ORQ_XSR_DEF ${ORQ_XSR_DEF_SOURCE})
 else()
   set(ORQ_XSR_DEF ${CMAKE_BINARY_DIR}/xsr-import/XSRClient.def)
@@ -99,3 +99,18 @@ if(ORQ_BUILD_TESTS)
   set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
   add_subdirectory(${ORQ_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
+
+# --- Version resources --------------------------------------------------------
+# ORQExtClient.dll and XSRClient.dll carry the project's version (file and
+# product version, description, product name), compiled by the MinGW
+# resource compiler from cmake/version.rc.in.
+enable_language(RC)
+function(orq_version_resource target description)
+  set(ORQ_RC_NAME ${target})
+  set(ORQ_RC_FILE ${target}.dll)
+  set(ORQ_RC_DESCRIPTION "${description}")
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${CMAKE_BINARY_DIR}/version-rc/${target}.rc @ONLY)
+  target_sources(${target} PRIVATE ${CMAKE_BINARY_DIR}/version-rc/${target}.rc)
+endfunction()
+orq_version_resource(ORQExtClient "Client library for the extension-module layer of a full-text search server")
+orq_version_resource(XSRClient "XSRClient stand-in of ORQExtClient: the five XSR_ functions over TCP")

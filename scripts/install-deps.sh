@@ -3,10 +3,12 @@
 # --windows: also the MinGW-w64 cross toolchains for 32-bit and 64-bit
 # Windows and Wine to run their programs (wine64 for 64-bit programs, the
 # i386 package wine32 for 32-bit ones).
+# --packaging: also what the packaging checks use (pkg-config, dpkg-dev,
+#   lintian, abigail-tools); may follow --windows.
 set -euo pipefail
 
 pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils
-      python3 python3-venv python3-setuptools python3-pytest)
+      python3 python3-venv python3-setuptools python3-pytest doxygen)
 windows=0
 if [ "${1:-}" = "--windows" ]; then
   windows=1
@@ -14,6 +16,9 @@ if [ "${1:-}" = "--windows" ]; then
          g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
          wine wine64 wine32:i386)
 fi
+case " $* " in
+  *" --packaging "*) pkgs+=(pkgconf dpkg-dev file lintian abigail-tools) ;;
+esac
 
 need=()
 for pkg in "${pkgs[@]}"; do

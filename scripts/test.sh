@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the plain build, the whole suite under
+# Builds and runs every test: the plain build, the reference of the exports
+# (scripts/test-docs.sh), the whole suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, every test that starts a
 # thread under ThreadSanitizer, and the 64-bit and 32-bit Windows builds
 # under Wine.
@@ -19,6 +20,7 @@ run_suite() {
 run_suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # A second configure of the release build must leave nothing to rebuild.
 scripts/test-reconfigure.sh build/release
+scripts/test-docs.sh
 # The Python package, over the release build.
 scripts/test-python.sh
 run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address
@@ -26,3 +28,6 @@ run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread
 # The 64-bit and 32-bit Windows DLLs, cross-built and tested under Wine (the
 # 32-bit Wine tests only where this machine can run 32-bit programs).
 scripts/windows-test.sh
+scripts/test-bench.sh
+# The installed library, its consumers, the packages and the ABI guard.
+scripts/test-packaging.sh

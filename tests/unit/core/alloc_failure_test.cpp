@@ -15,8 +15,9 @@
 namespace {
 thread_local bool t_fail_allocations = false;
 thread_local int t_fail_next = 0;  // fail this many allocations from now on
+}  // namespace
 
-void* allocate(std::size_t n) {
+void* test_allocate(std::size_t n) {
     if (t_fail_allocations) throw std::bad_alloc();
     if (t_fail_next > 0) {
         --t_fail_next;
@@ -25,14 +26,8 @@ void* allocate(std::size_t n) {
     if (void* p = std::malloc(n ? n : 1)) return p;
     throw std::bad_alloc();
 }
-}  // namespace
 
-void* operator new(std::size_t n) { return allocate(n); }
-void* operator new[](std::size_t n) { return allocate(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#include "tests/support/replaced_new.h"
 
 using namespace xsrdouble;
 
