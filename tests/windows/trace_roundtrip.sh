@@ -6,16 +6,20 @@
 # that as XSRClient-real.dll: no difference but for the port. Then, with no
 # server, with the scripted double's XSRClient.dll replaying the trace: no
 # difference.
-#   trace_roundtrip.sh XSR_SIM WINE_RUN PREFIX WORK_DIR EXAMPLE ORQEXT_DLL NET_DLL RECORDER_DLL DOUBLE_DLL
+#   trace_roundtrip.sh XSR_SIM WINE_RUN LOADER PREFIX WORK_DIR EXAMPLE ORQEXT_DLL NET_DLL RECORDER_DLL DOUBLE_DLL
+# (WINE_RUN LOADER PREFIX: tests/windows/wine-run.sh and its first two
+# arguments.)
 sim=$1
 wine_run=$2
-prefix=$3
-work=$4
-example=$5
-orqext_dll=$6
-net_dll=$7
-recorder_dll=$8
-double_dll=$9
+loader=$3
+prefix=$4
+work=$5
+example=$6
+orqext_dll=$7
+net_dll=$8
+recorder_dll=$9
+shift 9
+double_dll=$1
 exe=$(basename "$example")
 rm -rf "$work"
 mkdir -p "$work/plain" "$work/record" "$work/replay" || exit 1
@@ -58,7 +62,7 @@ stop_sim() {
 # The output (stdout and stderr: wine-run.sh merges them) with CR LF as LF
 # and the run's port written as PORT.
 run() {
-  (cd "$work/$1" && sh "$wine_run" "$prefix" "$exe" 127.0.0.1 "$port" admin admin) >"$work/$1.raw" 2>&1
+  (cd "$work/$1" && sh "$wine_run" "$loader" "$prefix" "$exe" 127.0.0.1 "$port" admin admin) >"$work/$1.raw" 2>&1
   rc=$?
   tr -d '\r' <"$work/$1.raw" | sed "s/$port/PORT/g" >"$work/$1.out"
   return $rc
