@@ -35,19 +35,25 @@ cleanup() {
 trap cleanup EXIT
 # A fresh xsr-sim for each run (a run may change the server's state); its
 # port is in $port.
+# Each server logs to a file of its own, so the port read is never that of
+# the server before.
+runs=0
 start_sim() {
-  "$sim" --port 0 >"$work/sim.log" 2>&1 &
+  runs=$((runs + 1))
+  log="$work/sim$runs.log"
+  rm -f "$log"
+  "$sim" --port 0 >"$log" 2>&1 &
   pid=$!
   port=
   i=0
   while [ $i -lt 100 ] && [ -z "$port" ]; do
-    port=$(sed -n 's/^xsr-sim listening port=\([0-9]*\).*/\1/p' "$work/sim.log")
+    port=$(sed -n 's/^xsr-sim listening port=\([0-9]*\).*/\1/p' "$log" 2>/dev/null)
     [ -n "$port" ] || sleep 0.1
     i=$((i + 1))
   done
   if [ -z "$port" ]; then
     echo "xsr-sim did not start:"
-    cat "$work/sim.log"
+    cat "$log"
     exit 1
   fi
 }
