@@ -23,10 +23,14 @@ jobs=$(nproc)
 wine64=/usr/lib/wine/wine64  # Debian's 64-bit loader (package wine64)
 [ -x "$wine64" ] || wine64=$(command -v wine64)
 probe_limit=30  # seconds; a 32-bit program that starts at all is done in 1 or 2
-# The loopback server of the native build, when scripts/test.sh has built it:
-# the example program then also runs end to end under Wine against it.
-sim=""
-[ -x build/release/sim/xsr-sim ] && sim="$PWD/build/release/sim/xsr-sim"
+# The loopback server of the native build: the example programs run end to
+# end under Wine against it. Run on its own, this step builds it first.
+sim="$PWD/build/release/sim/xsr-sim"
+if [ ! -x "$sim" ]; then
+  echo "windows: building the native xsr-sim (build/release) for the examples' runs under Wine"
+  cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build build/release --target xsr-sim -j "${jobs}"
+fi
 
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(x64 x86)

@@ -30,5 +30,13 @@ if [ ! -f "$prefix/system.reg" ]; then
 fi
 "$loader" "$@" >"$out" 2>&1 </dev/null
 rc=$?
+# Wine now and then fails to start the program at all on a loaded machine
+# ("Application could not be started", while its server comes and goes);
+# the program never ran, so it is started once more.
+if [ $rc -ne 0 ] && grep -q "^Application could not be started" "$out"; then
+  echo "wine-run.sh: Wine did not start $1; starting it once more" >&2
+  "$loader" "$@" >"$out" 2>&1 </dev/null
+  rc=$?
+fi
 cat "$out"
 exit $rc
