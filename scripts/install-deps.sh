@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
 # --windows: also the 32-bit Windows cross toolchain and Wine to run it.
+# --fuzz: also clang and libFuzzer.
 set -euo pipefail
 
 pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils)
@@ -8,6 +9,10 @@ windows=0
 if [ "${1:-}" = "--windows" ]; then
   windows=1
   pkgs+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
+fi
+# --fuzz: clang with libFuzzer and the sanitizer runtimes (scripts/test-fuzz.sh).
+if [ "${1:-}" = "--fuzz" ]; then
+  pkgs+=(clang-14 libclang-rt-14-dev)
 fi
 
 need=()
