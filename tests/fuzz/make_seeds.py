@@ -169,8 +169,8 @@ def command_body(rid, *args, **kw):
 def sim_request_seeds():
     cmds = [
         (2, cstr('Echo') + cstr('') + b'hello'),
-        (2, cstr('Script') + cstr('') + b'size=300 part_size=50'),
-        (2, cstr('Script') + cstr('') + b'delay_ms=5'),
+        (2, cstr('Script') + cstr('') + b'size=300 part=50'),
+        (2, cstr('Script') + cstr('') + b'delay=5'),
         (2, cstr('Ident') + cstr('') + b'x'),
         (2, cstr('KExt_NLPE') + cstr('') + le32(0) + b'r!\0NLPE_DictLoad\0dict\0'),
         (6, b''), (7, cstr('Echo') + cstr('')), (8, b''),
