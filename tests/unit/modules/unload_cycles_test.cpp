@@ -10,8 +10,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include "core/lifecycle.h"
@@ -50,16 +48,18 @@ int process_threads() {
 }
 #endif
 
-// Server calls that hold until released; counts the arrivals.
-struct Hold {
-    std::mutex m;
-    std::condition_variable cv;
-    int arrived = 0;
-    bool open = false;
-};
-Hold& hold() {
-    static Hold* h = new Hold();  // stuck workers may return after the test
-    return *h;
+// Server calls that hold until released; counts the arrivals. Plain atomics
+// and sleeps only: on Windows the stuck thread is terminated where it waits,
+// and a lock or condition variable it held would stay taken.
+std::atomic<int> g_arrived{0};
+std::atomic<bool> g_released{false};
+
+Reply held_call(const Call&) {
+    g_arrived.fetch_add(1);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!g_released.load() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return ok("late");
 }
 
 std::atomic<int> g_answers{0};
@@ -111,27 +111,16 @@ TEST_F(UnloadCyclesTest, BusyWorkerEndsAtEachUnload) {
 
 TEST_F(UnloadCyclesTest, StuckWorkerIsLetGoWithinTheBoundAtEachUnload) {
 #if defined(_WIN32)
-    const int threads_before = process_threads();
+    int threads_after_first = 0;
 #endif
-    set_handler([](const Call&) {
-        Hold& h = hold();
-        std::unique_lock<std::mutex> lk(h.m);
-        ++h.arrived;
-        h.cv.notify_all();
-        h.cv.wait_for(lk, std::chrono::seconds(120), [&] { return h.open; });
-        return ok("late");
-    });
+    set_handler(held_call);
     const uint32_t given_up = orq::async::workers_given_up();
     for (int cycle = 0; cycle < kCycles; ++cycle) {
         SCOPED_TRACE(cycle);
         ASSERT_EQ(ORQExt_SetAsyncFunc(ignore, nullptr), 0);
         ASSERT_EQ(ORQExt_AsyncSendMessage(7, "M", nullptr, "p", 1, cycle, 0), 1);
-        {
-            Hold& h = hold();
-            std::unique_lock<std::mutex> lk(h.m);
-            ASSERT_TRUE(h.cv.wait_for(lk, std::chrono::seconds(20), [&] { return h.arrived > cycle; }))
-                << "the worker is inside the server call";
-        }
+        ASSERT_TRUE(within_seconds(20, [cycle] { return g_arrived.load() > cycle; }))
+            << "the worker is inside the server call";
         const uint32_t start = clock_.now();
         orq::lifecycle::unload();
         const uint32_t waited = clock_.now() - start;
@@ -141,17 +130,16 @@ TEST_F(UnloadCyclesTest, StuckWorkerIsLetGoWithinTheBoundAtEachUnload) {
         EXPECT_LE(waited, kUnloadBoundMs) << "the wait kept to its bound";
         EXPECT_EQ(orq::async::workers_given_up(), given_up + static_cast<uint32_t>(cycle) + 1);
         orq::lifecycle::load();
-    }
-    {
-        Hold& h = hold();
-        std::lock_guard<std::mutex> lk(h.m);
-        h.open = true;
-        h.cv.notify_all();
-    }
 #if defined(_WIN32)
-    // Terminated at the unload: none of them is left.
-    EXPECT_EQ(process_threads(), threads_before);
-#else
+        // Terminated at the unload: the process has as many threads after
+        // each cycle as after the first (which may start the runtime's own).
+        const int threads = process_threads();
+        if (cycle == 0) threads_after_first = threads;
+        EXPECT_EQ(threads, threads_after_first) << "a worker thread was left behind";
+#endif
+    }
+    g_released = true;
+#if !defined(_WIN32)
     // Given up on: each ends once its call returns.
     EXPECT_TRUE(within_seconds(60, [] { return orq::async::workers_alive() == 0; }));
 #endif
