@@ -29,7 +29,9 @@ function(orq_export_control target)
       string(APPEND vs "    ${n};\n")
     endforeach()
     string(APPEND vs "  local: *;\n};\n")
-    file(WRITE ${CMAKE_BINARY_DIR}/orqext.map "${vs}")
+    # Written only when its content changes: a rewrite would relink the
+    # library and everything linked to it on every configure.
+    file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/orqext.map CONTENT "${vs}" @ONLY)
     target_link_options(${target} PRIVATE -Wl,--version-script=${CMAKE_BINARY_DIR}/orqext.map)
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${CMAKE_BINARY_DIR}/orqext.map)
   endif()

@@ -13,6 +13,25 @@ namespace {
 
 constexpr int32_t kLocalAreaSize = 128;
 
+// What one call delivered: the bytes it wrote at the write position (never
+// more than offered) and the answer length to report. An answer that did not
+// fit comes back as -1107 with the leading bytes that fit and the whole
+// answer's length (from its first byte, earlier parts included), which is
+// passed on so that the caller can size a buffer that holds it. A complete
+// answer reported longer than the room offered was cut as well.
+struct Delivered {
+    int32_t bytes;
+    int32_t length;
+};
+
+Delivered delivered(int32_t* rc, int32_t returned, int32_t offered, int32_t before) {
+    const int32_t bytes = clamp_received(returned, offered);
+    const int32_t held = before + bytes;
+    if (*rc == kAnswerTooLong) return {bytes, returned > held ? returned : held};
+    if (*rc == 0 && returned > offered) *rc = kAnswerTooLong;
+    return {bytes, held};
+}
+
 }  // namespace
 
 int32_t cancel_ticket(int32_t handle, const int32_t ticket[2]) {
@@ -45,8 +64,9 @@ int32_t exchange(int32_t handle, uint16_t code, const void* body, int32_t body_l
 
     int32_t len = cap;
     int32_t rc = command_ex(handle, code, -1, cap, area, &len, body, body_len);
-    len = clamp_received(len, cap);
-    int32_t answer_length = len;
+    const Delivered first = delivered(&rc, len, cap, 0);
+    len = first.bytes;
+    int32_t answer_length = first.length;
 
     if (rc > 0) {
         // A positive status word passes through; nothing is copied out.
@@ -98,17 +118,21 @@ int32_t exchange(int32_t handle, uint16_t code, const void* body, int32_t body_l
         const int32_t offer = cap - total;
         len = offer;
         rc = command_ex(handle, kCmdPoll, -1, 0, area + total, &len, tbody, 8);
-        len = clamp_received(len, offer);
+        const Delivered got = delivered(&rc, len, offer, total);
+        len = got.bytes;
         answer_length = len;
-        if (rc == 0) {
+        if (rc == 0 || rc == kAnswerTooLong) {
             total += len;
-            answer_length = total;
+            answer_length = got.length;
         }
     }
 
-    // Copy-out from the local area.
-    if (!direct && answer_len && caller_cap > 0) {
-        std::memcpy(answer, local, static_cast<std::size_t>(total < caller_cap ? total : caller_cap));
+    // Copy-out from the local area. An answer longer than the caller's
+    // capacity is -1107 with its whole length, a capacity of 0 included (that
+    // is how a caller asks for the size it needs).
+    if (!direct && answer_len) {
+        const int32_t n = total < caller_cap ? total : caller_cap;
+        if (n > 0) std::memcpy(answer, local, static_cast<std::size_t>(n));
         if (caller_cap < total && rc == 0) rc = kAnswerTooLong;
     }
     if (answer_len) *answer_len = answer_length;

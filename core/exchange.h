@@ -10,10 +10,12 @@ namespace orq {
 constexpr uint32_t kPollIntervalMs = 200;
 
 // answer and answer_len may both be null (the answer is dropped). *answer_len
-// is the capacity on entry and the answer's length on return. time_limit_ms
-// below 0 means no limit; cancel == 1 cancels a pending answer at the
-// time-out. A negative capacity, or a positive capacity without a buffer,
-// gives -1100 and sends nothing.
+// is the capacity on entry and the answer's length on return. An answer
+// longer than the capacity (0 included) gives -1107: the buffer holds its
+// leading bytes and *answer_len the whole answer's length, also when it came
+// in parts. time_limit_ms below 0 means no limit; cancel == 1 cancels a
+// pending answer at the time-out. A negative capacity, or a positive
+// capacity without a buffer, gives -1100 and sends nothing.
 int32_t exchange(int32_t handle, uint16_t code, const void* body, int32_t body_len,
                  void* answer, int32_t* answer_len, int32_t time_limit_ms, int32_t cancel);
 

@@ -1,28 +1,35 @@
-/*
- * orqext_results.h - the meaning of every Result code a caller can meet.
+/**
+ * @file orqext_results.h
+ * The meaning of every Result code a caller can meet.
  *
  * One table: the library's own codes, the codes of our networked XSRClient
  * (-200xx, passed through unchanged), and the codes of xsr-sim and its
- * simulated service modules. Each row is
- *
- *     X(code, name, source, meaning)
- *
- * with source one of "ORQExtClient", "XSRClient", "xsr-sim",
- * "service module". The README's table, the orqext tool, the C++ layer's
- * error category and the Python package's exceptions all take their texts
- * from here (the tests check the README and the Python table against it).
- *
- * Use it by defining a macro of four arguments and expanding the table:
- *
- *     #define ROW(code, name, source, meaning) case code: return meaning;
- *     switch (rc) { ORQEXT_RESULT_TABLE(ROW) }
- *     #undef ROW
+ * simulated service modules. The README's table, the orqext tool, the C++
+ * layer's error category and the Python package's exceptions all take their
+ * texts from here (the tests check the README and the Python table against
+ * it).
  *
  * Compiles as C99 and as C++.
  */
 #ifndef ORQEXT_RESULTS_H
 #define ORQEXT_RESULTS_H
 
+/**
+ * The table of Result codes, one row per code, expanded through a macro of
+ * four arguments:
+ *
+ *     X(code, name, source, meaning)
+ *
+ * with `source` one of "ORQExtClient", "XSRClient", "xsr-sim",
+ * "service module". For example:
+ *
+ *     #define ROW(code, name, source, meaning) case code: return meaning;
+ *     switch (rc) { ORQEXT_RESULT_TABLE(ROW) }
+ *     #undef ROW
+ *
+ * @param X the macro each row is handed to
+ * @ingroup orqext_codes
+ */
 #define ORQEXT_RESULT_TABLE(X)                                                              \
     X(0, "ORQEXT_OK", "ORQExtClient", "success")                                            \
     X(-1100, "ORQEXT_E_BAD_ARGUMENT", "ORQExtClient",                                       \
@@ -64,7 +71,8 @@
     X(-20101, "SIM_E_UNKNOWN_MODULE", "xsr-sim", "no module of that name")                  \
     X(-20102, "SIM_E_NOT_STARTED", "xsr-sim", "the module is registered but not started")   \
     X(-20103, "SIM_E_TICKET", "xsr-sim", "no pending answer has that ticket")               \
-    X(-20104, "SIM_E_OVERFLOW", "xsr-sim", "the answer is longer than the capacity offered") \
+    X(-20104, "SIM_E_OVERFLOW", "xsr-sim",                                                  \
+      "no room for the ticket of a pending answer (capacity under 8 bytes)")                \
     X(-20105, "SIM_E_REQUEST", "xsr-sim", "the request body is malformed for its command")  \
     X(-20106, "SIM_E_COMMAND", "xsr-sim", "unknown command code or header constant")        \
     X(-20107, "SIM_E_REGISTERED", "xsr-sim", "the module is registered already")            \

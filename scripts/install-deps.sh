@@ -4,7 +4,8 @@
 # --fuzz: also clang and libFuzzer.
 set -euo pipefail
 
-pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils)
+pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils
+      python3 python3-venv python3-setuptools python3-pytest doxygen)
 windows=0
 if [ "${1:-}" = "--windows" ]; then
   windows=1

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the plain build, the whole suite under
-# AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests
-# under ThreadSanitizer, the fuzz targets, and the Windows build under Wine.
+# Builds and runs every test: the plain build, the reference of the exports
+# (scripts/test-docs.sh), the whole suite under
+# AddressSanitizer + UndefinedBehaviorSanitizer, every test that starts a
+# thread under ThreadSanitizer, the fuzz targets (scripts/test-fuzz.sh),
+# and the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -16,6 +18,11 @@ run_suite() {
 }
 
 run_suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# A second configure of the release build must leave nothing to rebuild.
+scripts/test-reconfigure.sh build/release
+scripts/test-docs.sh
+# The Python package, over the release build.
+scripts/test-python.sh
 run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address
 run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread
 scripts/test-fuzz.sh

@@ -12,7 +12,8 @@ enum class Step {
     Whole,     // the rest fits: deliver it with the module's result
     Part,      // deliver `len` bytes with -1108, keep the rest for the next poll
     Overflow,  // the next piece does not fit the capacity: deliver `len` leading
-               // bytes with the overflow code and drop the answer
+               // bytes with -1107 and the whole answer's length, and drop
+               // the answer
 };
 
 struct Chunk {

@@ -1,4 +1,4 @@
-// xsr-sim --port N [--config FILE] [--name NAME]
+// xsr-sim --port N [--config FILE] [--name NAME] | --help
 //
 // Serves until SIGINT or SIGTERM. Once listening it prints one line on
 // stdout:   xsr-sim listening port=<N> addresses=<a>[,<b>]
@@ -14,8 +14,26 @@
 
 namespace {
 
-int usage() {
-    std::fprintf(stderr, "usage: xsr-sim --port N [--config FILE] [--name NAME]\n");
+const char kUsage[] = "usage: xsr-sim --port N [--config FILE] [--name NAME]\n";
+
+int help() {
+    std::printf("%s\n"
+                "The loopback server for ORQExtClient's networked XSRClient (docs/xsr-sim.md).\n\n"
+                "  --port N       port to listen on, 0 to 65535 (0: a free one); required\n"
+                "  --config FILE  config file: users, modules, clusters, limits\n"
+                "  --name NAME    the server's name (module Ident answers it)\n"
+                "  --help         this text\n\n"
+                "Once listening it prints one line on stdout:\n"
+                "  xsr-sim listening port=<N> addresses=<a>[,<b>]\n"
+                "SIGINT or SIGTERM stop it. Exit status: 0 stopped cleanly, 1 could not\n"
+                "listen, 2 bad arguments or config file.\n",
+                kUsage);
+    return 0;
+}
+
+// A bad command line: what is wrong, then the usage line.
+int usage(const std::string& problem) {
+    std::fprintf(stderr, "xsr-sim: %s\n%ssee 'xsr-sim --help'\n", problem.c_str(), kUsage);
     return 2;
 }
 
@@ -26,21 +44,22 @@ int main(int argc, char** argv) {
     std::string config_path, name;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (i + 1 >= argc) return usage();
-        const char* v = argv[++i];
+        if (a == "--help" || a == "-h") return help();
+        if (a != "--port" && a != "--config" && a != "--name") return usage("unknown option '" + a + "'");
+        if (i + 1 >= argc) return usage(a + " needs a value");
+        const std::string v = argv[++i];
         if (a == "--port") {
-            char* end = nullptr;
-            port = std::strtol(v, &end, 10);
-            if (!*v || *end || port < 0 || port > 65535) return usage();
+            if (v.empty() || v.size() > 9 || v.find_first_not_of("0123456789") != std::string::npos)
+                return usage("--port: '" + v + "' is not a number (expected 0 to 65535; 0 picks a free port)");
+            port = std::strtol(v.c_str(), nullptr, 10);
+            if (port > 65535) return usage("--port: " + v + " is out of range (expected 0 to 65535; 0 picks a free port)");
         } else if (a == "--config") {
             config_path = v;
-        } else if (a == "--name") {
-            name = v;
         } else {
-            return usage();
+            name = v;
         }
     }
-    if (port < 0) return usage();
+    if (port < 0) return usage("--port is required (--port 0 picks a free port)");
 
     xsrsim::Config cfg;
     std::string error;

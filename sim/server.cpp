@@ -83,12 +83,13 @@ struct Server::Connection {
     Bytes frame;
 };
 
-// An answer frame to write: bytes [off, off+len) of `bytes`.
+// An answer frame to write: bytes [off, off+len) of `bytes`, which are part
+// of an answer of `whole` bytes (0: just these).
 struct Server::Outgoing {
     int32_t result = 0;
     Ticket part_ticket;
     std::shared_ptr<const Bytes> bytes;
-    std::size_t off = 0, len = 0;
+    std::size_t off = 0, len = 0, whole = 0;
     Fault fault = Fault::None;
     uint32_t cut_at = 0;
 
@@ -502,6 +503,8 @@ void Server::serve_frames(Connection* c) {
             fixed.result = out.result;
             fixed.part_ticket = out.part_ticket;
             fixed.answer_len = static_cast<uint32_t>(out.len);
+            fixed.whole_len = static_cast<uint32_t>(
+                std::min<std::size_t>(std::max(out.whole, out.len), UINT32_MAX));
             unsigned char lead[kAnswerLead];
             encode_answer_lead(lead, head.request_id, fixed);
             const unsigned char* data = out.bytes ? out.bytes->data() + out.off : nullptr;
@@ -631,6 +634,7 @@ Server::Outgoing Server::deliver_ticket_locked(Session& s, const Ticket& t, int3
     o.bytes = std::shared_ptr<const Bytes>(e.answer, &e.answer->bytes);
     o.off = e.offset;
     o.len = ch.len;
+    o.whole = a.bytes.size();
     if (e.offset == 0) {
         o.fault = a.fault;
         o.cut_at = a.cut_at;
@@ -646,7 +650,9 @@ Server::Outgoing Server::deliver_ticket_locked(Session& s, const Ticket& t, int3
             e.offset += ch.len;
             break;
         case Step::Overflow:
-            o.result = kErrOverflow;
+            // The rest is dropped; the caller learns the whole length and
+            // asks again with room for it.
+            o.result = kTooLong;
             s.tickets.erase(it);
             break;
     }
@@ -669,9 +675,10 @@ Server::Outgoing Server::deliver_first(Session& s, std::shared_ptr<const ModuleA
     }
     const Chunk ch = next_chunk(size, part_size_of(*a), static_cast<std::size_t>(capacity));
     Outgoing o;
-    o.result = ch.step == Step::Whole ? a->result : kErrOverflow;
+    o.result = ch.step == Step::Whole ? a->result : kTooLong;
     o.bytes = std::shared_ptr<const Bytes>(a, &a->bytes);
     o.len = ch.len;
+    o.whole = size;
     o.fault = a->fault;
     o.cut_at = a->cut_at;
     return o;

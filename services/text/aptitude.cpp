@@ -48,8 +48,10 @@ int32_t aptitude_search(int32_t conn, const char* text, char* buffer, int32_t* l
 
 // Extraction: int32 n, then n entries of 528 bytes. More entries than the
 // capacity deliver the first capacity ones, keep *count and give -1107.
-// Entries are copied from the zero-filled area whether or not the reply
-// carried them all, so entries it left out come out as zero bytes.
+// The count and the entries are read from the zero-filled area whether or
+// not the reply carried them all: a reply of fewer than four bytes gives the
+// count its leading bytes (94 00 is 148), and entries it left out come out
+// as zero bytes.
 int32_t extract(int32_t conn, const Remote& r, const char* const* fields, void* entries,
                 int32_t* count, int32_t mode, uint8_t flag, bool check_mode) {
     if (!fields || !entries || !count) return kBadArgument;
@@ -64,8 +66,8 @@ int32_t extract(int32_t conn, const Remote& r, const char* const* fields, void* 
         Reply reply;
         const int32_t rc = send_with_area(conn, r, f, int64_t{cap} * kEntrySize + 5, &reply);
         if (rc != kOk) return rc;
-        int32_t n = 0;
-        reply.int32_at(0, &n);  // a reply shorter than its count reads 0
+        // The area holds at least 533 bytes, whatever number was received.
+        const int32_t n = get_le32(reply.data());
         if (n < 0) return kBadReply;
         const int32_t stored = n > cap ? cap : n;
         copy_from(reply, 4, entries, static_cast<int32_t>(stored * kEntrySize));

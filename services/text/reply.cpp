@@ -18,10 +18,11 @@ void copy_from(const Reply& reply, uint64_t offset, void* out, int32_t n) {
 }
 
 int32_t decode_segmentation(const Reply& reply, int32_t capacity, int32_t* items, int16_t* marks) {
-    int32_t count = 0;
-    // Fewer than four bytes received: the zero-filled area reads count 0.
-    if (!reply.int32_at(0, &count)) return 0;
+    // The count comes from the zero-filled area whatever number of bytes
+    // came: a reply of 01 00 announces one entry (and then lacks it).
+    const int32_t count = get_le32(reply.data());
     if (count < 0 || count > capacity) return kBadReply;
+    if (count == 0) return 0;
     const uint64_t k = static_cast<uint64_t>(count);
     if (!reply.has(4, 6 * k)) return kBadReply;
     const unsigned char* p = reply.data() + 4;

@@ -18,12 +18,14 @@ bool empty(const char* s) { return !s || !*s; }
 
 // The list is received into buffer with at most `capacity` bytes; the
 // received length stays inside the call. The capacity goes out in the frame
-// as given; without a buffer or a positive capacity the reply is dropped, so
-// nothing is ever written through a null or unsized buffer.
+// as given. A buffer of capacity 0 goes to the exchange like any other, so a
+// non-empty list gives -1107 rather than being dropped unseen; without a
+// buffer, or with a negative capacity, the reply is dropped, so nothing is
+// ever written through a null or unsized buffer.
 int32_t list(int32_t conn, char* buffer, int32_t capacity, int32_t value) {
     return guarded([&] {
         const Frame f = build(kList, i32(capacity), i32(value));
-        if (!buffer || capacity <= 0) return send_only(conn, kList, f);
+        if (!buffer || capacity < 0) return send_only(conn, kList, f);
         int32_t received = capacity;
         return send_frame(conn, kList.module, f, buffer, &received);
     });

@@ -2,6 +2,7 @@
 // text commands, start and stop as action documents, and the module list,
 // module information and extension version queries.
 #include <cstring>
+#include <functional>
 
 #include "tests/e2e/fixture.h"
 
@@ -40,6 +41,54 @@ TEST_F(AdminTest, VersionAndModuleListComeAsText) {
     EXPECT_EQ(rc, 0);
     EXPECT_NE(list.find("Echo\t1.0.0.0\tstarted\techo\n"), std::string::npos) << list;
     EXPECT_NE(list.find("Script\t1.0.0.0\tstarted\tscript\n"), std::string::npos) << list;
+}
+
+// The queries size their buffer as a caller would: a first call with too
+// small a buffer (capacity 0 for module information, where it is allowed)
+// gives -1107 and the whole length, a second call with that capacity gets
+// the text.
+TEST_F(AdminTest, QueriesTellTheLengthTheyNeed) {
+    const int32_t h = connect();
+    struct Case {
+        const char* what;
+        std::function<int32_t(void*, int32_t*)> call;
+        int32_t first_capacity;
+        std::string want;
+    };
+    std::string list;
+    {
+        int32_t rc = 1;
+        list = query(ORQExt_GetModInfos, h, &rc);
+        ASSERT_EQ(rc, 0);
+    }
+    const std::string info_text = [&] {
+        int32_t rc = 1;
+        std::string t = info(h, "Echo", &rc);
+        EXPECT_EQ(rc, 0);
+        return t;
+    }();
+    const Case cases[] = {
+        {"module information, capacity 0",
+         [h](void* b, int32_t* n) { return ORQExt_GetModInfo(h, "Echo", nullptr, b, n); }, 0, info_text},
+        {"module information, capacity 3",
+         [h](void* b, int32_t* n) { return ORQExt_GetModInfo(h, "Echo", nullptr, b, n); }, 3, info_text},
+        {"extension version, capacity 1", [h](void* b, int32_t* n) { return ORQExt_GetExtVersion(h, b, n); }, 1,
+         std::string("xsr-sim 1.0", 12)},
+        {"module list, capacity 1", [h](void* b, int32_t* n) { return ORQExt_GetModInfos(h, b, n); }, 1, list},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string buf(static_cast<std::size_t>(c.first_capacity) + 8, '#');
+        int32_t len = c.first_capacity;
+        ASSERT_EQ(c.call(&buf[0], &len), ORQEXT_E_ANSWER_TOO_LONG);
+        ASSERT_EQ(len, static_cast<int32_t>(c.want.size()));
+        EXPECT_EQ(buf.substr(0, static_cast<std::size_t>(c.first_capacity)),
+                  c.want.substr(0, static_cast<std::size_t>(c.first_capacity)));
+        EXPECT_EQ(buf.substr(static_cast<std::size_t>(c.first_capacity)), std::string(8, '#'));
+        buf.assign(static_cast<std::size_t>(len), '#');
+        EXPECT_EQ(c.call(&buf[0], &len), 0);
+        EXPECT_EQ(buf, c.want);
+    }
 }
 
 TEST_F(AdminTest, RegisterStartStopUnregister) {

@@ -78,18 +78,50 @@ TEST_F(AsyncTest, AnswersQuickSlowAndInPartsReachTheCallback) {
     EXPECT_EQ(stats()["tickets"], 0) << "every fetched answer left the server";
 }
 
+// An answer longer than the request's capacity reaches the callback as
+// -1107 with its leading bytes (all the buffer holds), never as success.
+TEST_F(AsyncTest, AnswersLongerThanTheCapacityCallBackWithTheirLeadingBytes) {
+    const int32_t h = connect();
+    struct Case {
+        const char* script;
+        int32_t capacity;
+        std::size_t size;
+    };
+    const Case cases[] = {
+        {"size=600", 300, 600},    // one piece longer than the buffer
+        {"size=3000", 200, 3000},  // ticket first, then a first part that does not fit
+        {"size=2500", 1500, 2500}, // one part fits, the next does not
+    };
+    int32_t id = 10;
+    for (const Case& c : cases) EXPECT_GE(post(h, "Script", c.script, id++, c.capacity), 1);
+    id = 10;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        Delivery d;
+        ASSERT_TRUE(wait_for(id++, &d));
+        EXPECT_EQ(d.rc, ORQEXT_E_ANSWER_TOO_LONG);
+        EXPECT_EQ(d.answer, pattern(c.size).substr(0, static_cast<std::size_t>(c.capacity)));
+    }
+    EXPECT_EQ(stats()["tickets"], 0) << "the rest of each answer was dropped";
+}
+
 TEST_F(AsyncTest, CancelledRequestNeverCallsBack) {
     const int32_t h = connect();
-    ASSERT_GE(post(h, "Script", "delay=60000", 7, 100), 1);
+    // Pending at first (past pending_after_ms), ready well within the test:
+    // a cancel that left it queued would see its answer delivered.
+    ASSERT_GE(post(h, "Script", "delay=600 size=5", 7, 100), 1);
     ASSERT_TRUE(eventually([&] { return stats()["tickets"] == 1; }, 10000)) << "the worker sent it and it is pending";
     // The fetch by ticket finds the answer still pending; the request is gone
     // from the queue all the same.
     EXPECT_EQ(ORQExt_CancelAsync(0, 7), ORQEXT_E_PENDING);
     EXPECT_EQ(ORQExt_CancelAsync(0, 7), ORQEXT_E_NO_REQUEST);
-    ASSERT_GE(post(h, "Echo", "after", 8, 100), 1);
+    // Queued behind it and answered later than it: by the time this one is
+    // delivered, the cancelled one's answer had long been ready for fetching.
+    ASSERT_GE(post(h, "Script", "delay=1200 size=3", 8, 100), 1);
     Delivery d;
     ASSERT_TRUE(wait_for(8, &d));
-    EXPECT_EQ(d.answer, "after");
+    EXPECT_EQ(d.rc, 0);
+    EXPECT_EQ(d.answer, pattern(3));
     std::lock_guard<std::mutex> g(g_mu);
     EXPECT_EQ(g_delivered.count(7), 0u);
     EXPECT_EQ(g_calls, 1);

@@ -240,10 +240,12 @@ std::function<void(int)> serve_login_then(std::function<std::vector<unsigned cha
     };
 }
 
-std::vector<unsigned char> answer_frame(uint32_t rid, int32_t result, uint32_t announced, std::size_t actual) {
+std::vector<unsigned char> answer_frame(uint32_t rid, int32_t result, uint32_t announced, std::size_t actual,
+                                        uint32_t whole = 0) {
     AnswerFixed a;
     a.result = result;
     a.answer_len = announced;
+    a.whole_len = whole > announced ? whole : announced;
     std::vector<unsigned char> f(kAnswerLead);
     encode_answer_lead(f.data(), rid, a);
     f.insert(f.end(), actual, 'z');
@@ -294,6 +296,13 @@ TEST(ClientFaultTest, MalformedAnswersAreRejectedWithoutWritingPastTheBuffer) {
          },
          kErrProtocol},
         {"wrong request id", [](uint32_t rid, int32_t) { return answer_frame(rid + 1, 0, 3, 3); }, kErrProtocol},
+        {"whole answer shorter than the bytes sent",
+         [](uint32_t rid, int32_t) {
+             auto f = answer_frame(rid, kTooLong, 3, 3);
+             put_u32(&f[kPrefixSize + kHeadSize + 12], 2);
+             return f;
+         },
+         kErrProtocol},
         {"bytes after the frame",
          [](uint32_t rid, int32_t) {
              auto f = answer_frame(rid, 0, 3, 3);
@@ -349,6 +358,39 @@ TEST(ClientFaultTest, MalformedAnswersAreRejectedWithoutWritingPastTheBuffer) {
     }
     EXPECT_LE(open_fds(), fds) << "no socket left open";
     EXPECT_LE(thread_count(), threads) << "no thread left running";
+}
+
+// An answer cut at the capacity: the bytes that fit, -1107 and the whole
+// answer's length, which the caller needs to offer room for all of it. Only
+// -1107 reports the whole length; other results report the bytes written.
+TEST(ClientFaultTest, CutAnswerReportsTheWholeLength) {
+    set_limits(2000, kIoLimitMs);
+    struct Case {
+        const char* what;
+        int32_t result;
+        uint32_t whole;
+        int32_t want_len;
+    };
+    const Case cases[] = {
+        {"cut answer", kTooLong, 5000, 5000},
+        {"cut answer longer than an int32 can say", kTooLong, 0xFFFFFFF0u, INT32_MAX},
+        {"a part of a longer answer", kPart, 5000, 200},
+        {"a complete answer", 0, 200, 200},
+    };
+    for (const auto& c : cases) {
+        FakePeer peer(serve_login_then([&c](uint32_t rid, int32_t cap) {
+            return answer_frame(rid, c.result, static_cast<uint32_t>(cap), static_cast<std::size_t>(cap), c.whole);
+        }));
+        int32_t h = 0;
+        ASSERT_EQ(login(peer.port(), &h), 0) << c.what;
+        int32_t len = -1;
+        bool intact = false;
+        EXPECT_EQ(command_into_guarded(h, 200, &len, &intact), c.result) << c.what;
+        EXPECT_TRUE(intact) << c.what;
+        EXPECT_EQ(len, c.want_len) << c.what;
+        EXPECT_EQ(XSR_IsValidCon(h), 1) << c.what << ": a cut answer is no fault of the connection";
+        EXPECT_EQ(XSR_CloseConn(h), 0) << c.what;
+    }
 }
 
 // A call that finds every socket of its handle busy opens another one;

@@ -20,6 +20,22 @@ namespace {
 
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// The offset of the first byte sequence a terminal would act on (C0 controls
+// other than newline and tab, DEL, C1 controls, direction overrides and
+// isolates, bytes that are not UTF-8), or npos.
+std::size_t raw_control_at(const std::string& t) {
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(t[i]);
+        if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F || c == 0xFF) return i;
+        if (i + 1 < t.size() && c == 0xC2 && static_cast<unsigned char>(t[i + 1]) <= 0x9F) return i;
+        if (i + 2 < t.size() && c == 0xE2) {
+            const unsigned char b = static_cast<unsigned char>(t[i + 1]), d = static_cast<unsigned char>(t[i + 2]);
+            if ((b == 0x80 && d >= 0xAA && d <= 0xAE) || (b == 0x81 && d >= 0xA6 && d <= 0xA9)) return i;
+        }
+    }
+    return std::string::npos;
+}
+
 class CliServer : public ServiceTest {
 protected:
     // orqext with the connection options of this test's server.
@@ -29,19 +45,6 @@ protected:
         return run_tool(args);
     }
 };
-
-// A loopback port nobody listens on (bound once, then released).
-int closed_port() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
 
 TEST_F(CliServer, StatusAndConnectionFailures) {
     const ToolRun ok = tool({"status", "--json"});
@@ -132,9 +135,81 @@ TEST_F(CliServer, SendShowsAnswersAsTextHexOrJson) {
     EXPECT_TRUE(has(async.out, "\"text\": \"abcd\"")) << async.out;
 
     // With clustering on and no cluster named Ident, no node serves it.
-    const ToolRun routed = tool({"send", "Ident", "who", "--cluster"});
-    EXPECT_EQ(routed.exit_code, 1);
-    EXPECT_TRUE(has(routed.err, "-1203 ORQEXT_E_NO_NODE")) << routed.err;
+    // The routing fails before the exchange: the buffer holds no answer and
+    // none is shown (the length still holds the capacity).
+    for (const char* format : {"--hex", "--json"}) {
+        const ToolRun routed = tool({"send", "Ident", "who", "--cluster", format});
+        EXPECT_EQ(routed.exit_code, 1);
+        EXPECT_TRUE(has(routed.err, "-1203 ORQEXT_E_NO_NODE")) << routed.err;
+        EXPECT_FALSE(has(routed.out, "answer")) << format << ":\n" << routed.out.substr(0, 400);
+        EXPECT_LT(routed.out.size(), 1000u) << format;
+    }
+    // A failure the server answers with still shows what arrived.
+    const ToolRun failed = tool({"send", "Script", "rc=-5 size=3", "--json"});
+    EXPECT_EQ(failed.exit_code, 1);
+    EXPECT_TRUE(has(failed.out, "\"answer\": {\"length\": 3, \"text\": \"abc\"")) << failed.out;
+}
+
+// After -1107 the tool names the --capacity that holds the whole answer, and
+// that capacity does.
+TEST_F(CliServer, AnswerTooLongSaysWhichCapacityHoldsIt) {
+    struct Case {
+        std::vector<std::string> send;
+        const char* capacity;
+        int64_t whole;
+    } cases[] = {
+        {{"send", "Echo", "hello"}, "3", 5},
+        {{"send", "Script", "size=100"}, "50", 100},
+        {{"send", "Script", "size=127"}, "1", 127},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.send;
+        args.insert(args.end(), {"--capacity", c.capacity});
+        const ToolRun cut = tool(args);
+        const std::string whole = std::to_string(c.whole);
+        EXPECT_EQ(cut.exit_code, 1) << c.send[2];
+        EXPECT_TRUE(has(cut.err, "the whole answer is " + whole + " bytes; --capacity " + whole + " holds it"))
+            << cut.err;
+        args.push_back("--json");
+        EXPECT_TRUE(has(tool(args).out, "\"capacity_needed\": " + whole)) << c.send[2];
+        args.pop_back();
+        args.back() = whole;
+        const ToolRun fits = tool(args);
+        EXPECT_EQ(fits.exit_code, 0) << c.send[2] << "\n" << fits.err;
+        EXPECT_TRUE(has(fits.out, "answer_length   " + whole)) << fits.out;
+        EXPECT_FALSE(has(fits.err, "capacity")) << fits.err;
+    }
+}
+
+// Control characters and escape sequences in answers, module names and
+// arguments reach the terminal escaped; JSON keeps the exact bytes.
+TEST_F(CliServer, ControlCharactersAreShownEscaped) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* shown;  // on stdout, or on stderr when the call fails
+    } cases[] = {
+        {{"send", "Echo", "over\rwrite"}, "answer          over\\rwrite"},
+        {{"send", "Echo", "csi\xC2\x9B" "2J"}, "answer          csi\\u009b2J"},
+        {{"send", "Echo", "abc\xE2\x80\xAE" "fed"}, "answer          abc\\u202efed"},
+        {{"send", "Echo", "two\nlines\r\n"}, "answer:\n  two\n  lines\\r\n"},
+        {{"send", "Echo", "esc\x1b[31m"}, "65 73 63 1b 5b 33 31 6d"},
+        {{"send", "No\x01ne\n", "x"}, "message to No\\x01ne\\n failed"},
+        {{"send", "No\x01ne\n", "x"}, "the server has no module No\\x01ne\\n"},
+        {{"send", "Echo", "x", "--target", "t\x1b]0;title\x07"}, "module          Echo"},
+        {{"module", "register", "Evil\x1b[2J", "--file-ref", "echo"}, "module   Evil\\x1b[2J"},
+        {{"module", "list"}, "Evil\\x1b[2J  1.0.0.0"},
+        {{"module", "info", "Evil\x1b[2J"}, "name=Evil\\x1b[2J"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun r = tool(c.args);
+        std::string line;
+        for (const std::string& a : c.args) line += " [" + a + "]";
+        EXPECT_TRUE(has(r.out + r.err, c.shown)) << line << "\nstdout:\n" << r.out << "stderr:\n" << r.err;
+        EXPECT_EQ(raw_control_at(r.out), std::string::npos) << line << "\n" << r.out;
+        EXPECT_EQ(raw_control_at(r.err), std::string::npos) << line << "\n" << r.err;
+    }
+    const ToolRun json = tool({"send", "Echo", "over\rwrite\x1b", "--json"});
+    EXPECT_TRUE(has(json.out, "\"text\": \"over\\rwrite\\u001b\"")) << json.out;
 }
 
 TEST_F(CliServer, StatementsAndTheirProcess) {
@@ -191,7 +266,8 @@ TEST_F(CliServer, TextCommandsShowWhatTheModulesCompute) {
 
     const ToolRun sim = tool({"text", "similarity", "a b", "a c"});
     EXPECT_EQ(sim.exit_code, 0);
-    EXPECT_TRUE(has(sim.out, "similarity  500")) << sim.out;
+    EXPECT_TRUE(has(sim.out, "similarity  500/1000\n")) << sim.out;
+    EXPECT_TRUE(has(tool({"text", "similarity", "a b", "a c", "--json"}).out, "\"similarity\": 500,")) << "JSON: the number";
 
     ASSERT_EQ(ORQExt_STM_CreateDomain(conn_, "markets", nullptr, nullptr, nullptr, 0), 0);
     ASSERT_EQ(ORQExt_STM_CreateDomain(conn_, "sports", nullptr, nullptr, nullptr, 0), 0);
@@ -206,6 +282,32 @@ TEST_F(CliServer, TextCommandsShowWhatTheModulesCompute) {
     EXPECT_TRUE(has(down.err, "knowledge domain list failed: -20102 SIM_E_NOT_STARTED: the module is registered but not started"))
         << down.err;
     EXPECT_TRUE(has(down.out, "result   -20102")) << down.out;
+    EXPECT_TRUE(has(down.err, "the module KExt_STM is registered but not started; start it: orqext module start KExt_STM"))
+        << down.err;
+}
+
+// A server without the service modules (a fresh xsr-sim): the text commands
+// say what to run, and what they say works.
+class CliFreshServer : public e2e::SimTest {
+protected:
+    ToolRun tool(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--port", std::to_string(sim_.port())});
+        return run_tool(args);
+    }
+};
+
+TEST_F(CliFreshServer, TextCommandsSayHowToRegisterTheirModule) {
+    const ToolRun missing = tool({"text", "segment", "one two"});
+    EXPECT_EQ(missing.exit_code, 1);
+    const std::string advice = "register and start it: orqext module register KExt_NLPE --autostart";
+    ASSERT_TRUE(has(missing.err, advice + " (with the same connection options)")) << missing.err;
+    EXPECT_EQ(tool({"module", "register", "KExt_NLPE", "--autostart"}).exit_code, 0);
+    const ToolRun works = tool({"text", "segment", "one two"});
+    EXPECT_EQ(works.exit_code, 0) << works.err;
+    EXPECT_TRUE(has(works.out, "count    2")) << works.out;
+
+    const ToolRun stm = run_tool({"text", "domains", "--port", std::to_string(sim_.port())});
+    EXPECT_TRUE(has(stm.err, "orqext module register KExt_STM --autostart")) << stm.err;
 }
 
 TEST(CliDemo, WalksThroughAndFailsOver) {

@@ -5,7 +5,10 @@
 // simulated modules define.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,12 @@
 
 namespace e2ecli {
 namespace {
+
+std::size_t count_of(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
 
 TEST(CliUsage, BadCommandLinesNameTheProblemAndExitWithTwo) {
     const std::string long_host(16, 'h');
@@ -61,9 +70,66 @@ TEST(CliUsage, BadCommandLinesNameTheProblemAndExitWithTwo) {
         {{"demo", "--sim", "/nonexistent/xsr-sim"}, "--sim: '/nonexistent/xsr-sim' is not an executable file"},
         {{"demo", "--json"}, "it has no JSON output"},
         {{"help", "nothing"}, "no command 'nothing' to explain"},
+        // Connection options in front of any command are checked all the same.
+        {{"--port", "abc", "codes"}, "--port: 'abc' is not a number"},
+        {{"--connect", "server=a", "codes"}, "--connect: missing port, user, pass"},
+        // Control characters of arguments are shown escaped.
+        {{"bogus\x1b[2J\r\n"}, "unknown command 'bogus\\x1b[2J\\r\\n'"},
+        {{"module", "fr\x01ob\xc2\x9b"}, "unknown subcommand 'fr\\x01ob\\u009b'"},
+        {{"status", "--port", "1\x07\xff"}, "--port: '1\\x07\\xff' is not a number"},
     };
     for (const Case& c : cases) {
         const ToolRun r = run_tool(c.args);
+        std::string line;
+        for (const std::string& a : c.args) line += " [" + a + "]";
+        EXPECT_EQ(r.exit_code, 2) << line << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << line << "\nstderr: " << r.err;
+        EXPECT_TRUE(r.out.empty()) << line << "\nstdout: " << r.out;
+        EXPECT_EQ(count_of(r.err, "see 'orqext"), c.args.empty() ? 0u : 1u) << line << "\n" << r.err;
+        EXPECT_EQ(r.err.find_first_of(std::string("\x01\x07\x1b\r\xff\xc2", 6)), std::string::npos) << line << "\n" << r.err;
+    }
+}
+
+// "orqext --port N codes": connection options in front of the command, as an
+// alias puts them, are harmless for a command that does not connect.
+TEST(CliUsage, ConnectionOptionsInFrontOfAnyCommandAreAccepted) {
+    const std::vector<std::vector<std::string>> lines = {
+        {"--port", "7301", "codes", "-1107"},
+        {"--host", "example", "--user", "u", "--password", "p", "codes", "-1107"},
+        {"--connect", "server=a;port=1;user=u;pass=p", "--json", "codes", "-1107"},
+    };
+    for (const auto& args : lines) {
+        const ToolRun r = run_tool(args);
+        EXPECT_EQ(r.exit_code, 0) << args[0] << "\n" << r.err;
+        EXPECT_NE(r.out.find("ORQEXT_E_ANSWER_TOO_LONG"), std::string::npos) << args[0] << "\n" << r.out;
+    }
+}
+
+TEST(SimUsage, HelpSucceedsAndBadArgumentsSayWhatIsWrong) {
+    const ToolRun help = run_program(XSR_SIM_PATH, {"--help"});
+    EXPECT_EQ(help.exit_code, 0) << help.err;
+    EXPECT_EQ(help.out.rfind("usage: xsr-sim --port N", 0), 0u) << help.out;
+    EXPECT_NE(help.out.find("--config FILE"), std::string::npos) << help.out;
+    EXPECT_TRUE(help.err.empty()) << help.err;
+    EXPECT_EQ(run_program(XSR_SIM_PATH, {"-h"}).out, help.out);
+
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{}, "--port is required"},
+        {{"--port", "99999"}, "--port: 99999 is out of range (expected 0 to 65535"},
+        {{"--port", "65536"}, "--port: 65536 is out of range"},
+        {{"--port", "abc"}, "--port: 'abc' is not a number"},
+        {{"--port", "-1"}, "--port: '-1' is not a number"},
+        {{"--port", ""}, "--port: '' is not a number"},
+        {{"--port"}, "--port needs a value"},
+        {{"--port", "0", "--config"}, "--config needs a value"},
+        {{"--frob", "1"}, "unknown option '--frob'"},
+        {{"--port", "0", "--config", "/nonexistent/xsr-sim.conf"}, "cannot read /nonexistent/xsr-sim.conf"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun r = run_program(XSR_SIM_PATH, c.args, 20000);
         std::string line;
         for (const std::string& a : c.args) line += " [" + a + "]";
         EXPECT_EQ(r.exit_code, 2) << line << "\n" << r.err;
@@ -146,6 +212,55 @@ TEST(CliUsage, CodeTableAgreesWithTheCodesOfXsrClientSimAndModules) {
     const ToolRun unknown = run_tool({"codes", "12345"});
     EXPECT_EQ(unknown.exit_code, 1);
     EXPECT_NE(unknown.err.find("12345"), std::string::npos);
+}
+
+// The README's Result table lists the library's and XSRClient's codes exactly
+// as the one table of codes (exports/orqext_results.h) has them: same code,
+// constant, source and meaning, none missing, none invented.
+TEST(ReadmeCodes, ResultTableAgreesWithTheTableOfCodes) {
+    std::ifstream f(ORQ_README_PATH);
+    ASSERT_TRUE(f) << ORQ_README_PATH;
+    std::stringstream all;
+    all << f.rdbuf();
+    const std::string text = all.str();
+    const std::size_t from = text.find("## Result codes");
+    ASSERT_NE(from, std::string::npos);
+    const std::size_t to = text.find("\n## ", from + 1);
+    std::istringstream section(text.substr(from, to == std::string::npos ? std::string::npos : to - from));
+    std::map<int32_t, std::vector<std::string>> rows;
+    std::string line;
+    while (std::getline(section, line)) {
+        if (line.size() < 3 || line.compare(0, 2, "| ") != 0 || !(std::isdigit(static_cast<unsigned char>(line[2])) || line[2] == '-'))
+            continue;
+        std::vector<std::string> cells;
+        std::size_t at = 2;
+        while (at < line.size()) {
+            const std::size_t bar = line.find(" |", at);
+            if (bar == std::string::npos) break;
+            cells.push_back(line.substr(at, bar - at));
+            at = bar + 3;
+        }
+        ASSERT_EQ(cells.size(), 4u) << line;
+        const int32_t code = static_cast<int32_t>(std::stol(cells[0]));
+        EXPECT_EQ(rows.count(code), 0u) << "listed twice: " << line;
+        rows[code] = cells;
+    }
+    std::size_t expected = 0;
+    for (const orqext::CodeInfo& c : orqext::code_table()) {
+        const std::string source = c.source;
+        const bool listed = rows.count(c.code) != 0;
+        if (source != "ORQExtClient" && source != "XSRClient") {
+            EXPECT_FALSE(listed) << c.code << " belongs to " << source << ", which the README leaves to the header";
+            continue;
+        }
+        ++expected;
+        ASSERT_TRUE(listed) << c.code << " " << c.name << " is missing from the README";
+        const std::vector<std::string>& r = rows[c.code];
+        EXPECT_EQ(r[1], std::string("`") + c.name + "`") << c.code;
+        EXPECT_EQ(r[2], source) << c.code;
+        EXPECT_EQ(r[3], c.meaning) << c.code;
+    }
+    EXPECT_EQ(rows.size(), expected) << "the README lists a code the table does not have";
 }
 
 }  // namespace

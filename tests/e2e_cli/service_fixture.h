@@ -11,13 +11,15 @@
 
 namespace e2ecli {
 
-// Codes of the simulated service modules (docs/sim-modules.md).
-constexpr int32_t kModFrame = xsrsim::svc::kErrFrame;
-constexpr int32_t kModFunction = xsrsim::svc::kErrFunction;
-constexpr int32_t kModNotFound = xsrsim::svc::kErrNotFound;
-constexpr int32_t kModExists = xsrsim::svc::kErrExists;
-constexpr int32_t kModValue = xsrsim::svc::kErrValue;
-constexpr int32_t kModState = xsrsim::svc::kErrState;
+// Codes of the simulated service modules, as documented in
+// docs/sim-modules.md. Written out here, not taken from the server's own
+// constants, so that a code the server changes or swaps fails the tests.
+constexpr int32_t kModFrame = -20201;     // malformed remote call frame
+constexpr int32_t kModFunction = -20202;  // unknown remote function or engine selector
+constexpr int32_t kModNotFound = -20203;  // no such dictionary, domain, handle, run or topic
+constexpr int32_t kModExists = -20204;    // a name exists already
+constexpr int32_t kModValue = -20205;     // an argument out of range
+constexpr int32_t kModState = -20206;     // the engine or object is not in the needed state
 
 inline const char* service_modules_config() {
     return "module KExt_NLPE KExt_NLPE\n"

@@ -1,6 +1,8 @@
 #include "tests/e2e_cli/tool_run.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -22,7 +24,9 @@ int64_t now_ms() {
 
 }  // namespace
 
-ToolRun run_tool(const std::vector<std::string>& args, int max_ms) {
+ToolRun run_tool(const std::vector<std::string>& args, int max_ms) { return run_program(ORQEXT_PATH, args, max_ms); }
+
+ToolRun run_program(const std::string& path, const std::vector<std::string>& args, int max_ms) {
     ToolRun r;
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0) return r;
@@ -31,14 +35,14 @@ ToolRun run_tool(const std::vector<std::string>& args, int max_ms) {
         close(out[1]);
         return r;
     }
-    std::vector<const char*> argv{ORQEXT_PATH};
+    std::vector<const char*> argv{path.c_str()};
     for (const std::string& a : args) argv.push_back(a.c_str());
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(out[1], 1);
         dup2(err[1], 2);
-        execv(ORQEXT_PATH, const_cast<char* const*>(argv.data()));
+        execv(path.c_str(), const_cast<char* const*>(argv.data()));
         _exit(127);
     }
     close(out[1]);
@@ -78,8 +82,20 @@ ToolRun run_tool(const std::vector<std::string>& args, int max_ms) {
     if (waitpid(pid, &status, 0) == pid && !killed)
         r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     // A sanitizer report may leave an exit code a test expects anyway.
-    if (r.err.find("Sanitizer") != std::string::npos) ADD_FAILURE() << "orqext reported:\n" << r.err;
+    if (r.err.find("Sanitizer") != std::string::npos) ADD_FAILURE() << path << " reported:\n" << r.err;
     return r;
+}
+
+int closed_port() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    close(s);
+    return ntohs(a.sin_port);
 }
 
 }  // namespace e2ecli

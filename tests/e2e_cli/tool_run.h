@@ -15,5 +15,10 @@ struct ToolRun {
 };
 
 ToolRun run_tool(const std::vector<std::string>& args, int max_ms = 60000);
+// The same for another program (xsr-sim, the examples).
+ToolRun run_program(const std::string& path, const std::vector<std::string>& args, int max_ms = 60000);
+
+// A loopback port nobody listens on (bound once, then released).
+int closed_port();
 
 }  // namespace e2ecli

@@ -145,13 +145,34 @@ int exit_code_for(int32_t rc) {
 
 }  // namespace
 
+namespace {
+
+// What to run when the module a command needs is missing or stopped.
+std::string module_advice(const Context& ctx, int32_t rc) {
+    if (ctx.module.empty()) return std::string();
+    const std::string name = terminal_safe(ctx.module);
+    bool options = false;
+    for (const char* o : {"host", "port", "user", "password", "connect"}) options = options || ctx.in.has(o);
+    const std::string same = options ? " (with the same connection options)" : "";
+    if (rc == -20102) return "the module " + name + " is registered but not started; start it: orqext module start " + name + same;
+    if (rc != -20101) return std::string();
+    if (ctx.service_module)
+        return "the server has no module " + name + "; register and start it: orqext module register " + name +
+               " --autostart" + same;
+    return "the server has no module " + name + "; 'orqext module list' shows the modules it has";
+}
+
+}  // namespace
+
 int Context::finish(Value v, const std::string& what, int32_t rc, const char* meaning) const {
     const Value r = result_object(rc);
     for (const auto& f : r.fields()) v.set(f.first, f.second);
     if (meaning && rc > 0) v.set("meaning", Value::text(meaning));
     orqext::render(*out, v, render);
     if (rc >= 0) return kExitOk;
-    *err << "orqext: " << what << " failed: " << describe(rc) << "\n";
+    *err << "orqext: " << terminal_safe(what) << " failed: " << describe(rc) << "\n";
+    const std::string advice = module_advice(*this, rc);
+    if (!advice.empty()) *err << "orqext: " << advice << "\n";
     return exit_code_for(rc);
 }
 
@@ -213,6 +234,7 @@ std::vector<std::string> split_words(const std::string& path) {
 struct Parsed {
     std::vector<std::pair<std::string, std::string>> opts;
     std::vector<std::string> words;
+    std::size_t leading = 0;  // options written before the command's first word
 };
 
 bool looks_numeric(const std::string& t) {
@@ -241,6 +263,7 @@ Parsed tokenize(int argc, char** argv) {
         const std::string name = t.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
         const OptionSpec* o = find_option(name);
         if (!o) throw UsageError("unknown option '--" + name + "'");
+        if (p.words.empty()) p.leading = p.opts.size() + 1;
         if (o->value.empty()) {
             if (eq != std::string::npos) throw UsageError("option --" + name + " takes no value");
             p.opts.push_back({name, ""});
@@ -364,7 +387,7 @@ int dispatch(int argc, char** argv, std::ostream& out, std::ostream& err, const 
             group_help(out, p.words[0]);
             return kExitOk;
         }
-        throw UsageError("no command '" + p.words[0] + "' to explain; see 'orqext --help'");
+        throw UsageError("no command '" + p.words[0] + "' to explain");
     }
     if (p.words.empty()) {
         if (help) {
@@ -389,7 +412,7 @@ int dispatch(int argc, char** argv, std::ostream& out, std::ostream& err, const 
             throw UsageError("unknown subcommand '" + p.words[1] + "' for '" + p.words[0] +
                              "' (one of: " + subcommands_of(p.words[0]) + ")");
         }
-        throw UsageError("unknown command '" + p.words[0] + "'; see 'orqext --help'");
+        throw UsageError("unknown command '" + p.words[0] + "'");
     }
     *which = c;
     if (help) {
@@ -402,12 +425,16 @@ int dispatch(int argc, char** argv, std::ostream& out, std::ostream& err, const 
     ctx.out = &out;
     ctx.err = &err;
     ctx.program = argc > 0 && argv[0] ? argv[0] : "orqext";
-    for (const auto& o : p.opts) {
+    for (std::size_t k = 0; k < p.opts.size(); ++k) {
+        const auto& o = p.opts[k];
         bool allowed = std::any_of(global_options().begin(), global_options().end(),
                                    [&](const OptionSpec& s) { return s.name == o.first; }) ||
                        std::any_of(c->options.begin(), c->options.end(),
                                    [&](const OptionSpec& s) { return s.name == o.first; });
-        if (!allowed && c->connects)
+        // Connection options in front of the command ("orqext --port N codes",
+        // as an alias would put them) are accepted by every command; one that
+        // does not connect leaves them unused.
+        if (!allowed && (c->connects || k < p.leading))
             allowed = std::any_of(connection_options().begin(), connection_options().end(),
                                   [&](const OptionSpec& s) { return s.name == o.first; });
         if (!allowed) throw UsageError("option --" + o.first + " does not apply to '" + c->path + "'");
@@ -423,6 +450,9 @@ int dispatch(int argc, char** argv, std::ostream& out, std::ostream& err, const 
                          (n ? "" : "; nothing was given"));
     if (n > c->max_args)
         throw UsageError("'" + c->path + "': unexpected argument '" + ctx.in.arg(c->max_args) + "'");
+    if (!c->connects &&
+        (ctx.in.has("connect") || ctx.in.has("host") || ctx.in.has("port") || ctx.in.has("user") || ctx.in.has("password")))
+        ctx.endpoint();  // unused here, but still checked: a wrong value is reported wherever it is written
     ctx.render.json = ctx.in.has("json");
     ctx.render.hex = ctx.in.has("hex");
     return c->run(ctx);
@@ -436,11 +466,11 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     try {
         return dispatch(argc, argv, out, err, &which, &json);
     } catch (const UsageError& e) {
-        err << "orqext: " << e.what() << "\n";
+        err << "orqext: " << terminal_safe(e.what()) << "\n";
         err << "see 'orqext " << (which ? which->path + " " : std::string()) << "--help'\n";
         return kExitUsage;
     } catch (const CallFailed& f) {
-        err << "orqext: " << f.what << " failed: " << describe(f.code) << "\n";
+        err << "orqext: " << terminal_safe(f.what) << " failed: " << describe(f.code) << "\n";
         if (json) {
             Value v = result_object(f.code);
             v.set("ok", Value::boolean(false));
@@ -454,7 +484,7 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
         err << "orqext: out of memory (is a capacity too large?)\n";
         return kExitFailed;
     } catch (const std::exception& e) {
-        err << "orqext: " << e.what() << "\n";
+        err << "orqext: " << terminal_safe(e.what()) << "\n";
         return kExitFailed;
     }
 }

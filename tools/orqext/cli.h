@@ -95,6 +95,10 @@ struct Context {
     std::ostream* err = nullptr;
     const CommandSpec* spec = nullptr;
     std::string program;  // path of this executable (argv[0])
+    // The module a command talks to, for the advice after -20101/-20102;
+    // service: one of the service modules a server hosts once registered.
+    std::string module;
+    bool service_module = false;
 
     Endpoint endpoint() const;
     // Opens a connection with the connection options; CallFailed (exit 3)
@@ -106,7 +110,8 @@ struct Context {
     // is negative, also names the failed call with the code and its meaning
     // on stderr and returns the matching exit code.
     // `meaning` replaces "server status word" for a positive rc that is an
-    // answer (a count, a score).
+    // answer (a count, a score). After a failure that says the module is
+    // missing or stopped, what to do about it follows on stderr.
     int finish(Value v, const std::string& what, int32_t rc, const char* meaning = nullptr) const;
 };
 

@@ -8,6 +8,7 @@
 #include "exports/orqext.h"
 #include "tools/orqext/async_wait.h"
 #include "tools/orqext/commands.h"
+#include "tools/orqext/results.h"
 
 namespace orqext {
 namespace {
@@ -106,6 +107,7 @@ int send_cmd(Context& ctx) {
     const std::string target = ctx.in.get("target");
     const char* tgt = ctx.in.has("target") ? target.c_str() : nullptr;
 
+    ctx.module = module;
     Session s(ctx);
     Value v = Value::object();
     v.set("module", Value::text(module));
@@ -124,12 +126,22 @@ int send_cmd(Context& ctx) {
             : ORQExt_SendMessageTimeOut(s.conn(), module.c_str(), tgt, payload.data(),
                                         static_cast<int32_t>(payload.size()), capacity ? &answer[0] : nullptr, &len,
                                         static_cast<int32_t>(limit), ctx.in.has("cancel") ? 1 : 0);
-    v.set("answer_length", Value::integer(len));
-    // The buffer holds at most its capacity; after -1107 the length says how
-    // long the whole answer was.
-    const int32_t kept = len < 0 ? 0 : (len < capacity ? len : capacity);
-    v.set("answer", Value::bytes(answer.data(), static_cast<std::size_t>(kept)));
-    return ctx.finish(v, "message to " + module, rc);
+    // Only a result that says the buffer holds an answer makes its bytes
+    // worth showing: a refusal before the exchange leaves the length at the
+    // capacity and the buffer as it was.
+    const bool holds = buffer_holds_answer(rc);
+    if (holds) {
+        v.set("answer_length", Value::integer(len));
+        // The buffer holds at most its capacity; after -1107 the length says
+        // how long the whole answer was.
+        const int32_t kept = len < 0 ? 0 : (len < capacity ? len : capacity);
+        v.set("answer", Value::bytes(answer.data(), static_cast<std::size_t>(kept)));
+    }
+    const std::string advice = rc == -1107 ? capacity_advice(len, capacity, kMaxCapacity) : std::string();
+    if (!advice.empty() && len <= kMaxCapacity) v.set("capacity_needed", Value::integer(len));
+    const int code = ctx.finish(v, "message to " + module, rc);
+    if (!advice.empty()) *ctx.err << "orqext: " << advice << "\n";
+    return code;
 }
 
 int sql_exec(Context& ctx) {
@@ -163,7 +175,9 @@ void add_message_commands(std::vector<CommandSpec>& t) {
                  "The payload is PAYLOAD, the contents of --file, or the bytes of --hex-data\n"
                  "(none of them: an empty payload). The answer is shown as text when it is\n"
                  "printable, otherwise (or with --hex) as a hex dump. An answer longer than\n"
-                 "--capacity fails with -1107 and shows its leading part and full length.\n"
+                 "--capacity fails with -1107 and shows its leading part and full length,\n"
+                 "and says which --capacity would hold it. Control characters in the\n"
+                 "answer are shown escaped (\\x1b, \\r); --json and --hex show the bytes.\n"
                  "--async queues the message; the library's worker sends it and the answer\n"
                  "arrives through the callback (waited for at most --wait milliseconds).",
                  {{"target", "NAME", "target inside the module"},

@@ -9,10 +9,18 @@ namespace {
 
 constexpr int64_t kMaxEntries = 1 << 20;
 
+// The service module a command calls: named in the advice when the server
+// has not got it registered or started.
+void uses_service(Context& ctx, const char* module) {
+    ctx.module = module;
+    ctx.service_module = true;
+}
+
 int text_segment(Context& ctx) {
     const std::string text = ctx.in.arg(0);
     if (text.empty()) throw UsageError("TEXT must not be empty");
     const int32_t cap = static_cast<int32_t>(ctx.in.integer("capacity", 2, kMaxEntries, 1024));
+    uses_service(ctx, "KExt_NLPE");
     Session s(ctx);
     std::vector<int32_t> items(static_cast<std::size_t>(cap));
     std::vector<int16_t> marks(static_cast<std::size_t>(cap));
@@ -46,16 +54,18 @@ int text_segment(Context& ctx) {
 int text_similarity(Context& ctx) {
     const std::string a = ctx.in.arg(0), b = ctx.in.arg(1);
     if (a.empty() || b.empty()) throw UsageError("both texts must be non-empty");
+    uses_service(ctx, "KExt_STM");
     Session s(ctx);
     const int32_t rc = ORQExt_STM_Similarity_Analyst(s.conn(), a.c_str(), b.c_str());
     Value v = Value::object();
     // The server's status word is the score (xsr-sim: cosine x 1000).
-    if (rc >= 0) v.set("similarity", Value::integer(rc));
+    if (rc >= 0) v.set("similarity", Value::integer(rc, "/1000"));
     return ctx.finish(v, "text similarity", rc, "similarity score");
 }
 
 int text_domains(Context& ctx) {
     const int32_t cap = static_cast<int32_t>(ctx.in.integer("capacity", 1, 64 << 20, 65536));
+    uses_service(ctx, "KExt_STM");
     Session s(ctx);
     std::string buf(static_cast<std::size_t>(cap), '\0');
     int32_t len = cap;
@@ -80,7 +90,8 @@ void add_text_commands(std::vector<CommandSpec>& t) {
                  text_segment});
     t.push_back({"text similarity", "TEXT1 TEXT2", "similarity of two texts (module KExt_STM)",
                  "Calls ORQExt_STM_Similarity_Analyst; the server's status word is the score\n"
-                 "(xsr-sim answers the cosine of the word counts times 1000).",
+                 "(xsr-sim answers the cosine of the word counts times 1000, shown as N/1000;\n"
+                 "--json gives the bare number).",
                  {}, 2, 2, true, text_similarity});
     t.push_back({"text domains", "", "list the knowledge domains (module KExt_STM)", "",
                  {{"open", "", "only the open domains"},

@@ -25,19 +25,20 @@ public:
     explicit Narrator(std::ostream& out) : out_(out) {}
 
     void section(const std::string& title) { out_ << "\n== " << ++n_ << ". " << title << " ==\n"; }
-    void note(const std::string& s) { out_ << "  " << s << "\n"; }
+    // Everything shown goes through terminal_safe: it holds server answers.
+    void note(const std::string& s) { out_ << "  " << terminal_safe(s, true) << "\n"; }
     // One call and what it gave; a negative result ends the demo.
     int32_t call(const std::string& what, int32_t rc, const std::string& shown = std::string()) {
-        std::string left = "  " + what;
+        std::string left = "  " + terminal_safe(what, true);
         if (left.size() < 58) left += std::string(58 - left.size(), ' ');
         else left += "  ";
-        out_ << left << "-> " << (shown.empty() ? describe_short(rc) : shown) << "\n";
+        out_ << left << "-> " << (shown.empty() ? describe_short(rc) : terminal_safe(shown, true)) << "\n";
         out_.flush();
         check(what, rc);
         return rc;
     }
     void lines(const std::vector<std::string>& ls, const std::string& indent = "      ") {
-        for (const std::string& l : ls) out_ << indent << l << "\n";
+        for (const std::string& l : ls) out_ << indent << terminal_safe(l, true) << "\n";
     }
     std::ostream& out() { return out_; }
 

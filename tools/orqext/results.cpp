@@ -26,4 +26,19 @@ std::string describe(int32_t code) {
     return std::to_string(code) + ": failure (code not known to orqext)";
 }
 
+bool buffer_holds_answer(int32_t rc) {
+    if (rc == 0 || rc == -1107) return true;
+    if (rc > 0) return false;
+    const CodeInfo* c = find_code(rc);
+    return !(c && std::string(c->source) == "ORQExtClient");
+}
+
+std::string capacity_advice(int64_t length, int64_t capacity, int64_t max_capacity) {
+    if (length <= capacity) return std::string();
+    const std::string whole = "the whole answer is " + std::to_string(length) + " bytes";
+    if (length > max_capacity)
+        return whole + ", more than the largest --capacity (" + std::to_string(max_capacity) + ")";
+    return whole + "; --capacity " + std::to_string(length) + " holds it";
+}
+
 }  // namespace orqext

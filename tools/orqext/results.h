@@ -23,4 +23,15 @@ const CodeInfo* find_code(int32_t code);
 // codes not in the table: "<code>: failure" / "server status word" for positives.
 std::string describe(int32_t code);
 
+// Whether a call that answers into a caller's buffer left an answer there:
+// after success, after -1107 (the leading part), and after a failure passed
+// on from XSRClient or the server (the exchange copies what arrived). The
+// library's own refusals (-1100, -1203, -4100, ...) and time-outs leave the
+// buffer as it was, whatever the length says.
+bool buffer_holds_answer(int32_t rc);
+
+// After -1107 with a length above the capacity: the capacity that holds the
+// whole answer, or, above max_capacity, that none does. Empty otherwise.
+std::string capacity_advice(int64_t length, int64_t capacity, int64_t max_capacity);
+
 }  // namespace orqext

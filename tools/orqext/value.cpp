@@ -22,6 +22,12 @@ Value Value::integer(int64_t i) {
     return v;
 }
 
+Value Value::integer(int64_t i, std::string unit) {
+    Value v = integer(i);
+    v.unit_ = std::move(unit);
+    return v;
+}
+
 Value Value::text(std::string s) {
     Value v;
     v.kind_ = Kind::Text;
@@ -99,11 +105,11 @@ std::string cell(const Value& v, const RenderOptions& opt) {
     switch (v.kind()) {
         case Value::Kind::Null: return "-";
         case Value::Kind::Bool: return v.as_bool() ? "yes" : "no";
-        case Value::Kind::Int: return std::to_string(v.as_int());
-        case Value::Kind::Text: return v.as_text();
+        case Value::Kind::Int: return std::to_string(v.as_int()) + v.unit();
+        case Value::Kind::Text: return terminal_safe(v.as_text());
         case Value::Kind::Bytes:
             if (!opt.hex && printable_text(v.as_text()) && v.as_text().find('\n') == std::string::npos)
-                return v.as_text();
+                return terminal_safe(v.as_text());
             return hex_of(v.as_text());
         default: {
             std::ostringstream os;
@@ -113,12 +119,13 @@ std::string cell(const Value& v, const RenderOptions& opt) {
     }
 }
 
+// Text of several lines, each indented and made safe for the terminal.
 void indent_lines(std::ostream& out, const std::string& text, const std::string& prefix) {
     std::size_t i = 0;
     while (i < text.size()) {
         std::size_t e = text.find('\n', i);
         if (e == std::string::npos) e = text.size();
-        out << prefix << text.substr(i, e - i) << "\n";
+        out << prefix << terminal_safe(text.substr(i, e - i), true) << "\n";
         i = e + 1;
     }
 }
@@ -160,14 +167,14 @@ void render_lines(std::ostream& out, const std::vector<Value>& items, const std:
     std::vector<std::vector<std::string>> rows;
     bool tabs = true;
     for (const Value& i : items) {
-        const std::string c = cell(i, opt);
+        const std::string c = i.kind() == Value::Kind::Text ? i.as_text() : cell(i, opt);
         if (i.kind() != Value::Kind::Text || c.find('\t') == std::string::npos) tabs = false;
         std::vector<std::string> f;
         std::size_t at = 0;
         while (at <= c.size()) {
             std::size_t t = c.find('\t', at);
             if (t == std::string::npos) t = c.size();
-            f.push_back(c.substr(at, t - at));
+            f.push_back(terminal_safe(c.substr(at, t - at)));
             at = t + 1;
         }
         rows.push_back(f);
@@ -211,7 +218,7 @@ void render_object(std::ostream& out, const Value& v, const std::string& prefix,
                 out << key << "(empty)\n";
             } else if (!opt.hex && printable_text(b)) {
                 if (b.find('\n') == std::string::npos) {
-                    out << key << b << "\n";
+                    out << key << terminal_safe(b, true) << "\n";
                 } else {
                     out << prefix << f.first << ":\n";
                     indent_lines(out, b, prefix + "  ");
@@ -286,6 +293,47 @@ void write_json(std::ostream& out, const Value& v, int indent) {
 }
 
 }  // namespace
+
+std::string terminal_safe(const std::string& s, bool keep_tabs) {
+    std::string o;
+    o.reserve(s.size());
+    char buf[16];
+    for (std::size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        const std::size_t n = orqcommon::utf8_sequence_at(s, i);
+        if (n == 0) {  // not UTF-8: the byte in hex
+            std::snprintf(buf, sizeof buf, "\\x%02x", c);
+            o += buf;
+            ++i;
+            continue;
+        }
+        if (n == 1) {
+            if (c == '\n') o += "\\n";
+            else if (c == '\r') o += "\\r";
+            else if (c == '\t') o += keep_tabs ? "\t" : "\\t";
+            else if (c < 0x20 || c == 0x7F) {
+                std::snprintf(buf, sizeof buf, "\\x%02x", c);
+                o += buf;
+            } else {
+                o += static_cast<char>(c);
+            }
+            ++i;
+            continue;
+        }
+        // The code point of a longer sequence: C1 controls (U+0080..U+009F)
+        // and the direction embeddings, overrides and isolates are escaped.
+        uint32_t cp = c & (0xFF >> (n + 1));
+        for (std::size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+        if ((cp >= 0x80 && cp <= 0x9F) || (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069)) {
+            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(cp));
+            o += buf;
+        } else {
+            o.append(s, i, n);
+        }
+        i += n;
+    }
+    return o;
+}
 
 bool printable_text(const std::string& b) {
     for (std::size_t i = 0; i < b.size();) {

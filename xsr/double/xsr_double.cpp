@@ -66,6 +66,7 @@ Reply ok(const std::string& bytes) { return Reply{0, bytes, -1}; }
 Reply pending(int32_t t0, int32_t t1) { return Reply{-9000, le32(t0) + le32(t1), -1}; }
 Reply part(const std::string& bytes) { return Reply{-1108, bytes, -1}; }
 Reply fail(int32_t code, const std::string& bytes) { return Reply{code, bytes, -1}; }
+Reply too_long(const std::string& bytes, int32_t whole) { return Reply{-1107, bytes, whole}; }
 
 void set_call_hooks(void (*enter)(), void (*leave)()) {
     g_enter.store(enter);

@@ -51,6 +51,9 @@ Reply ok(const std::string& bytes = std::string());
 Reply pending(int32_t t0, int32_t t1);          // -9000 with an 8-byte ticket
 Reply part(const std::string& bytes);           // -1108
 Reply fail(int32_t code, const std::string& bytes = std::string());
+// -1107: the leading bytes that fit (cut to capacity) and the whole answer's
+// length.
+Reply too_long(const std::string& bytes, int32_t whole);
 
 // Clears calls, script and state.
 void reset();

@@ -392,7 +392,10 @@ int32_t command(int32_t handle, int32_t timeout_hint, unsigned char* answer, int
         std::lock_guard<std::mutex> g(c->mu);
         c->part_tickets[std::this_thread::get_id()] = a.part_ticket;
     }
-    *answer_len = static_cast<int32_t>(a.answer_len);
+    // A cut answer reports the whole answer's length, so that the caller can
+    // offer room for all of it; every other result the bytes written.
+    const uint32_t reported = a.result == kTooLong ? a.whole_len : a.answer_len;
+    *answer_len = reported > static_cast<uint32_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(reported);
     return a.result;
 }
 

@@ -84,15 +84,17 @@ void encode_answer_lead(unsigned char* out, uint32_t request_id, const AnswerFix
     unsigned char* p = out + kPrefixSize + kHeadSize;
     put_i32(p, a.result);
     put_ticket(p + 4, a.part_ticket);
-    put_u32(p + 12, a.answer_len);
+    put_u32(p + 12, a.whole_len);
+    put_u32(p + 16, a.answer_len);
 }
 
 bool decode_answer_fixed(const unsigned char* p, std::size_t n, AnswerFixed* out) {
     if (n < kAnswerFixed) return false;
     out->result = get_i32(p);
     out->part_ticket = get_ticket(p + 4);
-    out->answer_len = get_u32(p + 12);
-    return out->answer_len == n - kAnswerFixed;
+    out->whole_len = get_u32(p + 12);
+    out->answer_len = get_u32(p + 16);
+    return out->answer_len == n - kAnswerFixed && out->whole_len >= out->answer_len;
 }
 
 namespace {
@@ -226,7 +228,7 @@ const char* code_name(int32_t code) {
         case kErrUnknownModule: return "unknown module";
         case kErrNotStarted: return "module not started";
         case kErrTicket: return "unknown ticket";
-        case kErrOverflow: return "answer longer than the capacity offered";
+        case kErrOverflow: return "no room for the ticket of a pending answer";
         case kErrRequest: return "malformed request";
         case kErrCommand: return "unknown command";
         case kErrRegistered: return "module already registered";

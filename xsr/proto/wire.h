@@ -3,7 +3,7 @@
 // and bounded decoders both sides use. docs/protocol.md describes the same.
 //
 // Every frame is a 4-byte little-endian length followed by that many bytes:
-//   u16 magic 0x5258, u8 version 1, u8 kind, u32 request id, kind's fields.
+//   u16 magic 0x5258, u8 version 2, u8 kind, u32 request id, kind's fields.
 // All integers are little-endian. Decoders check every length against the
 // bytes received and never read past them.
 #pragma once
@@ -16,7 +16,8 @@
 namespace xsrproto {
 
 constexpr uint16_t kMagic = 0x5258;  // "XR" on the wire
-constexpr uint8_t kVersion = 1;
+// 2: answers carry the whole answer's length (version 1 did not).
+constexpr uint8_t kVersion = 2;
 
 enum Kind : uint8_t {
     kLogin = 1,    // client: 112-byte login record
@@ -36,8 +37,8 @@ constexpr std::size_t kTicketSize = 8;
 constexpr std::size_t kHeaderSize = 16;  // the command header of XSR_CommandEx
 // Command: header(16) capacity(4) part ticket(8) body_len(4) body body2_len(4) body2
 constexpr std::size_t kCommandFixed = kHeaderSize + 4 + kTicketSize + 4;
-// Answer: result(4) part ticket(8) answer_len(4) answer
-constexpr std::size_t kAnswerFixed = 4 + kTicketSize + 4;
+// Answer: result(4) part ticket(8) whole_len(4) answer_len(4) answer
+constexpr std::size_t kAnswerFixed = 4 + kTicketSize + 4 + 4;
 constexpr std::size_t kWelcomeFixed = 4 + 4 + kTokenSize;
 constexpr std::size_t kFaultFixed = 4;
 // Prefix, head and the fixed answer fields: what precedes the answer bytes.
@@ -73,7 +74,7 @@ enum Code : int32_t {
     kErrUnknownModule = -20101,  // no module of that name
     kErrNotStarted = -20102,     // module registered but not started
     kErrTicket = -20103,         // no pending answer has that ticket
-    kErrOverflow = -20104,       // answer longer than the capacity offered
+    kErrOverflow = -20104,       // no room for the ticket of a pending answer
     kErrRequest = -20105,        // request body malformed for its command code
     kErrCommand = -20106,        // unknown command code or header constant
     kErrRegistered = -20107,     // module already registered
@@ -88,6 +89,9 @@ enum Code : int32_t {
 // Results of XSR_CommandEx that the callers interpret.
 constexpr int32_t kPending = -9000;
 constexpr int32_t kPart = -1108;
+// The answer does not fit the capacity offered: the leading bytes that fit
+// are delivered and the length is the whole answer's.
+constexpr int32_t kTooLong = -1107;
 
 // --- little-endian helpers -------------------------------------------------
 
@@ -179,12 +183,17 @@ bool encode_command_lead(unsigned char* out, uint32_t request_id, const unsigned
 struct AnswerFixed {
     int32_t result = 0;
     Ticket part_ticket;
+    // The length of the whole answer the bytes belong to, from its first
+    // byte (earlier parts included); never less than answer_len. The client
+    // reports it for kTooLong.
+    uint32_t whole_len = 0;
     uint32_t answer_len = 0;
 };
 // Prefix, head and the fixed answer fields: kAnswerLead bytes.
 void encode_answer_lead(unsigned char* out, uint32_t request_id, const AnswerFixed& a);
 // The fixed fields of an answer frame of `n` bytes after the head; false
-// unless answer_len is exactly what follows them.
+// unless answer_len is exactly what follows them and whole_len is at least
+// answer_len.
 bool decode_answer_fixed(const unsigned char* p, std::size_t n, AnswerFixed* out);
 
 struct Welcome {

@@ -90,6 +90,7 @@ TEST_F(CoreTest, LargePayloadIsSentExactly) {
     std::string payload(5000, '\x01');
     EXPECT_EQ(orq::send_module_message(5, "M", nullptr, payload.data(), payload.size(), nullptr, nullptr, -1, 0), 0);
     auto cs = calls_of(Fn::Command);
+    ASSERT_EQ(cs.size(), 1u);
     EXPECT_EQ(cs[0].body, std::string("M\0\0", 3) + payload);
 }
 
@@ -199,7 +200,9 @@ TEST_F(CoreTest, SendMessageChecksAndPassesTheAnswer) {
     EXPECT_EQ(ORQExt_SendMessage(1, "M", "t", "ping", 4, ans, &len), 0);
     EXPECT_EQ(len, 4);
     EXPECT_EQ(std::string(ans, 4), "pong");
-    EXPECT_EQ(calls_of(Fn::Command)[0].body, std::string("M\0t\0\0ping", 9));
+    const auto cmds = calls_of(Fn::Command);
+    ASSERT_EQ(cmds.size(), 1u);
+    EXPECT_EQ(cmds[0].body, std::string("M\0t\0\0ping", 9));
     EXPECT_EQ(ORQExt_SendMessage(1, "M", nullptr, nullptr, 0, nullptr, nullptr), 0);
 }
 

@@ -71,7 +71,11 @@ TEST_F(ExchangeTest, SmallBuffersUseTheLocalAreaAndReportCuts) {
         {10, 10, 0, 10, 10},
         {10, 11, -1107, 11, 10},
         {1, 100, -1107, 100, 1},
-        {0, 5, 0, 5, 0},
+        // Capacity 0 asks for the size: -1107 with the length, nothing copied;
+        // an empty answer fits.
+        {0, 5, -1107, 5, 0},
+        {0, 128, -1107, 128, 0},
+        {0, 0, 0, 0, 0},
     };
     for (const SmallCase& k : cases) {
         SCOPED_TRACE(k.capacity);
@@ -81,9 +85,83 @@ TEST_F(ExchangeTest, SmallBuffersUseTheLocalAreaAndReportCuts) {
         int32_t len = k.capacity;
         EXPECT_EQ(orq::exchange(1, 2, "x", 1, buf.data(), &len, -1, 0), k.rc);
         EXPECT_EQ(len, k.len);
-        EXPECT_EQ(calls_of(Fn::Command)[0].capacity, 128) << "local area is offered";
+        const auto cmds = calls_of(Fn::Command);
+        ASSERT_EQ(cmds.size(), 1u);
+        EXPECT_EQ(cmds[0].capacity, 128) << "local area is offered";
         for (std::size_t i = 0; i < buf.size(); ++i)
             EXPECT_EQ(buf[i], i < k.copied ? 'a' : 'z') << "byte " << i;
+    }
+}
+
+TEST_F(ExchangeTest, CapacityZeroWithoutBufferGetsTheLength) {
+    push(ok(std::string(55, 'a')));
+    int32_t len = 0;
+    EXPECT_EQ(orq::exchange(1, 2, "x", 1, nullptr, &len, -1, 0), -1107);
+    EXPECT_EQ(len, 55);
+
+    reset();
+    push({part("abc"), ok("de")});
+    len = 0;
+    EXPECT_EQ(orq::exchange(1, 2, "x", 1, nullptr, &len, -1, 0), -1107);
+    EXPECT_EQ(len, 5) << "parts count";
+
+    reset();
+    push(ok(""));
+    len = 0;
+    EXPECT_EQ(orq::exchange(1, 2, "x", 1, nullptr, &len, -1, 0), 0);
+    EXPECT_EQ(len, 0);
+}
+
+// An answer that does not fit the room offered: the XSRClient delivers the
+// leading bytes that fit, -1107 and the whole answer's length; the exchange
+// passes that length on, through the local area too and after parts.
+struct CutCase {
+    const char* what;
+    int32_t capacity;
+    std::vector<Reply> replies;
+    int32_t len;           // the length reported (rc is -1107)
+    std::string stored;    // the caller's buffer's leading bytes
+    int32_t last_offer;    // capacity offered by the last call
+};
+
+TEST_F(ExchangeTest, CutAnswersReportTheWholeLength) {
+    const std::string a200(200, 'a'), b100(100, 'b');
+    const CutCase cases[] = {
+        {"direct, single answer", 200, {too_long(a200 + "rest", 3000)}, 3000, a200, 200},
+        {"local area, single answer", 10, {too_long(std::string(128, 'a'), 3000)}, 3000,
+         std::string(10, 'a'), 128},
+        {"local area, capacity 0", 0, {too_long(std::string(128, 'a'), 500)}, 500, "", 128},
+        {"direct, after a part", 200, {part(b100), too_long(a200, 3000)}, 3000,
+         b100 + std::string(100, 'a'), 100},
+        {"direct, after pending and parts", 200,
+         {pending(4, 5), part(b100), part(std::string(60, 'c')), too_long(a200, 2000000)}, 2000000,
+         b100 + std::string(60, 'c') + std::string(40, 'a'), 40},
+        {"direct, nothing left to offer after parts", 200, {part(a200), too_long("", 3000)}, 3000,
+         a200, 0},
+        {"local area, after parts", 10,
+         {part(std::string(50, 'p')), part(std::string(50, 'q')), too_long(a200, 300)}, 300,
+         std::string(10, 'p'), 28},
+        // Lengths a misbehaving XSRClient reports: never below what came (7
+        // counts as bytes delivered, after the 100 of the part).
+        {"whole length below the bytes held", 200, {part(b100), too_long(a200, 7)}, 107,
+         b100 + std::string(100, 'a'), 100},
+        {"complete answer longer than the room offered", 200, {Reply{0, a200, 5000}}, 200, a200, 200},
+        {"last part longer than the room offered", 200, {part(b100), Reply{0, a200, 150}}, 200,
+         b100 + std::string(100, 'a'), 100},
+    };
+    for (const CutCase& k : cases) {
+        SCOPED_TRACE(k.what);
+        reset();
+        for (const Reply& r : k.replies) push(r);
+        std::vector<char> buf(static_cast<std::size_t>(k.capacity) + 8, 'z');
+        int32_t len = k.capacity;
+        EXPECT_EQ(orq::exchange(1, 2, "x", 1, buf.data(), &len, -1, 0), -1107);
+        EXPECT_EQ(len, k.len);
+        EXPECT_EQ(std::string(buf.data(), buf.size()),
+                  k.stored + std::string(buf.size() - k.stored.size(), 'z'));
+        const auto cs = calls_of(Fn::Command);
+        ASSERT_EQ(cs.size(), k.replies.size()) << "nothing after the cut";
+        EXPECT_EQ(cs.back().capacity, k.last_offer);
     }
 }
 
@@ -92,7 +170,9 @@ TEST_F(ExchangeTest, NoLengthPointerDropsTheAnswer) {
     char buf[4] = {'z', 'z', 'z', 'z'};
     EXPECT_EQ(orq::exchange(1, 2, "x", 1, buf, nullptr, -1, 0), 0);
     EXPECT_EQ(std::string(buf, 4), "zzzz");
-    EXPECT_EQ(calls_of(Fn::Command)[0].capacity, 128);
+    const auto cmds = calls_of(Fn::Command);
+    ASSERT_EQ(cmds.size(), 1u);
+    EXPECT_EQ(cmds[0].capacity, 128);
 }
 
 TEST_F(ExchangeTest, PendingAnswerIsPolledWithItsTicketEvery200ms) {
@@ -137,6 +217,7 @@ TEST_F(ExchangeTest, PartsAfterPendingKeepTheTicket) {
     EXPECT_EQ(len, 4);
     EXPECT_EQ(std::string(small, 4), "abcd");
     auto cs = calls_of(Fn::Command);
+    ASSERT_EQ(cs.size(), 3u);
     EXPECT_EQ(cs[2].body, le32(1) + le32(2));
 }
 
@@ -238,6 +319,7 @@ TEST_F(ExchangeTest, ReportedLengthBeyondTheOfferIsNotTrusted) {
     EXPECT_EQ(orq::exchange(5, 2, "m", 1, big.data(), &len, -1, 0), 0);
     EXPECT_EQ(len, 200);
     auto cs = calls_of(Fn::Command);
+    ASSERT_EQ(cs.size(), 3u);
     EXPECT_EQ(cs.back().capacity, 0) << "nothing left to offer";
 }
 

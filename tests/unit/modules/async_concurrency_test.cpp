@@ -137,12 +137,25 @@ TEST_F(AsyncConcurrencyTest, CallbackSwappedWhileSendingNeverAnswersTwice) {
     done = true;
     swapper.join();
 
+    // With the callback installed for good, a last batch must be answered:
+    // the swaps left the queue and the worker in working order, and the
+    // checks below have answers to look at.
+    constexpr int32_t kLast = 900000, kLastCount = 20;
+    ASSERT_EQ(ORQExt_SetAsyncFunc(record, nullptr), 0);
+    for (int32_t id = kLast; id < kLast + kLastCount; ++id) {
+        ASSERT_GT(send_id(id), 0) << id;
+        std::lock_guard<std::mutex> g(m);
+        accepted.insert(id);
+    }
+    ASSERT_TRUE(eventually([] { return orq::async::queued_count() == 0; }, std::chrono::seconds(120)));
+
     // Removing the callback for good drops whatever is left and ends the worker.
     ORQExt_SetAsyncFunc(nullptr, nullptr);
     ASSERT_TRUE(eventually([] { return !orq::async::worker_running(); }, std::chrono::seconds(120)));
     EXPECT_EQ(orq::async::queued_count(), 0);
     std::map<int32_t, int> answered;
     for (const Answer& a : answers()) ++answered[a.id];
+    for (int32_t id = kLast; id < kLast + kLastCount; ++id) EXPECT_EQ(answered[id], 1) << "last batch, " << id;
     std::lock_guard<std::mutex> g(m);
     for (const auto& [id, n] : answered) {
         EXPECT_EQ(n, 1) << id;

@@ -264,6 +264,7 @@ TEST_F(AsyncTest, CallbackMayQueueAndCancelDuringThePass) {
     EXPECT_EQ(answers(), (std::vector<Answer>{{1, 0, ""}, {2, 0, ""}}))
         << "3 was cancelled; 10 waits for the next pass";
     ASSERT_TRUE(clock_.cycles(1));
+    ASSERT_EQ(answers().size(), 3u);
     EXPECT_EQ(answers().back(), (Answer{10, 0, ""}));
     EXPECT_EQ(orq::async::queued_count(), 0);
 }

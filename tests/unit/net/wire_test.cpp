@@ -112,7 +112,8 @@ TEST(WireTest, HeadsOfEveryKindAndTheirFaults) {
     };
     const Case cases[] = {
         {"magic", kPrefixSize, 0x00, HeadStatus::BadMagic},
-        {"version", kPrefixSize + 2, 2, HeadStatus::BadVersion},
+        {"a later version", kPrefixSize + 2, kVersion + 1, HeadStatus::BadVersion},
+        {"version 1, whose answers lack the whole length", kPrefixSize + 2, 1, HeadStatus::BadVersion},
         {"kind 0", kPrefixSize + 3, 0, HeadStatus::BadKind},
         {"kind past the last", kPrefixSize + 3, kFault + 1, HeadStatus::BadKind},
     };
@@ -148,6 +149,7 @@ TEST(WireTest, AnswerLeadAndItsLengthCheck) {
     AnswerFixed a;
     a.result = kPart;
     a.part_ticket = Ticket{3, 4};
+    a.whole_len = 3000;
     a.answer_len = 5;
     Bytes f(kAnswerLead);
     encode_answer_lead(f.data(), 9, a);
@@ -160,8 +162,16 @@ TEST(WireTest, AnswerLeadAndItsLengthCheck) {
     EXPECT_EQ(got.result, kPart);
     EXPECT_TRUE(got.part_ticket == (Ticket{3, 4}));
     EXPECT_EQ(got.answer_len, 5u);
+    EXPECT_EQ(got.whole_len, 3000u);
     EXPECT_FALSE(decode_answer_fixed(fields(f), fields_len(f) - 1, &got)) << "answer shorter than announced";
     EXPECT_FALSE(decode_answer_fixed(fields(f), kAnswerFixed - 1, &got)) << "fixed fields cut";
+
+    // A whole answer shorter than the bytes of this frame is malformed.
+    for (uint32_t whole : {5u, 4u, 0u}) {
+        a.whole_len = whole;
+        encode_answer_lead(f.data(), 9, a);
+        EXPECT_EQ(decode_answer_fixed(fields(f), fields_len(f), &got), whole >= 5) << whole;
+    }
 }
 
 TEST(WireTest, HandshakeFramesRoundTripAndRejectWrongSizes) {
@@ -243,32 +253,138 @@ TEST(WireTest, BodyReaderStopsAtTheEndAndAtTheLimits) {
     EXPECT_FALSE(empty.i32(&v));
 }
 
-// Random frames: a decoder that accepts one has found every part inside the
-// bytes it was given.
+// Mutated valid frames: whatever a decoder accepts lies wholly inside the
+// bytes it was given. The inputs start from real encodings of each kind
+// (command fields, answer fields, login records) and are damaged the ways
+// a peer could damage them: flipped bytes, a cut, a length field changed, or
+// extra bytes at the end. Each input is decoded from a heap copy of exactly
+// its own size, so a read past it is an AddressSanitizer report; and each
+// decoder must accept a fair share of its inputs (the in-bounds checks then
+// really run) and refuse a fair share (the damage really reaches it).
 TEST(WireTest, RandomBytesNeverDecodeOutsideTheirBuffer) {
     std::mt19937 rng(12345);
-    for (int i = 0; i < 20000; ++i) {
-        const std::size_t n = rng() % 80;
-        Bytes b(n);
-        for (auto& c : b) c = static_cast<unsigned char>(rng() % 4 == 0 ? 0 : rng());
-        if (n >= 32 && rng() % 2) put_u32(&b[28], static_cast<uint32_t>(rng() % 40));  // plausible body length
-        CommandView v;
-        if (decode_command(b.data(), b.size(), &v)) {
-            ASSERT_GE(v.body, b.data());
-            ASSERT_LE(v.body + v.body_len, b.data() + b.size());
-            ASSERT_LE(v.body2 + v.body2_len, b.data() + b.size());
-            ASSERT_EQ(v.body2 + v.body2_len, b.data() + b.size()) << "the lengths cover the frame exactly";
-        }
+    auto below = [&](std::size_t n) { return n == 0 ? std::size_t{0} : std::size_t{rng() % n}; };
+    auto random_text = [&](std::size_t max) {
+        std::string t(below(max + 1), '\0');
+        for (char& c : t) c = static_cast<char>(rng());
+        return t;
+    };
+
+    // Where the length fields of each kind sit, relative to the fields.
+    constexpr std::size_t kBodyLenAt = kCommandFixed - 4;  // then body, body2 length, body2
+    constexpr std::size_t kAnswerLenAt = 12;
+
+    auto command_fields = [&] {
+        const std::string body = random_text(40), body2 = random_text(40);
+        const CommandHeader h{static_cast<uint16_t>(below(16)), kHeaderConstant, -1,
+                              static_cast<int32_t>(below(4096)), -1};
+        const Bytes f = command_frame(1, h, h.b, Ticket{}, body, body2);
+        return Bytes(f.begin() + kPrefixSize + kHeadSize, f.end());
+    };
+    auto answer_fields = [&] {
+        const std::string ans = random_text(60);
         AnswerFixed a;
-        if (decode_answer_fixed(b.data(), b.size(), &a)) {
-            ASSERT_EQ(a.answer_len + kAnswerFixed, b.size());
+        a.result = static_cast<int32_t>(rng());
+        a.answer_len = static_cast<uint32_t>(ans.size());
+        Bytes f(kAnswerLead);
+        encode_answer_lead(f.data(), 1, a);
+        f.insert(f.end(), ans.begin(), ans.end());
+        return Bytes(f.begin() + kPrefixSize + kHeadSize, f.end());
+    };
+    auto login_record = [&] {
+        Bytes rec(kLoginSize, 0);
+        const std::pair<std::size_t, std::size_t> spans[] = {{0, 64}, {64, 32}, {96, 16}};
+        for (const auto& span : spans)
+            for (std::size_t i = 0, n = below(span.second); i < n; ++i)
+                rec[span.first + i] = static_cast<unsigned char>(1 + rng() % 255);
+        return rec;
+    };
+
+    // One of the damages, at random; now and then none at all.
+    auto mutate = [&](Bytes& b, std::size_t length_at) {
+        switch (rng() % 5) {
+            case 0:  // flip a few bytes
+                for (int k = 0, n = 1 + static_cast<int>(rng() % 3); k < n && !b.empty(); ++k)
+                    b[below(b.size())] ^= static_cast<unsigned char>(1u << (rng() % 8));
+                break;
+            case 1:  // cut
+                b.resize(below(b.size()));
+                break;
+            case 2:  // a length field changed a little or wildly
+                if (b.size() >= length_at + 4) {
+                    const uint32_t old = get_u32(&b[length_at]);
+                    const uint32_t v = rng() % 2 ? old + static_cast<uint32_t>(below(9)) - 4u
+                                                 : static_cast<uint32_t>(rng());
+                    put_u32(&b[length_at], v);
+                }
+                break;
+            case 3:  // extra bytes at the end
+                for (std::size_t k = 0, n = 1 + below(8); k < n; ++k)
+                    b.push_back(static_cast<unsigned char>(rng()));
+                break;
+            default:
+                break;
         }
-        LoginFields lf;
-        if (decode_login(b.data(), b.size(), &lf)) {
-            ASSERT_EQ(b.size(), kLoginSize);
+    };
+    // A heap copy of exactly the input's size.
+    auto exact = [](const Bytes& b) { return std::vector<unsigned char>(b.begin(), b.end()); };
+
+    struct Tally {
+        int accepted = 0, refused = 0;
+        void add(bool ok) { ++(ok ? accepted : refused); }
+    };
+    Tally commands, answers, logins;
+    constexpr int kRounds = 6000;
+    for (int i = 0; i < kRounds; ++i) {
+        {
+            Bytes b = command_fields();
+            mutate(b, rng() % 2 ? kBodyLenAt : kCommandFixed + get_u32(&b[kBodyLenAt]));
+            const Bytes in = exact(b);
+            CommandView v;
+            const bool ok = decode_command(in.data(), in.size(), &v);
+            commands.add(ok);
+            if (ok) {
+                ASSERT_GE(v.body, in.data());
+                ASSERT_LE(v.body + v.body_len, v.body2) << "body ends before body2 starts";
+                ASSERT_EQ(v.body2 + v.body2_len, in.data() + in.size()) << "the lengths cover the frame exactly";
+            }
+        }
+        {
+            Bytes b = answer_fields();
+            mutate(b, kAnswerLenAt);
+            const Bytes in = exact(b);
+            AnswerFixed a;
+            const bool ok = decode_answer_fixed(in.data(), in.size(), &a);
+            answers.add(ok);
+            if (ok) {
+                ASSERT_EQ(a.answer_len + kAnswerFixed, in.size());
+            }
+        }
+        {
+            Bytes b = login_record();
+            mutate(b, 0);
+            const Bytes in = exact(b);
+            LoginFields lf;
+            const bool ok = decode_login(in.data(), in.size(), &lf);
+            logins.add(ok);
+            if (ok) {
+                ASSERT_EQ(in.size(), kLoginSize);
+                ASSERT_LT(lf.user.size(), 64u);
+                ASSERT_LT(lf.password.size(), 32u);
+                ASSERT_LT(lf.server.size(), 16u);
+                ASSERT_EQ(0, std::memcmp(in.data() + 64, lf.password.data(), lf.password.size()));
+            }
         }
         Head h;
-        decode_head(b.data(), b.size(), &h);
+        const Bytes any = exact(answer_fields());
+        if (any.size() >= kHeadSize) decode_head(any.data(), any.size(), &h);
+    }
+    const int fair_share = kRounds / 10;
+    const std::pair<const char*, const Tally*> tallies[] = {
+        {"command", &commands}, {"answer", &answers}, {"login", &logins}};
+    for (const auto& t : tallies) {
+        EXPECT_GE(t.second->accepted, fair_share) << t.first << " decoder accepted too few to check bounds";
+        EXPECT_GE(t.second->refused, fair_share) << t.first << " decoder refused too few: the damage is not reaching it";
     }
 }
 

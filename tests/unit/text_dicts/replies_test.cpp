@@ -222,6 +222,11 @@ const ExtractCase kExtractCases[] = {
      1},
     {"n 0", 10, ok(extraction_reply(0, 0)), 0, 0, 0, 0},
     {"empty reply reads as n 0", 10, ok(""), 0, 0, 0, 0},
+    // A reply shorter than its count: the count is read from the zero-filled
+    // area all the same.
+    {"reply 94 00 reads as n 148", 2, ok(std::string("\x94\x00", 2)), -1107, 2, 0, 2},
+    {"reply 02 reads as n 2", 10, ok(std::string("\x02", 1)), 0, 2, 0, 2},
+    {"reply 05 00 00 reads as n 5", 10, ok(std::string("\x05\x00\x00", 3)), 0, 5, 0, 5},
     {"negative n: nothing copied", 10, ok(extraction_reply(-1, 2)), -1107, 10, 0, 0},
     {"n INT32_MIN", 10, ok(extraction_reply(INT32_MIN, 0)), -1107, 10, 0, 0},
     {"positive status: nothing decoded", 10, Reply{2, extraction_reply(2, 2), -1}, 2, 10, 0, 0},

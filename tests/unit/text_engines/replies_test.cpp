@@ -55,7 +55,10 @@ TEST_F(TextRepliesTest, SegmentationWithMarksDecodesWithinCapacityAndReceivedByt
          answer(segmentation(4, {1, 2, 3, 4}, {5, 6, 7, 8}) + "!!"), 4, {1, 2, 3, 4}, {5, 6, 7, 8}},
         {"count 0", 5, answer(segmentation(0, {}, {})), 0, {}, {}},
         {"empty reply reads count 0", 5, answer(""), 0, {}, {}},
-        {"reply shorter than the count", 5, answer("\x01\x00"), 0, {}, {}},
+        // The count is read from the zero-filled area however few bytes came:
+        // 01 00 announces one entry, whose bytes were never received.
+        {"reply shorter than the count", 5, answer("\x01\x00"), -1107, {}, {}},
+        {"a zero count in fewer than four bytes", 5, answer(std::string("\x00\x00", 2)), 0, {}, {}},
         {"capacity entries do not fit the area", 5,
          answer(segmentation(5, {1, 2, 3, 4, 5}, {1, 2, 3, 4, 5})), -1107, {}, {}},
         {"count = capacity, entries cut off", 5, answer(segmentation(5, {1, 2, 3, 4, 5}, {1, 2, 3})), -1107, {}, {}},

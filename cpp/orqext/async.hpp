@@ -1,0 +1,344 @@
+// orqext/async.hpp - asynchronous module messages with one callback per
+// request.
+//
+// The library has one asynchronous callback for the whole process. The first
+// send_async installs the layer's dispatcher as that callback; it routes each
+// answer by request id to the std::function given with the request. Request
+// ids are chosen by the dispatcher (1 .. INT32_MAX, never two alike among
+// pending requests), so independent parts of a program each use their own
+// async_requester without knowing of each other.
+//
+// Threads: the callback of an answer runs on the library's worker thread,
+// which holds the library's queue lock for its whole pass over the queue,
+// server calls and callbacks included. So a callback delays every other
+// answer and every send_async/cancel of other threads until it returns: keep
+// it short, hand longer work to a thread of your own. A callback may call
+// send_async and cancel (the lock is re-entrant), and may destroy its own
+// requester. A "cancelled" callback runs on the thread that called cancel,
+// cancel_all or the destructor.
+//
+// Every request that send_async accepted gets its callback exactly once:
+// with the answer (or the failure the worker met), or with
+// std::errc::operation_canceled when it is cancelled or its requester is
+// destroyed first. A send_async that fails calls nothing back.
+//
+// While the dispatcher is installed, do not install another callback with
+// ORQExt_SetAsyncFunc: the layer installs its own again on each send, and
+// answers to ids it did not hand out are dropped.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "orqext/connection.hpp"
+
+namespace orqext {
+
+using request_id = int32_t;
+
+struct async_reply {
+    request_id id = 0;
+    // The Result code the worker met (0, or a non-negative status word, on
+    // success); for a cancelled request, the cancel's Result code.
+    int32_t result = 0;
+    // Empty on success; the Result code on failure;
+    // std::errc::operation_canceled when cancelled.
+    std::error_code error;
+    std::string answer;
+
+    bool cancelled() const noexcept { return error == std::errc::operation_canceled; }
+};
+using async_callback = std::function<void(async_reply)>;
+
+struct async_options {
+    std::string_view target;  // empty: none
+    // Room for the answer (at least 128 bytes are offered). A longer answer
+    // reaches the callback as errc::answer_too_long with its leading part;
+    // it is not asked for again.
+    int32_t answer_capacity = 64 * 1024;
+};
+
+namespace detail {
+
+struct async_owner {
+    std::vector<std::thread::id> running_on;  // threads inside its callbacks
+    bool closing = false;
+    std::size_t pending = 0;
+};
+
+class async_dispatcher {
+public:
+    // Never destroyed: the worker may call back while the process exits.
+    static async_dispatcher& instance() {
+        static async_dispatcher* d = new async_dispatcher();
+        return *d;
+    }
+
+    std::shared_ptr<async_owner> attach() {
+        auto o = std::make_shared<async_owner>();
+        std::lock_guard<std::mutex> g(m_);
+        ++owners_;
+        return o;
+    }
+
+    // Enters a request; 0 when the owner is closing.
+    request_id reserve(const std::shared_ptr<async_owner>& o, async_callback cb) {
+        std::lock_guard<std::mutex> g(m_);
+        if (o->closing) return 0;
+        do {
+            last_ = last_ >= INT32_MAX ? 1 : last_ + 1;
+        } while (pending_.count(last_) != 0);
+        pending_.emplace(last_, entry{o, std::move(cb)});
+        ++o->pending;
+        // Installed again on every send: an unload and load of the library
+        // in between forgets it.
+        ORQExt_SetAsyncFunc(&trampoline, nullptr);
+        return last_;
+    }
+
+    // Takes the request out when it belongs to the owner (any owner when o is
+    // null); false when it is no longer pending.
+    bool take(request_id id, const async_owner* o, async_callback* cb) {
+        std::lock_guard<std::mutex> g(m_);
+        return take_locked(id, o, cb, nullptr);
+    }
+
+    // Takes out every pending request of the owner; with for_good, the owner
+    // accepts no new ones.
+    std::vector<std::pair<request_id, async_callback>> take_all(const std::shared_ptr<async_owner>& o,
+                                                                bool for_good) {
+        std::vector<std::pair<request_id, async_callback>> out;
+        std::lock_guard<std::mutex> g(m_);
+        if (for_good) o->closing = true;
+        for (auto it = pending_.begin(); it != pending_.end();) {
+            if (it->second.owner == o) {
+                out.emplace_back(it->first, std::move(it->second.cb));
+                it = pending_.erase(it);
+                --o->pending;
+            } else {
+                ++it;
+            }
+        }
+        return out;
+    }
+
+    // Runs cb with the owner counted as busy on this thread.
+    void deliver(const std::shared_ptr<async_owner>& o, const async_callback& cb, async_reply reply) {
+        const auto self = std::this_thread::get_id();
+        {
+            std::lock_guard<std::mutex> g(m_);
+            o->running_on.push_back(self);
+        }
+        try {
+            if (cb) cb(std::move(reply));
+        } catch (...) {
+            // A callback's exception must not reach the worker or the C API.
+        }
+        std::lock_guard<std::mutex> g(m_);
+        for (auto it = o->running_on.begin(); it != o->running_on.end(); ++it)
+            if (*it == self) {
+                o->running_on.erase(it);
+                break;
+            }
+        cv_.notify_all();
+    }
+
+    // Waits until no other thread runs a callback of the owner, then lets the
+    // owner go; the last one removes the library's callback so its worker
+    // ends.
+    void detach(const std::shared_ptr<async_owner>& o) {
+        const auto self = std::this_thread::get_id();
+        std::unique_lock<std::mutex> lk(m_);
+        cv_.wait(lk, [&] {
+            for (auto id : o->running_on)
+                if (id != self) return false;
+            return true;
+        });
+        if (--owners_ == 0 && pending_.empty()) {
+            ORQExtAsyncCallback previous = nullptr;
+            ORQExt_SetAsyncFunc(nullptr, &previous);
+            if (previous != nullptr && previous != &trampoline)
+                ORQExt_SetAsyncFunc(previous, nullptr);  // not ours: put it back
+        }
+    }
+
+    std::size_t pending(const async_owner& o) {
+        std::lock_guard<std::mutex> g(m_);
+        return o.pending;
+    }
+
+private:
+    struct entry {
+        std::shared_ptr<async_owner> owner;
+        async_callback cb;
+    };
+
+    bool take_locked(request_id id, const async_owner* o, async_callback* cb,
+                     std::shared_ptr<async_owner>* owner) {
+        auto it = pending_.find(id);
+        if (it == pending_.end() || (o != nullptr && it->second.owner.get() != o)) return false;
+        *cb = std::move(it->second.cb);
+        --it->second.owner->pending;
+        if (owner) *owner = std::move(it->second.owner);
+        pending_.erase(it);
+        return true;
+    }
+
+    static void ORQEXT_CALL trampoline(int32_t id, int32_t result, const void* answer,
+                                       int32_t length) noexcept {
+        async_dispatcher& d = instance();
+        try {
+            async_callback cb;
+            std::shared_ptr<async_owner> owner;
+            {
+                std::lock_guard<std::mutex> g(d.m_);
+                if (!d.take_locked(id, nullptr, &cb, &owner)) return;  // cancelled, or not ours
+            }
+            async_reply reply;
+            reply.id = id;
+            reply.result = result;
+            if (result < 0) reply.error = make_error_code(result);
+            try {
+                if (answer != nullptr && length > 0)
+                    reply.answer.assign(static_cast<const char*>(answer), static_cast<std::size_t>(length));
+            } catch (...) {
+                reply.error = std::make_error_code(std::errc::not_enough_memory);
+            }
+            d.deliver(owner, cb, std::move(reply));
+        } catch (...) {
+        }
+    }
+
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::unordered_map<request_id, entry> pending_;
+    request_id last_ = 0;
+    std::size_t owners_ = 0;
+};
+
+}  // namespace detail
+
+// One party's asynchronous requests. Not copyable or movable (callbacks may
+// be running for it); hold it in a std::unique_ptr to pass it around.
+class async_requester {
+public:
+    async_requester() : owner_(detail::async_dispatcher::instance().attach()) {}
+    async_requester(const async_requester&) = delete;
+    async_requester& operator=(const async_requester&) = delete;
+
+    // Every request still pending is cancelled and its callback told so
+    // (std::errc::operation_canceled) on this thread; then the destructor
+    // waits until callbacks of this requester running on other threads have
+    // returned. It may run inside one of its own callbacks.
+    ~async_requester() {
+        cancel_taken(detail::async_dispatcher::instance().take_all(owner_, true));
+        detail::async_dispatcher::instance().detach(owner_);
+    }
+
+    // Queues payload for module on c; the callback receives the answer.
+    // Returns the request id (0 with ec set on failure; the callback is then
+    // never called). The callback may run before send_async returns.
+    request_id send_async(const connection& c, std::string_view module, std::string_view payload,
+                          const async_options& options, async_callback callback,
+                          std::error_code& ec) noexcept {
+        ec.clear();
+        auto& d = detail::async_dispatcher::instance();
+        const request_id id = detail::guard(ec, [&]() -> request_id {
+            detail::cstrings s;
+            const char* m = s(module);
+            const char* t = options.target.empty() ? nullptr : s(options.target);
+            const int32_t n = detail::size32(payload.size());
+            const request_id rid = d.reserve(owner_, std::move(callback));
+            if (rid == 0) {
+                ec = std::make_error_code(std::errc::operation_canceled);
+                return 0;
+            }
+            const int32_t rc = ORQExt_AsyncSendMessage(c.handle(), m, t, payload.data(), n, rid,
+                                                       options.answer_capacity);
+            if (rc < 0) {
+                async_callback dropped;
+                d.take(rid, owner_.get(), &dropped);
+                ec = make_error_code(rc);
+                return 0;
+            }
+            return rid;
+        });
+        return ec ? 0 : id;
+    }
+    request_id send_async(const connection& c, std::string_view module, std::string_view payload,
+                          const async_options& options, async_callback callback) {
+        std::error_code ec;
+        request_id id = send_async(c, module, payload, options, std::move(callback), ec);
+        return detail::or_throw("ORQExt_AsyncSendMessage", ec, id);
+    }
+    request_id send_async(const connection& c, std::string_view module, std::string_view payload,
+                          async_callback callback, std::error_code& ec) noexcept {
+        return send_async(c, module, payload, async_options{}, std::move(callback), ec);
+    }
+    request_id send_async(const connection& c, std::string_view module, std::string_view payload,
+                          async_callback callback) {
+        return send_async(c, module, payload, async_options{}, std::move(callback));
+    }
+
+    // Cancels a pending request of this requester: it leaves the library's
+    // queue (a cancel goes to the server) and its callback is told so on this
+    // thread. False when it is not pending (answered, being answered, or
+    // cancelled already): nothing happens then. ec reports a cancel the
+    // server failed (a lost connection, say); the request is dropped here all
+    // the same and its callback told so.
+    bool cancel(request_id id, std::error_code& ec) noexcept {
+        ec.clear();
+        auto& d = detail::async_dispatcher::instance();
+        async_callback cb;
+        if (!d.take(id, owner_.get(), &cb)) return false;
+        finish_cancelled(id, cb, &ec);
+        return true;
+    }
+    bool cancel(request_id id) {
+        std::error_code ec;
+        bool r = cancel(id, ec);
+        return detail::or_throw("ORQExt_CancelAsync", ec, r);
+    }
+
+    // Cancels every pending request of this requester; the number cancelled.
+    std::size_t cancel_all() noexcept {
+        return cancel_taken(detail::async_dispatcher::instance().take_all(owner_, false));
+    }
+
+    // Requests sent and not yet called back.
+    std::size_t pending() const noexcept { return detail::async_dispatcher::instance().pending(*owner_); }
+
+private:
+    void finish_cancelled(request_id id, const async_callback& cb, std::error_code* ec) noexcept {
+        const int32_t rc = ORQExt_CancelAsync(0, id);
+        // -4122: the worker had it in hand; its answer is dropped. -9000 and
+        // -1108: the server still holds the answer (a server may take the
+        // cancel of an asynchronous ticket as one more fetch); it is dropped
+        // here as well.
+        if (ec && rc < 0 && rc != ORQEXT_E_NO_REQUEST && rc != ORQEXT_E_PENDING && rc != ORQEXT_E_PART)
+            *ec = make_error_code(rc);
+        async_reply reply;
+        reply.id = id;
+        reply.result = rc;
+        reply.error = std::make_error_code(std::errc::operation_canceled);
+        detail::async_dispatcher::instance().deliver(owner_, cb, std::move(reply));
+    }
+    std::size_t cancel_taken(const std::vector<std::pair<request_id, async_callback>>& taken) noexcept {
+        for (const auto& t : taken) finish_cancelled(t.first, t.second, nullptr);
+        return taken.size();
+    }
+
+    std::shared_ptr<detail::async_owner> owner_;
+};
+
+}  // namespace orqext

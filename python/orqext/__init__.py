@@ -1,0 +1,30 @@
+"""orqext: Python access to ORQExtClient, the client library for a search
+server's extension modules.
+
+    import orqext
+    with orqext.connect("127.0.0.1", 7300, "admin", "admin") as conn:
+        print(conn.send("Echo", "hello"))
+
+``orqext.raw`` declares every export of the library for direct ctypes use.
+"""
+
+from ._async import AsyncRequest, set_callback_error_hook
+from ._loader import LibraryNotFound
+from ._services import ReplyFormatError
+from .connection import Codec, Connection, connect, exec_sql, server_status
+from .errors import (RESULTS, AnswerTooLong, BadArgument, NoConnection, OrqExtError, Timeout,
+                     describe)
+from .records import (Association, AssociationResult, AsyncResult, BsmResult, CategoryScore,
+                      Classification, ClassifyResult, Cluster, Document, ExtractedWord,
+                      KeywordItem, Node, Similarity, TermCount, Token, Topic, UnlabelledClass)
+
+__version__ = "1.0.0"
+
+__all__ = [
+    "connect", "Connection", "Codec", "server_status", "exec_sql", "AsyncRequest",
+    "set_callback_error_hook", "LibraryNotFound", "OrqExtError", "Timeout", "NoConnection",
+    "AnswerTooLong", "BadArgument", "ReplyFormatError", "RESULTS", "describe", "Association",
+    "AssociationResult", "AsyncResult", "BsmResult", "CategoryScore", "Classification",
+    "ClassifyResult", "Cluster", "Document", "ExtractedWord", "KeywordItem", "Node", "Similarity",
+    "TermCount", "Token", "Topic", "UnlabelledClass",
+]

@@ -1,0 +1,387 @@
+"""Connections: the Pythonic layer over the exports.
+
+Texts given to a call may be ``str`` (encoded with the connection's codec,
+UTF-8 unless ``encoding`` says otherwise; the wire carries 8-bit bytes as
+given) or bytes-like; answers are ``bytes``. A text with a NUL byte inside is
+refused (BadArgument) where the library takes a NUL-terminated string, since
+the library would cut it there.
+
+Answers into buffers size themselves: a call starts with ``answer_size``
+bytes; when the library answers -1107 with the whole answer's length, the call
+is made once more with a buffer of exactly that length (at most
+``max_answer_size``); a second -1107, or a length above the maximum, raises
+AnswerTooLong. The retry runs the call on the server a second time.
+"""
+
+import ctypes
+import threading
+from ctypes import byref, c_int32, create_string_buffer
+
+from . import _async, raw
+from ._services import ServiceCalls
+from .errors import AnswerTooLong, BadArgument, NoConnection, check, error_for
+from .records import Cluster, Node
+
+DEFAULT_ANSWER_SIZE = 64 * 1024
+DEFAULT_MAX_ANSWER_SIZE = 64 * 1024 * 1024
+# The most a length field can say; buffers are never asked for beyond it.
+_INT32_MAX = 0x7FFFFFFF
+
+
+class Codec:
+    """Turns the caller's texts into the bytes the library takes."""
+
+    def __init__(self, encoding="utf-8", errors="strict"):
+        "".encode(encoding, errors)  # an unknown codec fails here, not later
+        self.encoding = encoding
+        self.errors = errors
+
+    def text(self, value, what, allow_none=False):
+        """A NUL-terminated string argument (bytes, or None where allowed)."""
+        if value is None:
+            if allow_none:
+                return None
+            raise BadArgument(-1100, what, "a text is required")
+        data = self.data(value, what)
+        if b"\0" in data:
+            raise BadArgument(-1100, what, "the text holds a NUL byte")
+        return data
+
+    def data(self, value, what):
+        """Bytes of any content (payloads)."""
+        if isinstance(value, str):
+            try:
+                return value.encode(self.encoding, self.errors)
+            except UnicodeEncodeError as e:
+                raise BadArgument(-1100, what, "not encodable with %s: %s"
+                                  % (self.encoding, e.reason)) from e
+        if isinstance(value, (bytes, bytearray, memoryview)):
+            return bytes(value)
+        raise BadArgument(-1100, what, "expected str or bytes, got %s" % type(value).__name__)
+
+
+def _fit(codec, value, size, what):
+    """A text for a fixed array of size bytes (NUL included): never cut."""
+    data = codec.text(value if value is not None else b"", what)
+    if len(data) >= size:
+        raise BadArgument(-1100, what, "longer than %d bytes" % (size - 1))
+    return data
+
+
+def cluster_record(codec, cluster):
+    rec = raw.ClusterInfo()
+    rec.name = _fit(codec, cluster.name, 256, "cluster name")
+    rec.tag = _fit(codec, cluster.tag, 16, "cluster tag")
+    rec.attr_a = _fit(codec, cluster.attr_a, 32, "cluster attr_a")
+    rec.attr_b = _fit(codec, cluster.attr_b, 128, "cluster attr_b")
+    return rec
+
+
+def _cluster_of(rec):
+    return Cluster(rec.name, rec.tag, rec.attr_a, rec.attr_b)
+
+
+def _node_of(rec):
+    return Node(rec.server, rec.port, rec.user, getattr(rec, "pass"), rec.attr)
+
+
+def server_status(server, port, encoding="utf-8"):
+    """Probes a server address; returns the (non-negative) status, raises for
+    a failure."""
+    host = Codec(encoding).text(server, "server")
+    return check(raw.ORQExt_GetServerStatus(host, int(port)), "ORQExt_GetServerStatus")
+
+
+def _connect_value(codec, value, what):
+    data = codec.text(value, what)
+    if b";" in data or b"=" in data:
+        raise BadArgument(-1100, what, "';' and '=' cannot be given in a connect string")
+    return data
+
+
+def exec_sql(statement, server, port, user, password, encoding="utf-8"):
+    """Runs a statement on a connection opened for it alone
+    (ORQExt_ExecSql); returns the server's status."""
+    codec = Codec(encoding)
+    parts = [b"server=" + _connect_value(codec, server, "server"),
+             b"port=" + str(int(port)).encode(),
+             b"user=" + _connect_value(codec, user, "user"),
+             b"pass=" + _connect_value(codec, password, "password")]
+    return check(raw.ORQExt_ExecSql(b";".join(parts), codec.text(statement, "statement")),
+                 "ORQExt_ExecSql")
+
+
+class Connection(ServiceCalls):
+    """An open connection. Use it as a context manager, or call close()."""
+
+    def __init__(self, server, port, user, password, *, encoding="utf-8", errors="strict",
+                 answer_size=DEFAULT_ANSWER_SIZE, max_answer_size=DEFAULT_MAX_ANSWER_SIZE):
+        self.codec = Codec(encoding, errors)
+        self.answer_size = answer_size
+        self.max_answer_size = max_answer_size
+        self._lock = threading.Lock()
+        self._handle = 0
+        status = c_int32(0)
+        handle = raw.ORQExt_Connect(self.codec.text(server, "server"), int(port),
+                                    self.codec.text(user, "user"),
+                                    self.codec.text(password, "password"), byref(status))
+        if status.value < 0 or handle == 0:
+            if handle:
+                raw.ORQExt_DisConnect(handle)
+            raise error_for(status.value if status.value < 0 else -1100, "ORQExt_Connect")
+        self._handle = handle
+
+    # -- sizes ------------------------------------------------------------
+    @property
+    def answer_size(self):
+        """The buffer size the self-sizing calls start with."""
+        return self._answer_size
+
+    @answer_size.setter
+    def answer_size(self, value):
+        if not 1 <= int(value) <= _INT32_MAX:
+            raise ValueError("answer_size must be 1 .. 2^31-1")
+        self._answer_size = int(value)
+
+    @property
+    def max_answer_size(self):
+        """The largest buffer a retry may ask for."""
+        return self._max_answer_size
+
+    @max_answer_size.setter
+    def max_answer_size(self, value):
+        if not 1 <= int(value) <= _INT32_MAX:
+            raise ValueError("max_answer_size must be 1 .. 2^31-1")
+        self._max_answer_size = int(value)
+
+    # -- life cycle ---------------------------------------------------------
+    @property
+    def handle(self):
+        """The library's connection handle (0 once closed)."""
+        return self._handle
+
+    @property
+    def closed(self):
+        return self._handle == 0
+
+    def _h(self):
+        h = self._handle
+        if h == 0:
+            raise NoConnection(-4100, None, "the connection is closed")
+        return h
+
+    def close(self):
+        """Closes the connection (a second close does nothing)."""
+        with self._lock:
+            h, self._handle = self._handle, 0
+        if h:
+            check(raw.ORQExt_DisConnect(h), "ORQExt_DisConnect")
+
+    def __del__(self):
+        # As a file object does: a connection nobody refers to any more is
+        # closed. Failures cannot be reported from here.
+        try:
+            if getattr(self, "_handle", 0):
+                self.close()
+        except Exception:
+            pass
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def __repr__(self):
+        return "<orqext.Connection handle=%d%s>" % (self._handle, " closed" if self.closed else "")
+
+    def is_alive(self):
+        """True while the client library reports the connection alive."""
+        return self._handle != 0 and raw.ORQExt_IsConnect(self._handle) != 0
+
+    # -- shared helpers -----------------------------------------------------
+    def _t(self, value, what, allow_none=False):
+        return self.codec.text(value, what, allow_none)
+
+    def _call(self, name, *args):
+        return check(getattr(raw.library(), name)(self._h(), *args), name)
+
+    def _sized(self, name, invoke, capacity=None):
+        """Runs invoke(buffer, length) under the self-sizing rule; returns
+        (result, answer bytes)."""
+        cap = self.answer_size if capacity is None else int(capacity)
+        for attempt in (1, 2):
+            buf = create_string_buffer(cap)
+            length = c_int32(cap)
+            rc = invoke(buf, length)
+            if rc != -1107:
+                check(rc, name)
+                return rc, buf.raw[:max(0, min(length.value, cap))]
+            whole = length.value
+            if attempt == 2 or whole <= cap:
+                raise AnswerTooLong(-1107, name, "still too long after a retry"
+                                    if attempt == 2 else None, length=whole)
+            if whole > self.max_answer_size:
+                raise AnswerTooLong(-1107, name, "the answer has %d bytes, above the maximum "
+                                    "answer size %d" % (whole, self.max_answer_size), length=whole)
+            cap = whole
+        raise AssertionError("unreachable")
+
+    # -- messages and statements ---------------------------------------------
+    def send(self, module, payload=b"", *, target=None, timeout=None, cancel=False,
+             capacity=None):
+        """Sends a message to a module and returns its answer. With
+        ``timeout`` (seconds) the call gives up after that long (Timeout); with
+        ``cancel`` the pending answer is cancelled then."""
+        h = self._h()
+        mod = self._t(module, "module")
+        tgt = self._t(target, "target", allow_none=True)
+        data = self.codec.data(payload, "payload")
+        if timeout is None:
+            name = "ORQExt_SendMessage"
+
+            def invoke(buf, length):
+                return raw.ORQExt_SendMessage(h, mod, tgt, data, len(data), buf, byref(length))
+        else:
+            name = "ORQExt_SendMessageTimeOut"
+            limit = int(round(float(timeout) * 1000))
+            if limit < 0:
+                raise BadArgument(-1100, name, "the time limit must not be negative")
+
+            def invoke(buf, length):
+                return raw.ORQExt_SendMessageTimeOut(h, mod, tgt, data, len(data), buf,
+                                                     byref(length), limit, 1 if cancel else 0)
+        return self._sized(name, invoke, capacity)[1]
+
+    def send_async(self, module, payload, callback=None, *, target=None,
+                   answer_capacity=DEFAULT_ANSWER_SIZE):
+        """Queues a message; the library's worker sends it and calls
+        ``callback(AsyncResult)`` on its own thread with the answer. Returns
+        an AsyncRequest (wait(), answer(), cancel())."""
+        data = self.codec.data(payload, "payload")
+        if not data:
+            raise BadArgument(-1100, "ORQExt_AsyncSendMessage", "the payload must not be empty")
+        return _async.send(self._h(), self._t(module, "module"),
+                           self._t(target, "target", allow_none=True), data, callback,
+                           int(answer_capacity))
+
+    def execute(self, statement):
+        """Runs a statement on this connection (ORQExt_ExecSql2)."""
+        return self._call("ORQExt_ExecSql2", self._t(statement, "statement"))
+
+    def statement_process(self, statement):
+        """Sends an extension statement's free text to the module's statement
+        process (ORQExt_QuerySqlProcess)."""
+        return self._call("ORQExt_QuerySqlProcess", self._t(statement, "statement"))
+
+    # -- module administration ---------------------------------------------
+    def register_module(self, module, version=None, *, autostart=False, file_ref=None,
+                        cmd_param=None, desc=None, depend_files=None):
+        t = self._t
+        return self._call("ORQExt_RegExtMod", t(module, "module"),
+                          t(version, "version", True), 1 if autostart else 0,
+                          t(file_ref, "file_ref", True), t(cmd_param, "cmd_param", True),
+                          t(desc, "desc", True), t(depend_files, "depend_files", True))
+
+    def unregister_module(self, module, version=None):
+        return self._call("ORQExt_UnRegExtMod", self._t(module, "module"),
+                          self._t(version, "version", True))
+
+    def start_module(self, module, version=None):
+        return self._call("ORQExt_LoadExtMod", self._t(module, "module"),
+                          self._t(version, "version", True))
+
+    def stop_module(self, module, version=None):
+        return self._call("ORQExt_UnloadExtMod", self._t(module, "module"),
+                          self._t(version, "version", True))
+
+    # The three queries answer text; one terminating NUL is not part of it.
+    def module_info(self, module, second_name=None):
+        h, mod, sec = self._h(), self._t(module, "module"), self._t(second_name, "second_name", True)
+        return self._sized("ORQExt_GetModInfo", lambda b, n: raw.ORQExt_GetModInfo(
+            h, mod, sec, b, byref(n)))[1].split(b"\0", 1)[0]
+
+    def module_list(self):
+        h = self._h()
+        return self._sized("ORQExt_GetModInfos",
+                           lambda b, n: raw.ORQExt_GetModInfos(h, b, byref(n)))[1].split(b"\0", 1)[0]
+
+    def extension_version(self):
+        h = self._h()
+        return self._sized("ORQExt_GetExtVersion",
+                           lambda b, n: raw.ORQExt_GetExtVersion(h, b, byref(n)))[1].split(b"\0", 1)[0]
+
+    # -- cluster routing ----------------------------------------------------
+    @property
+    def cluster_enabled(self):
+        return raw.ORQExt_IsClusterEnable(self._h()) != 0
+
+    def enable_cluster(self, on=True):
+        """Switches routing to cluster nodes on (reloading the cluster
+        description) or off."""
+        return self._call("ORQExt_EnableCluster", 1 if on else 0)
+
+    def refresh_cluster(self):
+        return self._call("ORQExt_UpdateCluster")
+
+    def add_cluster(self, cluster, nodes=()):
+        """Adds a cluster (no nodes) or nodes to a cluster on the server."""
+        rec = cluster_record(self.codec, cluster)
+        nodes = list(nodes)
+        arr = None
+        if nodes:
+            arr = (raw.NodeInfo * len(nodes))()
+            for slot, node in zip(arr, nodes):
+                slot.server = _fit(self.codec, node.server, 20, "node server")
+                slot.port = int(node.port)
+                slot.user = _fit(self.codec, node.user, 128, "node user")
+                setattr(slot, "pass", _fit(self.codec, node.password, 64, "node password"))
+                slot.attr = _fit(self.codec, node.attr, 128, "node attr")
+        return self._call("ORQExt_AddClusterInfo", byref(rec), arr, len(nodes))
+
+    def delete_cluster(self, name, tag, node=None):
+        """Deletes a cluster, or with ``node`` ("server" or "server:port")
+        those of its nodes."""
+        rec = cluster_record(self.codec, Cluster(name, tag))
+        return self._call("ORQExt_DelClusterInfo", byref(rec), self._t(node, "node", True))
+
+    def cluster_count(self):
+        return self._call("ORQExt_GetClusterCount")
+
+    def clusters(self):
+        """The clusters of the description (reloaded first)."""
+        cap = max(self.cluster_count(), 1)
+        while True:
+            arr = (raw.ClusterInfo * cap)()
+            count = c_int32(cap)
+            got = self._call("ORQExt_GetClusterInfo", arr, byref(count))
+            if got < cap:
+                return [_cluster_of(arr[i]) for i in range(got)]
+            cap *= 2
+
+    def cluster(self, name, tag):
+        rec = cluster_record(self.codec, Cluster(name, tag))
+        self._call("ORQExt_GetClusterInfoByName", byref(rec))
+        return _cluster_of(rec)
+
+    def nodes(self, name, tag):
+        """The nodes of the cluster (name, tag); [] when there is none."""
+        rec = cluster_record(self.codec, Cluster(name, tag))
+        cap = max(self._call("ORQExt_GetClusterNodeCount", byref(rec)), 1)
+        while True:
+            arr = (raw.NodeInfo * cap)()
+            count = c_int32(cap)
+            got = self._call("ORQExt_GetNodeInfo", byref(rec), arr, byref(count))
+            if got < cap:
+                return [_node_of(arr[i]) for i in range(got)]
+            cap *= 2
+
+
+def connect(server, port, user, password, **options):
+    """Opens a connection: ``connect("127.0.0.1", 7300, "admin", "admin")``.
+
+    Options: ``encoding`` and ``errors`` (the codec for str arguments,
+    default UTF-8, strict), ``answer_size`` (the first buffer of self-sizing
+    calls, 64 KiB) and ``max_answer_size`` (64 MiB)."""
+    return Connection(server, port, user, password, **options)

@@ -1,0 +1,191 @@
+"""Result codes and the exceptions raised for them.
+
+``RESULTS`` is the table of every Result code a caller can meet, in the order
+and with the texts of ``exports/orqext_results.h`` (a test keeps the two
+equal): (code, name, source, meaning).
+"""
+
+RESULTS = (
+    (0, "ORQEXT_OK", "ORQExtClient",
+     "success"),
+    (-1100, "ORQEXT_E_BAD_ARGUMENT", "ORQExtClient",
+     "bad argument: null pointer, empty string, size not positive, length over its limit, or a connect string without one of its keys"),
+    (-1107, "ORQEXT_E_ANSWER_TOO_LONG", "ORQExtClient",
+     "the answer is longer than the buffer; the buffer holds its leading part and the length says how long the whole answer was"),
+    (-1108, "ORQEXT_E_PART", "XSRClient",
+     "part of an answer delivered, more follows"),
+    (-1112, "ORQEXT_E_TIMEOUT", "ORQExtClient",
+     "no complete answer within the time limit"),
+    (-1113, "ORQEXT_E_TIMEOUT_CANCELLED", "ORQExtClient",
+     "time-out, and the pending answer was cancelled"),
+    (-1203, "ORQEXT_E_NO_NODE", "ORQExtClient",
+     "clustering is on and there is no module name, or no node serves the module"),
+    (-3502, "ORQEXT_E_BAD_STATEMENT", "ORQExtClient",
+     "the statement is not well-formed"),
+    (-4100, "ORQEXT_E_NO_CONNECTION", "ORQExtClient",
+     "the connection handle is not known to the library"),
+    (-4120, "ORQEXT_E_NO_CALLBACK", "ORQExtClient",
+     "no asynchronous callback is installed"),
+    (-4122, "ORQEXT_E_NO_REQUEST", "ORQExtClient",
+     "no queued asynchronous request has that id"),
+    (-4127, "ORQEXT_E_NO_RECORD", "ORQExtClient",
+     "clustering switched off for a connection the library does not know"),
+    (-4128, "ORQEXT_E_NO_CLUSTER", "ORQExtClient",
+     "no such cluster for the connection"),
+    (-9000, "ORQEXT_E_PENDING", "XSRClient",
+     "answer pending"),
+    (-20001, "XSR_E_RESOLVE", "XSRClient",
+     "the host name could not be resolved"),
+    (-20002, "XSR_E_CONNECT", "XSRClient",
+     "no address of the server accepted the connection"),
+    (-20003, "XSR_E_CONNECT_TIMEOUT", "XSRClient",
+     "the connect or login took longer than its time limit"),
+    (-20004, "XSR_E_LOGIN", "XSRClient",
+     "user name or password refused"),
+    (-20005, "XSR_E_HANDLE", "XSRClient",
+     "no open connection has that handle"),
+    (-20006, "XSR_E_LOST", "XSRClient",
+     "the server closed or reset the connection"),
+    (-20007, "XSR_E_TIMEOUT", "XSRClient",
+     "no answer within the I/O time limit"),
+    (-20008, "XSR_E_PROTOCOL", "XSRClient",
+     "malformed or unexpected frame from the server"),
+    (-20009, "XSR_E_ARGUMENT", "XSRClient",
+     "a call broke the XSRClient calling contract"),
+    (-20010, "XSR_E_TOO_LARGE", "XSRClient",
+     "the request does not fit in one frame"),
+    (-20011, "XSR_E_RESOURCES", "XSRClient",
+     "out of sockets, threads or memory"),
+    (-20012, "XSR_E_CLOSED", "XSRClient",
+     "the connection was closed while the call was waiting"),
+    (-20101, "SIM_E_UNKNOWN_MODULE", "xsr-sim",
+     "no module of that name"),
+    (-20102, "SIM_E_NOT_STARTED", "xsr-sim",
+     "the module is registered but not started"),
+    (-20103, "SIM_E_TICKET", "xsr-sim",
+     "no pending answer has that ticket"),
+    (-20104, "SIM_E_OVERFLOW", "xsr-sim",
+     "no room for the ticket of a pending answer (capacity under 8 bytes)"),
+    (-20105, "SIM_E_REQUEST", "xsr-sim",
+     "the request body is malformed for its command"),
+    (-20106, "SIM_E_COMMAND", "xsr-sim",
+     "unknown command code or header constant"),
+    (-20107, "SIM_E_REGISTERED", "xsr-sim",
+     "the module is registered already"),
+    (-20108, "SIM_E_VERSION", "xsr-sim",
+     "the version does not match the registered one"),
+    (-20109, "SIM_E_NO_IMPLEMENTATION", "xsr-sim",
+     "no hosted module type for the module"),
+    (-20110, "SIM_E_NO_CLUSTER", "xsr-sim",
+     "no such cluster or node in the cluster description"),
+    (-20111, "SIM_E_STATEMENT", "xsr-sim",
+     "statement or action document not understood"),
+    (-20112, "SIM_E_BUSY", "xsr-sim",
+     "too many connections or running requests"),
+    (-20113, "SIM_E_SHUTDOWN", "xsr-sim",
+     "the server is stopping"),
+    (-20201, "MOD_E_FRAME", "service module",
+     "malformed remote call frame"),
+    (-20202, "MOD_E_FUNCTION", "service module",
+     "unknown remote function or engine selector"),
+    (-20203, "MOD_E_NOT_FOUND", "service module",
+     "no such dictionary, domain, handle, run or topic"),
+    (-20204, "MOD_E_EXISTS", "service module",
+     "a dictionary or domain of that name exists already"),
+    (-20205, "MOD_E_VALUE", "service module",
+     "an argument is out of range (empty name, bad mode)"),
+    (-20206, "MOD_E_STATE", "service module",
+     "the engine or object is not in the state the call needs (not initialised, not open)"),
+)
+
+_BY_CODE = {row[0]: row for row in RESULTS}
+
+
+def describe(code):
+    """(name, meaning) of a Result code; unknown codes get a generic text."""
+    row = _BY_CODE.get(code)
+    if row is not None:
+        return row[1], row[3]
+    if code >= 0:
+        return "STATUS", "status word of the server"
+    return "UNKNOWN", "unknown result code"
+
+
+class OrqExtError(Exception):
+    """A call failed. ``code`` is its Result code, ``name`` and ``meaning`` come
+    from the result table, ``call`` names the export (or operation)."""
+
+    def __init__(self, code, call=None, detail=None):
+        self.code = code
+        self.call = call
+        self.detail = detail
+        self.name, self.meaning = describe(code)
+        text = "%d %s: %s" % (code, self.name, self.meaning)
+        if call:
+            text = "%s failed: %s" % (call, text)
+        if detail:
+            text += " (%s)" % detail
+        super().__init__(text)
+
+    def __reduce__(self):
+        return (_rebuild, (type(self), self.code, self.call, self.detail, dict(self.__dict__)))
+
+
+def _rebuild(cls, code, call, detail, state):
+    e = cls(code, call, detail)
+    e.__dict__.update(state)
+    return e
+
+
+class Timeout(OrqExtError):
+    """No complete answer within the time limit (-1112, -1113) or within the
+    client library's I/O limit (-20007)."""
+
+
+class NoConnection(OrqExtError):
+    """The connection is unknown, could not be made, was refused or lost."""
+
+
+class AnswerTooLong(OrqExtError):
+    """The answer does not fit: it is longer than the maximum answer size, or
+    it was still too long after the one retry with the reported length.
+    ``length`` is the length the library reported (None when unknown)."""
+
+    def __init__(self, code=-1107, call=None, detail=None, length=None):
+        super().__init__(code, call, detail)
+        self.length = length
+
+
+class BadArgument(OrqExtError, ValueError):
+    """An argument was refused (by the library, -1100, or before the call:
+    nothing was sent)."""
+
+
+_CLASSES = {
+    -1100: BadArgument,
+    -1107: AnswerTooLong,
+    -20104: AnswerTooLong,
+    -1112: Timeout,
+    -1113: Timeout,
+    -20007: Timeout,
+    -4100: NoConnection,
+    -20001: NoConnection,
+    -20002: NoConnection,
+    -20003: NoConnection,
+    -20004: NoConnection,
+    -20005: NoConnection,
+    -20006: NoConnection,
+    -20012: NoConnection,
+}
+
+
+def error_for(code, call=None, detail=None):
+    """The exception for a failed Result code."""
+    return _CLASSES.get(code, OrqExtError)(code, call, detail)
+
+
+def check(code, call):
+    """Returns a non-negative code; raises the exception of a negative one."""
+    if code < 0:
+        raise error_for(code, call)
+    return code

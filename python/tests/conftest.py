@@ -1,0 +1,118 @@
+"""Shared fixtures: where the build is, xsr-sim processes, a C compiler.
+
+ORQEXT_BUILD_DIR names the build folder (default: build/release of this
+checkout); the library under test is ORQEXT_LIBRARY, else the one in that
+folder.
+"""
+
+import os
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+import pytest
+
+REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+BUILD = os.path.abspath(os.environ.get("ORQEXT_BUILD_DIR", os.path.join(REPO, "build", "release")))
+os.environ.setdefault("ORQEXT_LIBRARY", os.path.join(BUILD, "libORQExtClient.so"))
+LIBRARY = os.environ["ORQEXT_LIBRARY"]
+HEADER_DIR = os.path.join(REPO, "exports")
+SIM = os.path.join(BUILD, "sim", "xsr-sim")
+
+SERVICE_MODULES = "\n".join("module %s %s" % (m, m) for m in
+                            ("KExt_NLPE", "KExt_ARA", "KExt_KWFS", "KExt_STM")) + "\n"
+
+
+def compile_and_run(source, tmp_path, name="probe", extra=()):
+    """Compiles a C program with the public headers and returns its stdout."""
+    cc = shutil.which("cc") or shutil.which("gcc")
+    if cc is None:
+        pytest.fail("no C compiler (cc) on PATH")
+    src = tmp_path / (name + ".c")
+    exe = tmp_path / name
+    src.write_text(source)
+    subprocess.run([cc, "-std=c99", "-Wall", "-I", HEADER_DIR, "-I", REPO, *extra, str(src),
+                    "-o", str(exe)], check=True, capture_output=True, text=True)
+    return subprocess.run([str(exe)], check=True, capture_output=True, text=True).stdout
+
+
+class Sim:
+    """One xsr-sim on a free loopback port; stop() ends it (bounded)."""
+
+    def __init__(self, config="", name=None):
+        fd, self.config_path = tempfile.mkstemp(suffix=".conf", prefix="xsr-sim-")
+        with os.fdopen(fd, "w") as f:
+            f.write(config)
+        args = [SIM, "--port", "0", "--config", self.config_path]
+        if name:
+            args += ["--name", name]
+        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        line = b""
+        deadline = time.monotonic() + 10
+        while not line.endswith(b"\n"):
+            left = deadline - time.monotonic()
+            ready, _, _ = select.select([self.proc.stdout], [], [], max(left, 0))
+            if not ready:
+                self.kill()
+                raise RuntimeError("xsr-sim did not report its port within 10 s")
+            chunk = os.read(self.proc.stdout.fileno(), 256)
+            if not chunk:
+                raise RuntimeError("xsr-sim ended: %s" % self.proc.stderr.read().decode())
+            line += chunk
+        fields = dict(f.split(b"=", 1) for f in line.split() if b"=" in f)
+        self.port = int(fields[b"port"])
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                return self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.kill()
+                return -1
+        return self.proc.returncode
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+    def close(self):
+        self.stop()
+        for stream in (self.proc.stdout, self.proc.stderr):
+            stream.close()
+        os.unlink(self.config_path)
+
+
+@pytest.fixture(scope="session")
+def sim():
+    """One xsr-sim with the four simulated service modules, for the session."""
+    if not os.path.exists(SIM):
+        pytest.fail("xsr-sim not built: %s" % SIM)
+    s = Sim(SERVICE_MODULES)
+    yield s
+    s.close()
+
+
+@pytest.fixture
+def sims():
+    """A factory of extra xsr-sim processes, all stopped after the test."""
+    started = []
+
+    def start(config="", name=None):
+        s = Sim(config, name)
+        started.append(s)
+        return s
+    yield start
+    for s in started:
+        s.close()
+
+
+@pytest.fixture
+def conn(sim):
+    import orqext
+    with orqext.connect("127.0.0.1", sim.port, "admin", "admin") as c:
+        yield c

@@ -1,0 +1,33 @@
+# Every exported C function has its counterpart in the C++ layer: the set of
+# ORQExt_ names the layer's headers call (comments and string literals left
+# out) must equal the export list.
+#   cmake -DLIST=exports/orqext.exports -DDIR=cpp -P check_cpp_layer.cmake
+file(GLOB_RECURSE headers ${DIR}/*.hpp)
+if(NOT headers)
+  message(FATAL_ERROR "no headers under ${DIR}")
+endif()
+set(used "")
+foreach(h IN LISTS headers)
+  file(READ ${h} text)
+  # Semicolons would split the text into list items: take them out first.
+  string(REPLACE ";" " " text "${text}")
+  string(REGEX REPLACE "//[^\n]*" "" text "${text}")
+  string(REGEX REPLACE "/\\*([^*]|\\*+[^*/])*\\*+/" "" text "${text}")
+  string(REGEX REPLACE "\"([^\"\\\\\n]|\\\\.)*\"" "\"\"" text "${text}")
+  string(REGEX MATCHALL "ORQExt_[A-Za-z0-9_]+" names "${text}")
+  list(APPEND used ${names})
+endforeach()
+list(REMOVE_DUPLICATES used)
+file(STRINGS ${LIST} expected REGEX "^ORQExt_")
+set(missing ${expected})
+if(used)
+  list(REMOVE_ITEM missing ${used})
+endif()
+set(unknown ${used})
+list(REMOVE_ITEM unknown ${expected})
+list(LENGTH expected n)
+list(LENGTH used m)
+if(missing OR unknown)
+  message(FATAL_ERROR "C++ layer and export list differ\n  exports without a C++ counterpart: ${missing}\n  called but not exported: ${unknown}")
+endif()
+message(STATUS "the C++ layer calls all ${n} exports (${m} names)")

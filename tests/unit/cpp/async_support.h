@@ -1,0 +1,81 @@
+// Shared pieces of the C++ layer's asynchronous tests: a book of what each
+// callback received, and the fixture (the worker's cycles in the test's hand).
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "orqext.hpp"
+#include "tests/unit/modules/async_support.h"
+
+namespace cpp_async_test {
+
+// What the callbacks of one party received, by request id.
+struct Book {
+    std::mutex m;
+    std::map<orqext::request_id, std::vector<orqext::async_reply>> got;
+
+    orqext::async_callback note() {
+        return [this](orqext::async_reply r) {
+            std::lock_guard<std::mutex> g(m);
+            got[r.id].push_back(std::move(r));
+        };
+    }
+    std::size_t calls(orqext::request_id id) {
+        std::lock_guard<std::mutex> g(m);
+        auto it = got.find(id);
+        return it == got.end() ? 0 : it->second.size();
+    }
+    orqext::async_reply only(orqext::request_id id) {
+        std::lock_guard<std::mutex> g(m);
+        auto it = got.find(id);
+        if (it == got.end() || it->second.size() != 1) {
+            ADD_FAILURE() << "request " << id << " called back "
+                          << (it == got.end() ? 0 : it->second.size()) << " times";
+            return {};
+        }
+        return it->second[0];
+    }
+    std::size_t total() {
+        std::lock_guard<std::mutex> g(m);
+        std::size_t n = 0;
+        for (auto& e : got) n += e.second.size();
+        return n;
+    }
+};
+
+// The payload's own bytes come back, after "ans:".
+inline xsrdouble::Reply echo_first_send(const xsrdouble::Call& c) {
+    if (c.code() == 3) return xsrdouble::ok("ans:" + c.body2);
+    return xsrdouble::ok("");
+}
+
+// Every message stays pending (its ticket: 7, 7); cancels succeed.
+inline xsrdouble::Reply always_pending(const xsrdouble::Call& c) {
+    if (c.code() == 3 || c.code() == 4) return xsrdouble::pending(7, 7);
+    if (c.code() == 5 && c.capacity != 256) return xsrdouble::pending(7, 7);
+    return xsrdouble::ok("");
+}
+
+class CppAsyncTest : public modules_test::AsyncTest {
+protected:
+    void SetUp() override {
+        AsyncTest::SetUp();
+        conn_ = orqext::connection::adopt(7);  // the double takes any handle
+    }
+    void TearDown() override {
+        conn_.release();
+        AsyncTest::TearDown();
+    }
+    static std::size_t cancels() {
+        std::size_t n = 0;
+        for (const auto& c : xsrdouble::calls_of(xsrdouble::Fn::Command))
+            if (c.code() == 5 && c.capacity == 256) ++n;
+        return n;
+    }
+    orqext::connection conn_;
+};
+
+}  // namespace cpp_async_test

@@ -1,0 +1,216 @@
+// The C++ layer's asynchronous dispatcher over the scripted double, with the
+// worker's cycles in the test's hand: each request's own callback, cancel,
+// callbacks that send or cancel, and teardown with requests still queued.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <string>
+
+#include "tests/unit/cpp/async_support.h"
+
+using namespace xsrdouble;
+using namespace cpp_async_test;
+
+namespace {
+
+// The worker thread runs the callbacks while the test thread sends and
+// cancels: also run under ThreadSanitizer.
+class CppAsyncConcurrencyTest : public CppAsyncTest {};
+
+TEST_F(CppAsyncConcurrencyTest, TwoRequestersEachGetOnlyTheirOwnAnswers) {
+    set_handler(echo_first_send);
+    Book book_a, book_b;
+    orqext::async_requester a, b;
+    const auto a1 = a.send_async(conn_, "M", "a1", book_a.note());
+    const auto b1 = b.send_async(conn_, "M", "b1", book_b.note());
+    const auto a2 = a.send_async(conn_, "M", "a2", book_a.note());
+    EXPECT_NE(a1, b1);
+    EXPECT_NE(a1, a2);
+    EXPECT_EQ(a.pending(), 2u);
+    EXPECT_EQ(b.pending(), 1u);
+    ASSERT_TRUE(clock_.cycles(1));
+    EXPECT_EQ(book_a.only(a1).answer, "ans:a1");
+    EXPECT_EQ(book_a.only(a2).answer, "ans:a2");
+    EXPECT_EQ(book_b.only(b1).answer, "ans:b1");
+    EXPECT_FALSE(book_a.only(a1).error);
+    EXPECT_EQ(book_a.total(), 2u);
+    EXPECT_EQ(book_b.total(), 1u);
+    EXPECT_EQ(a.pending(), 0u);
+}
+
+TEST_F(CppAsyncConcurrencyTest, FailuresReachTheCallbackAsErrorCodes) {
+    set_handler([](const Call& c) { return c.code() == 3 ? fail(-20101, "why") : ok(""); });
+    Book book;
+    orqext::async_requester r;
+    const auto id = r.send_async(conn_, "M", "p", book.note());
+    ASSERT_TRUE(clock_.cycles(1));
+    const auto got = book.only(id);
+    EXPECT_EQ(got.result, -20101);
+    EXPECT_EQ(got.error, orqext::make_error_code(-20101));
+    EXPECT_FALSE(got.cancelled());
+}
+
+TEST_F(CppAsyncConcurrencyTest, CancelTellsTheCallbackOnceAndItsAnswerNeverComes) {
+    set_handler(always_pending);
+    Book book;
+    orqext::async_requester r;
+    const auto keep = r.send_async(conn_, "M", "keep", book.note());
+    const auto drop = r.send_async(conn_, "M", "drop", book.note());
+    ASSERT_TRUE(clock_.cycles(1));  // both pending on the server now
+    EXPECT_TRUE(r.cancel(drop));
+    EXPECT_TRUE(book.only(drop).cancelled());
+    EXPECT_EQ(cancels(), 1u);
+    EXPECT_FALSE(r.cancel(drop));
+    std::error_code ec;
+    EXPECT_FALSE(r.cancel(drop, ec));
+    EXPECT_FALSE(ec);
+    // The other one is answered later; the cancelled one never again.
+    set_handler([](const Call& c) { return c.code() == 5 && c.capacity != 256 ? ok("late") : ok(""); });
+    ASSERT_TRUE(clock_.cycles(1));
+    EXPECT_EQ(book.only(keep).answer, "late");
+    EXPECT_EQ(book.calls(drop), 1u);
+}
+
+TEST_F(CppAsyncConcurrencyTest, ARequesterCannotCancelAnothersRequest) {
+    set_handler(always_pending);
+    Book book;
+    orqext::async_requester mine, theirs;
+    const auto id = theirs.send_async(conn_, "M", "p", book.note());
+    EXPECT_FALSE(mine.cancel(id));
+    EXPECT_EQ(book.calls(id), 0u);
+    EXPECT_EQ(theirs.pending(), 1u);
+}
+
+TEST_F(CppAsyncConcurrencyTest, ACallbackMaySendAgainAndCancel) {
+    set_handler([](const Call& c) {
+        if (c.code() == 3 && c.body2 == "held") return pending(7, 7);
+        if (c.code() == 5 && c.capacity != 256) return pending(7, 7);
+        return c.code() == 3 ? ok("ans:" + c.body2) : ok("");
+    });
+    Book book;
+    orqext::async_requester r;
+    const auto held = r.send_async(conn_, "M", "held", book.note());
+    orqext::request_id child = 0;
+    bool cancelled_held = false;
+    const auto first = r.send_async(conn_, "M", "first", [&](orqext::async_reply rep) {
+        book.note()(rep);
+        child = r.send_async(conn_, "M", "child", book.note());  // on the worker
+        cancelled_held = r.cancel(held);
+    });
+    ASSERT_TRUE(clock_.cycles(1));
+    EXPECT_EQ(book.only(first).answer, "ans:first");
+    EXPECT_TRUE(cancelled_held);
+    EXPECT_TRUE(book.only(held).cancelled());
+    ASSERT_NE(child, 0);
+    EXPECT_EQ(book.calls(child), 0u);  // queued for the next pass
+    ASSERT_TRUE(clock_.cycles(1));
+    EXPECT_EQ(book.only(child).answer, "ans:child");
+    EXPECT_EQ(book.calls(held), 1u);
+    EXPECT_EQ(r.pending(), 0u);
+}
+
+TEST_F(CppAsyncConcurrencyTest, TeardownWithQueuedRequestsTellsEachCallbackOnce) {
+    set_handler(always_pending);
+    Book book;
+    std::vector<orqext::request_id> ids;
+    {
+        orqext::async_requester r;
+        for (int i = 0; i < 3; ++i) ids.push_back(r.send_async(conn_, "M", "p" + std::to_string(i), book.note()));
+        ASSERT_TRUE(clock_.cycles(1));
+        ids.push_back(r.send_async(conn_, "M", "not sent yet", book.note()));
+    }
+    for (auto id : ids) EXPECT_TRUE(book.only(id).cancelled()) << id;
+    EXPECT_EQ(cancels(), 4u);
+    // Nothing more reaches them, whatever the server says next.
+    set_handler([](const Call&) { return ok("late"); });
+    ASSERT_TRUE(clock_.cycles(2));
+    EXPECT_EQ(book.total(), ids.size());
+}
+
+TEST_F(CppAsyncConcurrencyTest, ARequesterMayBeDestroyedInsideItsOwnCallback) {
+    set_handler([](const Call& c) {
+        if (c.code() == 3 && c.body2 == "trigger") return ok("bye");
+        return c.code() == 5 && c.capacity == 256 ? ok("") : pending(7, 7);
+    });
+    Book book;
+    auto r = std::make_unique<orqext::async_requester>();
+    const auto other = r->send_async(conn_, "M", "other", book.note());
+    const auto trigger = r->send_async(conn_, "M", "trigger", [&](orqext::async_reply rep) {
+        book.note()(rep);
+        r.reset();
+    });
+    ASSERT_TRUE(clock_.cycles(1));
+    EXPECT_EQ(r, nullptr);
+    EXPECT_EQ(book.only(trigger).answer, "bye");
+    EXPECT_TRUE(book.only(other).cancelled());
+}
+
+// A requester destroyed on another thread while the worker runs one of its
+// callbacks returns only after that callback: the callback still uses it.
+// The callback learns that the destructor has begun from a probe send that
+// the closing requester refuses (an empty module name is refused by the
+// library otherwise, so nothing is queued either way).
+TEST_F(CppAsyncConcurrencyTest, DestroyingWaitsForACallbackRunningOnTheWorker) {
+    set_handler(echo_first_send);
+    auto* raw = new orqext::async_requester();
+    std::atomic<bool> started{false}, done{false}, closing_seen{false};
+    raw->send_async(conn_, "M", "x", [&](orqext::async_reply) {
+        started = true;
+        closing_seen = modules_test::eventually([&] {
+            std::error_code ec;
+            raw->send_async(conn_, "", "probe", nullptr, ec);
+            return ec == std::errc::operation_canceled;
+        });
+        done = true;
+    });
+    clock_.release_one();
+    ASSERT_TRUE(modules_test::eventually([&] { return started.load(); }));
+    bool done_when_destroyed = false;
+    std::thread destroyer([&] {
+        delete raw;
+        done_when_destroyed = done.load();
+    });
+    destroyer.join();
+    EXPECT_TRUE(closing_seen.load());
+    EXPECT_TRUE(done_when_destroyed);
+    ASSERT_TRUE(clock_.cycles(1));
+}
+
+TEST_F(CppAsyncConcurrencyTest, AFailedSendCallsNothingBack) {
+    Book book;
+    orqext::async_requester r;
+    std::error_code ec;
+    EXPECT_EQ(r.send_async(conn_, "M", "", book.note(), ec), 0);  // empty payload
+    EXPECT_EQ(ec, orqext::errc::bad_argument);
+    EXPECT_EQ(r.send_async(conn_, "", "p", book.note(), ec), 0);
+    EXPECT_EQ(ec, orqext::errc::bad_argument);
+    EXPECT_THROW(r.send_async(conn_, "M", "", book.note()), orqext::error);
+    EXPECT_EQ(r.pending(), 0u);
+    ASSERT_TRUE(clock_.cycles(1));
+    EXPECT_EQ(book.total(), 0u);
+}
+
+TEST_F(CppAsyncConcurrencyTest, AThrowingCallbackDoesNotStopTheOthers) {
+    set_handler(echo_first_send);
+    Book book;
+    orqext::async_requester r;
+    r.send_async(conn_, "M", "a", [](orqext::async_reply) { throw std::runtime_error("callback"); });
+    const auto b = r.send_async(conn_, "M", "b", book.note());
+    ASSERT_TRUE(clock_.cycles(1));
+    EXPECT_EQ(book.only(b).answer, "ans:b");
+}
+
+TEST_F(CppAsyncConcurrencyTest, TheLastRequesterRemovesTheLibrarysCallback) {
+    set_handler(always_pending);
+    {
+        orqext::async_requester r;
+        r.send_async(conn_, "M", "p", nullptr);
+    }
+    // With no callback installed the library refuses sends of the C API.
+    const char p[] = "p";
+    EXPECT_EQ(ORQExt_AsyncSendMessage(7, "M", nullptr, p, 1, 1, 0), ORQEXT_E_NO_CALLBACK);
+}
+
+}  // namespace
