@@ -37,7 +37,7 @@ bool valid_node(const NodeInfo& n) {
 int32_t send_edit(int32_t conn, uint16_t code, const ByteBuffer& req) {
     if (req.used() > static_cast<std::size_t>(INT32_MAX)) return kBadArgument;
     const int32_t rc =
-        exchange(conn, code, req.data(), static_cast<int32_t>(req.used()), nullptr, nullptr, -1, 0);
+        exchange(conn, code, req.content(), static_cast<int32_t>(req.used()), nullptr, nullptr, -1, 0);
     if (rc == 0) refresh(conn);
     return rc;
 }
@@ -83,10 +83,10 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_EnableCluster(int32_t conn, uint8_t enable
                     if (r->foreign)
                         registry::remove_first_locked(conn);
                     else
-                        r->cluster_enabled = false;
+                        registry::set_cluster_enabled_locked(r, false);
                     return kOk;
                 }
-                r->cluster_enabled = true;
+                registry::set_cluster_enabled_locked(r, true);
             } else {
                 if (enable == 0) return kNoRecord;
                 registry::append_locked(conn, true, true);

@@ -67,3 +67,18 @@ if(ORQ_BUILD_TESTS)
   set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
   add_subdirectory(${ORQ_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
+
+# --- Version resources --------------------------------------------------------
+# ORQExtClient.dll and XSRClient.dll carry the project's version (file and
+# product version, description, product name), compiled by the MinGW
+# resource compiler from cmake/version.rc.in.
+enable_language(RC)
+function(orq_version_resource target description)
+  set(ORQ_RC_NAME ${target})
+  set(ORQ_RC_FILE ${target}.dll)
+  set(ORQ_RC_DESCRIPTION "${description}")
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${CMAKE_BINARY_DIR}/version-rc/${target}.rc @ONLY)
+  target_sources(${target} PRIVATE ${CMAKE_BINARY_DIR}/version-rc/${target}.rc)
+endfunction()
+orq_version_resource(ORQExtClient "Client library for the extension-module layer of a full-text search server")
+orq_version_resource(XSRClient "XSRClient stand-in of ORQExtClient: the five XSR_ functions over TCP")

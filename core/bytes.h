@@ -7,84 +7,217 @@
 #include <cstring>
 #include <vector>
 
+// For the few small functions on the per-call paths that the compiler would
+// otherwise leave as calls, and for the rare paths kept out of them.
+#if defined(__GNUC__)
+#define ORQ_ALWAYS_INLINE __attribute__((always_inline))
+#define ORQ_NOINLINE __attribute__((noinline))
+#else
+#define ORQ_ALWAYS_INLINE
+#define ORQ_NOINLINE
+#endif
+
 namespace orq {
 
+// Little-endian fields. On a little-endian host each is one plain load or
+// store of the native integer.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#define ORQ_NATIVE_LITTLE_ENDIAN 1
+#endif
+
 inline void put_le32(unsigned char* p, int32_t v) {
+#if ORQ_NATIVE_LITTLE_ENDIAN
+    std::memcpy(p, &v, 4);
+#else
     uint32_t u = static_cast<uint32_t>(v);
     p[0] = static_cast<unsigned char>(u);
     p[1] = static_cast<unsigned char>(u >> 8);
     p[2] = static_cast<unsigned char>(u >> 16);
     p[3] = static_cast<unsigned char>(u >> 24);
+#endif
 }
 inline void put_le16(unsigned char* p, uint16_t v) {
+#if ORQ_NATIVE_LITTLE_ENDIAN
+    std::memcpy(p, &v, 2);
+#else
     p[0] = static_cast<unsigned char>(v);
     p[1] = static_cast<unsigned char>(v >> 8);
+#endif
 }
 inline int32_t get_le32(const unsigned char* p) {
+#if ORQ_NATIVE_LITTLE_ENDIAN
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+#else
     return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
                                 (static_cast<uint32_t>(p[2]) << 16) |
                                 (static_cast<uint32_t>(p[3]) << 24));
+#endif
 }
 inline int16_t get_le16(const unsigned char* p) {
+#if ORQ_NATIVE_LITTLE_ENDIAN
+    int16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+#else
     return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
+#endif
+}
+
+// n little-endian values of T (int16_t or int32_t) from p into out.
+template <class T>
+inline void get_le_array(const unsigned char* p, T* out, std::size_t n) {
+    static_assert(sizeof(T) == 2 || sizeof(T) == 4, "int16_t or int32_t");
+#if ORQ_NATIVE_LITTLE_ENDIAN
+    if (n) std::memcpy(out, p, sizeof(T) * n);
+#else
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = static_cast<T>(sizeof(T) == 4 ? get_le32(p + 4 * i) : get_le16(p + 2 * i));
+#endif
+}
+
+// memcpy for the short pieces of a request (names, small texts and
+// payloads): a few fixed-size moves instead of a library call.
+ORQ_ALWAYS_INLINE inline void copy_bytes(unsigned char* to, const void* from, std::size_t n) {
+    const unsigned char* f = static_cast<const unsigned char*>(from);
+    if (n > 32) {
+        std::memcpy(to, f, n);
+    } else if (n >= 16) {  // two 16-byte moves that overlap in the middle
+        std::memcpy(to, f, 16);
+        std::memcpy(to + n - 16, f + n - 16, 16);
+    } else if (n >= 8) {
+        std::memcpy(to, f, 8);
+        std::memcpy(to + n - 8, f + n - 8, 8);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) to[i] = f[i];
+    }
 }
 
 // Growable request area. `size` bytes are allocated and zero past `used`;
 // only the first `used` bytes are sent. Growth steps are fixed: +128 for a
 // byte or an int32, +n+128 for a string of n bytes with its NUL, +n+256 for a
 // raw block of n bytes.
+//
+// The first kInlineSize bytes (headroom included) live inside the object, so
+// a request of up to a few KiB is built without a heap allocation; a larger
+// one moves to the heap once. The spare bytes past `used` are zero-filled
+// only when data() is asked for them: content() gives the `used` bytes that
+// are sent, without touching the rest.
 class ByteBuffer {
 public:
     static constexpr std::size_t kInitialSize = 1024;
+    static constexpr std::size_t kInlineSize = 4096;
 
-    ByteBuffer() : data_(kInitialSize, 0) {}
+    ByteBuffer() : ByteBuffer(0) {}
     // A buffer with `headroom` spare bytes in front of its start, so that a
     // short header can later be put before the content without a copy.
-    explicit ByteBuffer(std::size_t headroom) : data_(headroom + kInitialSize, 0), head_(headroom) {}
+    explicit ByteBuffer(std::size_t headroom)
+        : base_(inline_), head_(headroom), end_(headroom + kInitialSize), zeroed_(headroom) {
+        if (end_ > kInlineSize) move_to_heap();
+    }
+    ByteBuffer(const ByteBuffer& o)
+        : heap_(o.heap_), base_(inline_), head_(o.head_), end_(o.end_), used_(o.used_), zeroed_(o.zeroed_) {
+        if (heap_.empty()) {
+            std::memcpy(inline_ + head_, o.inline_ + o.head_, used_);
+            zeroed_ = head_ + used_;
+        } else {
+            base_ = heap_.data();
+        }
+    }
+    ByteBuffer& operator=(const ByteBuffer&) = delete;
 
     void append_byte(uint8_t b) {
-        reserve_for(1, 128);
-        data_[head_ + used_++] = b;
+        *room(1, 128) = b;
+        used_ += 1;
     }
     void append_int32(int32_t v) {
-        reserve_for(4, 128);
-        put_le32(&data_[head_ + used_], v);
+        put_le32(room(4, 128), v);
         used_ += 4;
     }
     // The string's bytes and its NUL; a null string adds nothing at all.
     void append_string(const char* s) {
         if (!s) return;
-        std::size_t n = std::strlen(s) + 1;
-        reserve_for(n, n + 128);
-        std::memcpy(&data_[head_ + used_], s, n);
-        used_ += n;
+        append_counted(s, std::strlen(s));
+    }
+    // A string whose length n (without its NUL) the caller already knows:
+    // its n bytes and a NUL, grown as append_string grows.
+    void append_counted(const char* s, std::size_t n) {
+        unsigned char* at = room(n + 1, n + 1 + 128);
+        copy_bytes(at, s, n);
+        at[n] = 0;
+        used_ += n + 1;
     }
     void append_block(const void* p, std::size_t n) {
-        reserve_for(n, n + 256);
-        if (n) std::memcpy(&data_[head_ + used_], p, n);
+        unsigned char* at = room(n, n + 256);
+        copy_bytes(at, p, n);
         used_ += n;
+    }
+    // Where the next n bytes go when they fit the current size, so that a
+    // group of fields is written at once: the caller writes all n bytes and
+    // the content grows by n. nullptr (nothing changed) when they do not fit;
+    // the fields are then appended one by one, with their growth steps. (When
+    // they fit, none of those appends would have grown the buffer.)
+    unsigned char* place(std::size_t n) {
+        if (used_ + n > end_ - head_) return nullptr;
+        unsigned char* at = base_ + head_ + used_;
+        used_ += n;
+        return at;
     }
     // Puts n bytes in front of the content; false (nothing changed) when the
     // headroom left is too small.
     bool prepend(const void* p, std::size_t n) {
         if (n > head_) return false;
         head_ -= n;
-        if (n) std::memcpy(&data_[head_], p, n);
+        copy_bytes(base_ + head_, p, n);
         used_ += n;
         return true;
     }
 
-    const unsigned char* data() const { return data_.data() + head_; }
+    // The whole area of size() bytes, zero past used().
+    const unsigned char* data() const {
+        const std::size_t from = zeroed_ > head_ + used_ ? zeroed_ : head_ + used_;
+        if (from < end_) std::memset(base_ + from, 0, end_ - from);
+        zeroed_ = end_;
+        return base_ + head_;
+    }
+    // The used() bytes of content, as they are sent.
+    const unsigned char* content() const { return base_ + head_; }
     std::size_t used() const { return used_; }
-    std::size_t size() const { return data_.size() - head_; }
+    std::size_t size() const { return end_ - head_; }
 
 private:
-    void reserve_for(std::size_t n, std::size_t growth) {
-        if (used_ + n > size()) data_.resize(data_.size() + growth, 0);
+    // Where n more bytes go, after growing by `growth` when they do not fit.
+    ORQ_ALWAYS_INLINE unsigned char* room(std::size_t n, std::size_t growth) {
+        if (used_ + n > end_ - head_) grow(growth);
+        return base_ + head_ + used_;
     }
-    std::vector<unsigned char> data_;
-    std::size_t head_ = 0;
+    ORQ_NOINLINE void grow(std::size_t growth) {
+        end_ += growth;
+        if (!heap_.empty()) {
+            heap_.resize(end_, 0);  // amortised: the vector's capacity grows geometrically
+            base_ = heap_.data();
+            zeroed_ = end_;
+        } else if (end_ > kInlineSize) {
+            move_to_heap();
+        }
+    }
+    // Storage of end_ zero bytes on the heap, with the content copied over.
+    void move_to_heap() {
+        std::vector<unsigned char> bigger(end_, 0);
+        if (used_) std::memcpy(bigger.data() + head_, base_ + head_, used_);
+        heap_.swap(bigger);
+        base_ = heap_.data();
+        zeroed_ = end_;
+    }
+
+    unsigned char inline_[kInlineSize];
+    std::vector<unsigned char> heap_;  // empty while the content is inline
+    unsigned char* base_;              // inline_ or heap_'s bytes
+    std::size_t head_;            // offset of the content's first byte
+    std::size_t end_;             // offset one past the area's last byte
     std::size_t used_ = 0;
+    mutable std::size_t zeroed_;  // bytes from here to end_ may not be zero yet
 };
 
 // Reads little-endian fields from a reply without ever passing its end.

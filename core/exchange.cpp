@@ -52,15 +52,19 @@ int32_t exchange(int32_t handle, uint16_t code, const void* body, int32_t body_l
 
     // Receive area: the caller's buffer when it offers at least 128 bytes,
     // otherwise a zeroed local one of 128.
-    unsigned char local[kLocalAreaSize] = {};
+    unsigned char local[kLocalAreaSize];
     const bool direct = answer_len && caller_cap >= kLocalAreaSize;
+    if (!direct) std::memset(local, 0, sizeof local);
     unsigned char* area = direct ? static_cast<unsigned char*>(answer) : local;
     const int32_t cap = direct ? caller_cap : kLocalAreaSize;
     area[0] = 0;
 
     int32_t total = 0;
     int32_t ticket[2] = {0, 0};
-    const uint32_t start = platform::tick_ms();
+    // The start time matters only to a time limit; without one the clock is
+    // not read at all.
+    const bool limited = time_limit_ms >= 0;
+    const uint32_t start = limited ? platform::tick_ms() : 0;
 
     int32_t len = cap;
     int32_t rc = command_ex(handle, code, -1, cap, area, &len, body, body_len);
@@ -91,7 +95,6 @@ int32_t exchange(int32_t handle, uint16_t code, const void* body, int32_t body_l
                 got[0] = get_le32(at);
                 got[1] = get_le32(at + 4);
             }
-            const bool limited = time_limit_ms >= 0;
             if (limited && static_cast<uint32_t>(platform::tick_ms() - start) >=
                                static_cast<uint32_t>(time_limit_ms)) {
                 if (cancel == 1) {

@@ -12,10 +12,12 @@ namespace orq {
 
 // Sends module name NUL, [target NUL], NUL, payload with command code 2,
 // routed to a cluster node when clustering is on for the connection. The
-// last four arguments go to the Command exchange unchanged.
+// last four arguments go to the Command exchange unchanged. A failed
+// allocation (the handle's registry record, a message too large to copy)
+// gives -1100 with nothing sent.
 int32_t send_module_message(int32_t conn, const char* module, const char* target,
                             const void* payload, std::size_t payload_len, void* answer,
-                            int32_t* answer_len, int32_t time_limit_ms, int32_t cancel);
+                            int32_t* answer_len, int32_t time_limit_ms, int32_t cancel) noexcept;
 
 // Remote call frame: [engine selector int32], "r!" NUL, remote name NUL, then
 // the arguments in the order the calls append them.
@@ -54,6 +56,8 @@ public:
         buf_.append_block(p, n);
         return *this;
     }
+    // A group of fields written at once when it fits (see ByteBuffer::place).
+    unsigned char* place(std::size_t n) { return buf_.place(n); }
 
     const ByteBuffer& buffer() const { return buf_; }
 
@@ -93,17 +97,26 @@ namespace orq {
 
 // A zero-filled reply area for service calls that decode their reply. Its
 // size comes from caller capacities, so it is computed in 64 bits and refused
-// when it does not fit an int32 or cannot be allocated.
+// when it does not fit an int32 or cannot be allocated. Areas of up to
+// kInlineSize bytes live inside the object (no heap allocation).
 class ReplyArea {
 public:
+    static constexpr std::size_t kInlineSize = 4096;
+
+    ReplyArea() = default;
+    ReplyArea(const ReplyArea&) = delete;
+    ReplyArea& operator=(const ReplyArea&) = delete;
+
     // False when size is negative, above INT32_MAX or cannot be allocated.
     bool allocate(int64_t size);
-    unsigned char* data() { return bytes_.data(); }
-    const unsigned char* data() const { return bytes_.data(); }
-    int32_t size() const { return static_cast<int32_t>(bytes_.size()); }
+    unsigned char* data() { return heap_.empty() ? inline_ : heap_.data(); }
+    const unsigned char* data() const { return heap_.empty() ? inline_ : heap_.data(); }
+    int32_t size() const { return size_; }
 
 private:
-    std::vector<unsigned char> bytes_;
+    unsigned char inline_[kInlineSize];
+    std::vector<unsigned char> heap_;  // areas larger than kInlineSize
+    int32_t size_ = 0;
 };
 
 // Sends a frame with `area` as the reply buffer (capacity = its size). On

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 #include <list>
+#include <memory>
 #include <new>
 #include <unordered_map>
 #include <vector>
@@ -15,16 +16,161 @@ namespace orq::registry {
 
 namespace {
 
+// What the read side knows of a handle: nothing (never met), no record, or
+// a first record with clustering off or on.
+enum : uint8_t { kSlotEmpty = 0, kNoRecord = 1, kRecordOff = 2, kRecordOn = 3 };
+
+// The read side of the registry, so that the lookup every module message
+// makes takes no lock: for each handle met, whether it has a record and the
+// cluster_enabled of its first record. Writers change it only under the
+// registry lock, right after the records themselves, and mark each change
+// with a sequence counter (odd while a change is in progress). A reader that
+// sees the counter odd or moved takes the locked path instead; so calls from
+// several threads read shared memory only and never queue behind each other.
+//
+// Open addressing over slots that are only ever written by writers; a table
+// that gets too full is rebuilt (in place, or into a larger one). Replaced
+// tables are kept until the registry is destroyed, since a reader may still
+// be looking at one; tables never shrink, so what is kept stays below the
+// size of the current one.
+class ReadSide {
+public:
+    ReadSide() {
+        tables_.push_back(std::unique_ptr<Table>(new Table(kMinBits)));
+        current_.store(tables_.back().get(), std::memory_order_release);
+    }
+
+    // kRecordOff, kRecordOn, kNoRecord, or kSlotEmpty when the handle is
+    // unknown or a writer was busy (the caller takes the locked path).
+    uint8_t lookup(int32_t handle) const {
+        const uint32_t before = seq_.load(std::memory_order_acquire);
+        if (before & 1u) return kSlotEmpty;
+        const Table* t = current_.load(std::memory_order_acquire);
+        uint8_t state = kSlotEmpty;
+        std::size_t i = t->home(handle);
+        for (std::size_t probes = 0; probes <= t->mask; ++probes, i = (i + 1) & t->mask) {
+            const uint8_t s = t->slots[i].state.load(std::memory_order_relaxed);
+            if (s == kSlotEmpty) break;
+            if (t->slots[i].handle.load(std::memory_order_relaxed) == handle) {
+                state = s;
+                break;
+            }
+        }
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (seq_.load(std::memory_order_relaxed) != before) return kSlotEmpty;
+        return state;
+    }
+
+    // Makes room for one more handle; may allocate (and throw bad_alloc)
+    // but changes nothing a reader sees until its last step.
+    void reserve_one() {
+        Table* t = current_.load(std::memory_order_relaxed);
+        if ((t->taken + 1) * 2 <= t->mask + 1) return;
+        std::vector<std::pair<int32_t, uint8_t>> live;
+        for (std::size_t i = 0; i <= t->mask; ++i) {
+            const uint8_t s = t->slots[i].state.load(std::memory_order_relaxed);
+            if (s == kRecordOff || s == kRecordOn)
+                live.emplace_back(t->slots[i].handle.load(std::memory_order_relaxed), s);
+        }
+        unsigned bits = t->bits;
+        while ((live.size() + 1) * 4 > (std::size_t{1} << bits)) ++bits;
+        if (bits == t->bits) {
+            // Only slots of handles without a record are in the way: clear
+            // them out in place.
+            begin_change();
+            for (std::size_t i = 0; i <= t->mask; ++i) t->slots[i].state.store(kSlotEmpty, std::memory_order_relaxed);
+            t->taken = 0;
+            for (const auto& e : live) t->put(e.first, e.second);
+            end_change();
+            return;
+        }
+        tables_.reserve(tables_.size() + 1);
+        std::unique_ptr<Table> bigger(new Table(bits));
+        for (const auto& e : live) bigger->put(e.first, e.second);
+        begin_change();
+        current_.store(bigger.get(), std::memory_order_release);
+        tables_.push_back(std::move(bigger));
+        end_change();
+    }
+
+    // Records what a handle now is. A new handle needs reserve_one() first.
+    void set(int32_t handle, uint8_t state) {
+        Table* t = current_.load(std::memory_order_relaxed);
+        begin_change();
+        t->put(handle, state);
+        end_change();
+    }
+
+    // Forgets every handle.
+    void clear() {
+        Table* t = current_.load(std::memory_order_relaxed);
+        begin_change();
+        for (std::size_t i = 0; i <= t->mask; ++i) t->slots[i].state.store(kSlotEmpty, std::memory_order_relaxed);
+        t->taken = 0;
+        end_change();
+    }
+
+private:
+    static constexpr unsigned kMinBits = 4;
+
+    struct Slot {
+        std::atomic<int32_t> handle{0};
+        std::atomic<uint8_t> state{kSlotEmpty};
+    };
+    struct Table {
+        explicit Table(unsigned b) : bits(b), mask((std::size_t{1} << b) - 1), slots(new Slot[mask + 1]) {}
+        std::size_t home(int32_t handle) const {
+            return (static_cast<uint32_t>(handle) * 0x9E3779B1u) >> (32 - bits);
+        }
+        // Writers only: the handle's slot, or the first free one on its path.
+        void put(int32_t handle, uint8_t state) {
+            std::size_t i = home(handle);
+            for (;;) {
+                const uint8_t s = slots[i].state.load(std::memory_order_relaxed);
+                if (s == kSlotEmpty) {
+                    slots[i].handle.store(handle, std::memory_order_relaxed);
+                    ++taken;
+                    break;
+                }
+                if (slots[i].handle.load(std::memory_order_relaxed) == handle) break;
+                i = (i + 1) & mask;
+            }
+            slots[i].state.store(state, std::memory_order_relaxed);
+        }
+        unsigned bits;
+        std::size_t mask;
+        std::unique_ptr<Slot[]> slots;
+        std::size_t taken = 0;  // slots in use, handles without a record included
+    };
+
+    void begin_change() {
+        seq_.store(seq_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+    }
+    void end_change() { seq_.store(seq_.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+
+    std::atomic<uint32_t> seq_{0};
+    std::atomic<Table*> current_{nullptr};
+    std::vector<std::unique_ptr<Table>> tables_;  // the current one last
+};
+
 struct Registry {
     platform::Lock lock;
     std::list<Record> records;  // insertion order
     // handle -> its records in insertion order (first is the lookup result)
     std::unordered_map<int32_t, std::vector<std::list<Record>::iterator>> index;
+    ReadSide read;
 };
 
 Registry* g_reg = nullptr;
 
 bool fits(const char* s, std::size_t field) { return std::strlen(s) < field; }
+
+// Brings the read side up to date for a handle whose records changed.
+void publish_locked(int32_t handle) {
+    const Record* first = find_locked(handle);
+    g_reg->read.set(handle, !first ? kNoRecord : first->cluster_enabled ? kRecordOn : kRecordOff);
+}
 
 }  // namespace
 
@@ -42,9 +188,16 @@ Record* find_locked(int32_t handle) {
 }
 
 Record* append_locked(int32_t handle, bool cluster_enabled, bool foreign) {
+    g_reg->read.reserve_one();
     g_reg->records.push_back(Record{handle, cluster_enabled, foreign});
     auto last = std::prev(g_reg->records.end());
-    g_reg->index[handle].push_back(last);
+    try {
+        g_reg->index[handle].push_back(last);
+    } catch (...) {
+        g_reg->records.pop_back();  // no record the lookups cannot find
+        throw;
+    }
+    publish_locked(handle);
     return &*last;
 }
 
@@ -54,9 +207,18 @@ void remove_first_locked(int32_t handle) {
     g_reg->records.erase(it->second.front());
     it->second.erase(it->second.begin());
     if (it->second.empty()) g_reg->index.erase(it);
+    publish_locked(handle);
+}
+
+void set_cluster_enabled_locked(Record* r, bool on) {
+    r->cluster_enabled = on;
+    publish_locked(r->handle);
 }
 
 bool cluster_enabled_or_create(int32_t handle) {
+    const uint8_t known = g_reg->read.lookup(handle);
+    if (known == kRecordOn || known == kRecordOff) return known == kRecordOn;
+    // No record yet, or a writer was busy: the locked path.
     platform::Guard g(g_reg->lock);
     Record* r = find_locked(handle);
     if (!r) r = append_locked(handle, settings::cluster_enable(), true);
@@ -109,6 +271,7 @@ void close_all_locked() {
         if (!r.foreign && closed.emplace(r.handle, true).second) XSR_CloseConn(r.handle);
     g_reg->records.clear();
     g_reg->index.clear();
+    g_reg->read.clear();
 }
 
 int count() {

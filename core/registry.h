@@ -1,6 +1,7 @@
 // The Connection registry: every handle the library opened, plus handles met
 // by the cluster switch, in insertion order. Lookups take the first record
-// with a handle; an index beside the sequence keeps them cheap.
+// with a handle; an index beside the sequence keeps them cheap, and the
+// lookup of the message path reads a copy that needs no lock.
 #pragma once
 
 #include <cstdint>
@@ -32,9 +33,13 @@ int32_t close(int32_t handle);
 Record* find_locked(int32_t handle);            // first record, or nullptr
 Record* append_locked(int32_t handle, bool cluster_enabled, bool foreign);
 void remove_first_locked(int32_t handle);
+// Changes a record's cluster_enabled (r from find_locked). Records are
+// changed only through these three, so the lock-free lookup stays true.
+void set_cluster_enabled_locked(Record* r, bool on);
 
 // Looks up the handle's record, appending a foreign one from the setting when
-// there is none, and returns its cluster_enabled.
+// there is none, and returns its cluster_enabled. A handle that has a record
+// is looked up without taking the registry lock.
 bool cluster_enabled_or_create(int32_t handle);
 
 // Unload: closes every non-foreign handle once and empties the registry.

@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "exports/orqext.h"
+#include "orqext.h"
 
 int main(int argc, char** argv) {
     const char* server = argc > 1 ? argv[1] : "localhost";

@@ -104,6 +104,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "orqext_version.h" /* ORQEXT_VERSION_MAJOR ... ORQEXT_VERSION_STRING */
+
 /** Calling convention of every export and of the asynchronous callback:
  * stdcall on 32-bit Windows, the platform default elsewhere. */
 #if defined(_WIN32) && !defined(_WIN64)

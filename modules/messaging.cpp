@@ -28,12 +28,10 @@ int32_t send_message(int32_t conn, const char* module, const char* target, const
     if (!module || !*module) return kBadArgument;
     // A negative length, or a positive one without bytes, cannot be sent.
     if (payload_len < 0 || (payload_len > 0 && !payload)) return kBadArgument;
-    // Routing may have to create the handle's registry record.
-    return guarded([&] {
-        return send_module_message(conn, module, target, payload,
-                                   static_cast<std::size_t>(payload_len), answer, answer_len,
-                                   time_limit, cancel);
-    });
+    // No exception leaves it: a failed allocation (routing may have to
+    // create the handle's registry record) is reported as -1100.
+    return send_module_message(conn, module, target, payload, static_cast<std::size_t>(payload_len),
+                               answer, answer_len, time_limit, cancel);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
 # --windows: also the 32-bit Windows cross toolchain and Wine to run it.
+# --packaging: also what the packaging checks use (pkg-config, dpkg-dev,
+#   lintian, abigail-tools); may follow --windows.
 # --fuzz: also clang and libFuzzer.
 set -euo pipefail
 
@@ -11,10 +13,13 @@ if [ "${1:-}" = "--windows" ]; then
   windows=1
   pkgs+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
 fi
+case " $* " in
+  *" --packaging "*) pkgs+=(pkgconf dpkg-dev file lintian abigail-tools) ;;
+esac
 # --fuzz: clang with libFuzzer and the sanitizer runtimes (scripts/test-fuzz.sh).
-if [ "${1:-}" = "--fuzz" ]; then
-  pkgs+=(clang-14 libclang-rt-14-dev)
-fi
+case " $* " in
+  *" --fuzz "*) pkgs+=(clang-14 libclang-rt-14-dev) ;;
+esac
 
 need=()
 for pkg in "${pkgs[@]}"; do

@@ -28,3 +28,6 @@ run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread
 scripts/test-fuzz.sh
 # The 32-bit Windows DLL, cross-built and tested under Wine.
 scripts/windows-test.sh
+scripts/test-bench.sh
+# The installed library, its consumers, the packages and the ABI guard.
+scripts/test-packaging.sh

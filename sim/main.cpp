@@ -1,4 +1,4 @@
-// xsr-sim --port N [--config FILE] [--name NAME] | --help
+// xsr-sim --port N [--config FILE] [--name NAME] | --help | --version
 //
 // Serves until SIGINT or SIGTERM. Once listening it prints one line on
 // stdout:   xsr-sim listening port=<N> addresses=<a>[,<b>]
@@ -9,6 +9,7 @@
 #include <pthread.h>
 #include <string>
 
+#include "orqext_version.h"
 #include "sim/config.h"
 #include "sim/server.h"
 
@@ -22,7 +23,8 @@ int help() {
                 "  --port N       port to listen on, 0 to 65535 (0: a free one); required\n"
                 "  --config FILE  config file: users, modules, clusters, limits\n"
                 "  --name NAME    the server's name (module Ident answers it)\n"
-                "  --help         this text\n\n"
+                "  --help         this text\n"
+                "  --version      the version\n\n"
                 "Once listening it prints one line on stdout:\n"
                 "  xsr-sim listening port=<N> addresses=<a>[,<b>]\n"
                 "SIGINT or SIGTERM stop it. Exit status: 0 stopped cleanly, 1 could not\n"
@@ -45,6 +47,10 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") return help();
+        if (a == "--version" && argc == 2) {
+            std::printf("xsr-sim " ORQEXT_VERSION_STRING "\n");
+            return 0;
+        }
         if (a != "--port" && a != "--config" && a != "--name") return usage("unknown option '" + a + "'");
         if (i + 1 >= argc) return usage(a + " needs a value");
         const std::string v = argv[++i];

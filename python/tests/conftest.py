@@ -34,7 +34,9 @@ def compile_and_run(source, tmp_path, name="probe", extra=()):
     src = tmp_path / (name + ".c")
     exe = tmp_path / name
     src.write_text(source)
-    subprocess.run([cc, "-std=c99", "-Wall", "-I", HEADER_DIR, "-I", REPO, *extra, str(src),
+    # orqext.h includes orqext_version.h, which the build writes.
+    subprocess.run([cc, "-std=c99", "-Wall", "-I", HEADER_DIR, "-I", os.path.join(BUILD, "include"), "-I", REPO,
+                    *extra, str(src),
                     "-o", str(exe)], check=True, capture_output=True, text=True)
     return subprocess.run([str(exe)], check=True, capture_output=True, text=True).stdout
 

@@ -42,14 +42,14 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_TextClassifier_Do(int32_t conn, int32_
                                                             const StmTextItem* items,
                                                             int32_t count,
                                                             const StmClassifierOptions* options) {
-    if (!items || count < 0 || !options || !reply_area_ok(out, length) ||
-        !items_readable(items, count))
+    ItemList list;
+    if (!items || count < 0 || !options || !reply_area_ok(out, length) || !list.check(items, count))
         return kBadArgument;
     return guarded([&] {
         Frame f("STM_TextClassifier_Do");
         f.i32(handle);
         put_classifier_options(f, *options);
-        return send_items_to_caller(conn, f, out, length, items, count);
+        return send_items_to_caller(conn, f, out, length, list);
     });
 }
 
@@ -71,11 +71,12 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_InfoFilter_ShutDown(int32_t conn, int3
 
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_InfoFilter_Do(int32_t conn, int32_t handle,
                                                         const StmTextItem* items, int32_t count) {
-    if (!items || count <= 0 || !items_readable(items, count)) return kBadArgument;
+    ItemList list;
+    if (!items || count <= 0 || !list.check(items, count)) return kBadArgument;
     return guarded([&] {
         Frame f("STM_InfoFilter_Do");
         f.i32(handle).i32(count);
-        put_items(f, items, count);
+        put_items(f, list);
         ReplyArea area;
         if (!area.allocate(kInfoFilterArea)) return kBadArgument;
         int32_t received = 0;
@@ -109,11 +110,12 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_TextCluster_ShutDown(int32_t conn, int
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_TextCluster_Do(int32_t conn, int32_t handle,
                                                          const StmTextItem* items, int32_t count,
                                                          const char* text) {
-    if (!items || count < 0 || !text || !items_readable(items, count)) return kBadArgument;
+    ItemList list;
+    if (!items || count < 0 || !text || !list.check(items, count)) return kBadArgument;
     return guarded([&] {
         Frame f("STM_TextCluster_Do");
         f.i32(handle).str(text).i32(count);
-        put_items(f, items, count);
+        put_items(f, list);
         return send(conn, f);
     });
 }
@@ -135,14 +137,14 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_KeyWordExtractor_Do(int32_t conn, int3
                                                               const StmTextItem* items,
                                                               int32_t count,
                                                               const StmOptionPair* options) {
-    if (!items || count <= 0 || !options || !reply_area_ok(out, length) ||
-        !items_readable(items, count))
+    ItemList list;
+    if (!items || count <= 0 || !options || !reply_area_ok(out, length) || !list.check(items, count))
         return kBadArgument;
     return guarded([&] {
         Frame f("STM_KeyWordExtractor_Do");
         f.i32(handle);
         put_option_pair(f, *options);
-        return send_items_to_caller(conn, f, out, length, items, count);
+        return send_items_to_caller(conn, f, out, length, list);
     });
 }
 

@@ -23,7 +23,7 @@ static_assert(offsetof(StmTextItem, text) == 8, "StmTextItem.text");
 namespace {
 
 // Bytes of text an item sends: `length` when positive, else up to the NUL.
-std::size_t text_bytes(const StmTextItem& it) {
+std::size_t item_text_bytes(const StmTextItem& it) {
     return it.length > 0 ? static_cast<std::size_t>(it.length) : std::strlen(it.text);
 }
 
@@ -37,7 +37,9 @@ bool reply_area_positive(const void* out, const int32_t* length) {
     return out && length && *length > 0;
 }
 
-bool items_readable(const StmTextItem* items, int32_t count) {
+bool ItemList::check(const StmTextItem* items, int32_t count) {
+    items_ = items;
+    count_ = count;
     if (count <= 0) return true;
     if (!items) return false;
     // A list that could not be sent in one message is refused before any
@@ -45,17 +47,31 @@ bool items_readable(const StmTextItem* items, int32_t count) {
     uint64_t total = 0;
     for (int32_t i = 0; i < count; ++i) {
         if (!items[i].text) return false;
-        total += 4 + 4 + static_cast<uint64_t>(text_bytes(items[i])) + 1;
+        const std::size_t n = item_text_bytes(items[i]);
+        if (i < kKept) kept_[i] = n;
+        total += 4 + 4 + static_cast<uint64_t>(n) + 1;
         if (total > static_cast<uint64_t>(INT32_MAX)) return false;
     }
     return true;
 }
 
-void put_items(Frame& f, const StmTextItem* items, int32_t count) {
-    for (int32_t i = 0; i < count; ++i) {
+std::size_t ItemList::text_bytes(int32_t i) const {
+    return i < kKept ? kept_[i] : item_text_bytes(items_[i]);
+}
+
+void put_items(Frame& f, const ItemList& list) {
+    const StmTextItem* items = list.items();
+    for (int32_t i = 0; i < list.count(); ++i) {
         const StmTextItem& it = items[i];
-        const std::size_t n = text_bytes(it);
-        f.i32(it.id).i32(static_cast<int32_t>(n)).block(it.text, n).byte(0);
+        const std::size_t n = list.text_bytes(i);
+        if (unsigned char* at = f.place(4 + 4 + n + 1)) {
+            put_le32(at, it.id);
+            put_le32(at + 4, static_cast<int32_t>(n));
+            copy_bytes(at + 8, it.text, n);
+            at[8 + n] = 0;
+        } else {
+            f.i32(it.id).i32(static_cast<int32_t>(n)).block(it.text, n).byte(0);
+        }
     }
 }
 
@@ -92,9 +108,9 @@ int32_t send_to_caller(int32_t conn, const Frame& f, void* out, int32_t* length)
 }
 
 int32_t send_items_to_caller(int32_t conn, Frame& f, void* out, int32_t* length,
-                             const StmTextItem* items, int32_t count) {
-    f.i32(*length).i32(count);
-    put_items(f, items, count);
+                             const ItemList& list) {
+    f.i32(*length).i32(list.count());
+    put_items(f, list);
     return send_to_caller(conn, f, out, length);
 }
 

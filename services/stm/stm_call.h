@@ -4,6 +4,7 @@
 // builds a frame without engine selector and sends it through these.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 
@@ -21,10 +22,27 @@ bool reply_area_ok(const void* out, const int32_t* length);
 // The same with a capacity above 0 (calls whose capacity must be positive).
 bool reply_area_positive(const void* out, const int32_t* length);
 
-// The first `count` items can be read and encoded: a count of 0 or less
-// reads nothing; otherwise items is not null, every text is not null, and
-// the encoded list fits a frame.
-bool items_readable(const StmTextItem* items, int32_t count);
+// A text item list checked for encoding. Each text is measured once, by the
+// check, and the encoder uses that length again (for the first kKept items;
+// texts past them are measured again when encoded).
+class ItemList {
+public:
+    // The first `count` items can be read and encoded: a count of 0 or less
+    // reads nothing; otherwise items is not null, every text is not null,
+    // and the encoded list fits a frame.
+    bool check(const StmTextItem* items, int32_t count);
+
+    const StmTextItem* items() const { return items_; }
+    int32_t count() const { return count_; }
+    // Bytes of text item i sends: `length` when positive, else up to the NUL.
+    std::size_t text_bytes(int32_t i) const;
+
+private:
+    static constexpr int32_t kKept = 64;
+    const StmTextItem* items_ = nullptr;
+    int32_t count_ = 0;
+    std::size_t kept_[kKept];
+};
 
 // A string that is given and not empty.
 inline bool filled(const char* s) { return s && *s; }
@@ -32,8 +50,8 @@ inline bool filled(const char* s) { return s && *s; }
 // ---- encoders -----------------------------------------------------------
 
 // The text item list: per item id, byte count n, exactly n bytes, one NUL.
-// Writes nothing for a count of 0 or less. Call items_readable first.
-void put_items(Frame& f, const StmTextItem* items, int32_t count);
+// Writes nothing for a count of 0 or less.
+void put_items(Frame& f, const ItemList& list);
 // value as int32, then flag as one byte.
 void put_option_pair(Frame& f, const StmOptionPair& o);
 // value1, value2 as int32, then flag as one byte.
@@ -54,7 +72,7 @@ int32_t send_to_caller(int32_t conn, const Frame& f, void* out, int32_t* length)
 // Appends the capacity (*length), the count and the item list, then sends
 // with the caller's reply area. Arguments checked by the caller.
 int32_t send_items_to_caller(int32_t conn, Frame& f, void* out, int32_t* length,
-                             const StmTextItem* items, int32_t count);
+                             const ItemList& list);
 
 // Shapes shared by stubs that differ only in their remote name and checks.
 int32_t call_plain(int32_t conn, const char* remote);

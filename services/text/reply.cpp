@@ -26,9 +26,8 @@ int32_t decode_segmentation(const Reply& reply, int32_t capacity, int32_t* items
     const uint64_t k = static_cast<uint64_t>(count);
     if (!reply.has(4, 6 * k)) return kBadReply;
     const unsigned char* p = reply.data() + 4;
-    for (uint64_t i = 0; i < k; ++i) items[i] = get_le32(p + 4 * i);
-    p += 4 * k;
-    for (uint64_t i = 0; i < k; ++i) marks[i] = get_le16(p + 2 * i);
+    get_le_array(p, items, static_cast<std::size_t>(k));
+    get_le_array(p + 4 * k, marks, static_cast<std::size_t>(k));
     return count;
 }
 

@@ -161,6 +161,9 @@ TEST_F(CliServer, AnswerTooLongSaysWhichCapacityHoldsIt) {
         {{"send", "Echo", "hello"}, "3", 5},
         {{"send", "Script", "size=100"}, "50", 100},
         {{"send", "Script", "size=127"}, "1", 127},
+        // Past the local area, straight into the tool's buffer; and in parts.
+        {{"send", "Script", "size=3000"}, "1000", 3000},
+        {{"send", "Script", "size=3000 part=500"}, "1000", 3000},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.send;

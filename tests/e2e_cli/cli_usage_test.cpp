@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "exports/orqext.h"
 #include "sim/modules/service_frame.h"
 #include "tests/e2e_cli/tool_run.h"
 #include "tools/orqext/cli.h"
@@ -167,6 +168,42 @@ TEST(CliUsage, EveryCommandHasHelp) {
     const ToolRun group = run_tool({"cluster", "--help"});
     EXPECT_EQ(group.exit_code, 0);
     EXPECT_NE(group.out.find("cluster switch"), std::string::npos);
+}
+
+// Both programs report the version of the headers they were built with, on
+// stdout, for --version alone; with more arguments it is no version request
+// (for orqext, --version is also the module version of 'module register').
+TEST(CliUsage, VersionIsPrintedAlone) {
+    const std::string orqext_line = std::string("orqext ") + ORQEXT_VERSION_STRING + "\n";
+    const std::string sim_line = std::string("xsr-sim ") + ORQEXT_VERSION_STRING + "\n";
+    struct Case {
+        const char* program;
+        std::vector<std::string> args;
+        int exit_code;
+        std::string out;
+        const char* err;
+    } cases[] = {
+        {ORQEXT_PATH, {"--version"}, 0, orqext_line, ""},
+        {ORQEXT_PATH, {"--version", "1.5"}, 2, "", "Usage: orqext"},
+        {ORQEXT_PATH, {"codes", "--version", "1.5"}, 2, "", "option --version does not apply to 'codes'"},
+        {ORQEXT_PATH, {"module", "register", "M", "--version"}, 2, "", "option --version needs a value"},
+        {XSR_SIM_PATH, {"--version"}, 0, sim_line, ""},
+        {XSR_SIM_PATH, {"--version", "--port", "0"}, 2, "", "usage: xsr-sim"},
+    };
+    for (const Case& c : cases) {
+        std::string line = c.program;
+        for (const std::string& a : c.args) line += " [" + a + "]";
+        const ToolRun r = run_program(c.program, c.args, 20000);
+        EXPECT_EQ(r.exit_code, c.exit_code) << line << "\n" << r.err;
+        EXPECT_EQ(r.out, c.out) << line;
+        if (*c.err) {
+            EXPECT_NE(r.err.find(c.err), std::string::npos) << line << "\nstderr: " << r.err;
+        }
+    }
+    // The version macros agree with each other.
+    EXPECT_EQ(std::to_string(ORQEXT_VERSION_MAJOR) + "." + std::to_string(ORQEXT_VERSION_MINOR) + "." +
+                  std::to_string(ORQEXT_VERSION_PATCH),
+              ORQEXT_VERSION_STRING);
 }
 
 // Options are parsed before the command is known, so a name must take a

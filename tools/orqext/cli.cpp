@@ -298,7 +298,8 @@ void overall_help(std::ostream& out) {
     for (const OptionSpec& o : connection_options()) out << option_line(o);
     out << "\nOutput options:\n";
     for (const OptionSpec& o : global_options()) out << option_line(o);
-    out << "\nRun 'orqext <command> --help' for a command's own options.\n"
+    out << "\nRun 'orqext <command> --help' for a command's own options; 'orqext --version'\n"
+           "prints the version.\n"
            "Exit codes: 0 success; 1 a call failed (its Result code and meaning go to stderr);\n"
            "2 bad command line; 3 the server could not be reached or refused the login;\n"
            "4 no answer within the time limit.\n";
@@ -367,6 +368,11 @@ std::string subcommands_of(const std::string& group) {
 }
 
 int dispatch(int argc, char** argv, std::ostream& out, std::ostream& err, const CommandSpec** which, bool* json) {
+    // Only alone: "--version" is also an option of 'module register'.
+    if (argc == 2 && argv[1] && std::string(argv[1]) == "--version") {
+        out << "orqext " ORQEXT_VERSION_STRING "\n";
+        return kExitOk;
+    }
     Parsed p = tokenize(argc, argv);
     *json = std::any_of(p.opts.begin(), p.opts.end(), [](const auto& o) { return o.first == "json"; });
     const bool help = std::any_of(p.opts.begin(), p.opts.end(), [](const auto& o) { return o.first == "help"; });

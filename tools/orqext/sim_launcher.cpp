@@ -56,15 +56,14 @@ bool reap(pid_t pid, int timeout_ms) {
 std::string find_sim(const std::string& given) {
     if (!given.empty()) return executable(given) ? given : std::string();
     const std::string dir = own_dir();
+    // Beside orqext (installed: both in bin/), or where the build puts it.
+    // No path of the build machine is compiled in.
     std::vector<std::string> candidates;
     if (!dir.empty()) {
         candidates.push_back(dir + "/xsr-sim");
         candidates.push_back(dir + "/sim/xsr-sim");
         candidates.push_back(dir + "/../sim/xsr-sim");
     }
-#ifdef ORQEXT_SIM_BUILD_PATH
-    candidates.push_back(ORQEXT_SIM_BUILD_PATH);
-#endif
     for (const std::string& c : candidates)
         if (executable(c)) return c;
     return std::string();

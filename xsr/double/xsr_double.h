@@ -62,6 +62,8 @@ void reset();
 // empty the handler is asked; without a handler the answer is ok("").
 void push(const Reply& r);
 void push(std::initializer_list<Reply> rs);
+// Scripted replies not yet taken.
+std::size_t queued();
 using Handler = std::function<Reply(const Call&)>;
 void set_handler(Handler h);
 
@@ -86,6 +88,21 @@ std::vector<Call> calls_of(Fn fn);
 std::size_t count(Fn fn);
 // Handles currently open (opened and not closed).
 std::vector<int32_t> open_handles();
+
+// Zero-cost mode, for benchmarks that measure the library's own work: while a
+// reply is set, XSR_CommandEx records nothing, takes no lock and allocates
+// nothing; it copies the reply's bytes (cut to the capacity offered), writes
+// that length back and returns 0. XSR_OpenConn then hands out handles from a
+// counter of its own (from 1000001) and XSR_CloseConn, XSR_IsValidCon and
+// XSR_CheckServer answer 0, 1 and 0, all without recording. The reply is the
+// caller's and must outlive the mode; switch the mode only while no call runs.
+// nullptr switches it off (reset() does too); the script and the recorded
+// calls are left as they were.
+struct FastReply {
+    const void* bytes;
+    int32_t len;
+};
+void set_zero_cost(const FastReply* reply);
 
 // Small helpers for building expected bytes.
 std::string le32(int32_t v);

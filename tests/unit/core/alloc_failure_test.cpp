@@ -24,8 +24,9 @@ thread_local int t_fail_next = 0;  // fail this many allocations from now on
 thread_local int t_in_double = 0;  // inside an XSR_ function of the double
 thread_local int t_fail_at = 0;    // fail the allocation with this number (0: none)
 thread_local int t_counted = 0;    // allocations numbered since armed
+}  // namespace
 
-void* allocate(std::size_t n) {
+void* test_allocate(std::size_t n) {
     if (t_in_double == 0) {
         if (t_fail_allocations) throw std::bad_alloc();
         if (t_fail_next > 0) {
@@ -37,23 +38,8 @@ void* allocate(std::size_t n) {
     if (void* p = std::malloc(n ? n : 1)) return p;
     throw std::bad_alloc();
 }
-void* allocate_nothrow(std::size_t n) noexcept {
-    try {
-        return allocate(n);
-    } catch (...) {
-        return nullptr;
-    }
-}
-}  // namespace
 
-void* operator new(std::size_t n) { return allocate(n); }
-void* operator new[](std::size_t n) { return allocate(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return allocate_nothrow(n); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return allocate_nothrow(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#include "tests/support/replaced_new.h"
 
 using namespace xsrdouble;
 

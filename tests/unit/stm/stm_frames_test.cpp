@@ -38,8 +38,10 @@ protected:
         std::memset(cluster_full.name, 'n', sizeof cluster_full.name - 1);
     }
 
+    // A member: the cases' calls run after cases() has returned.
+    const StmTextItem* items = sample_items();
+
     std::vector<Golden> cases() {
-        const StmTextItem* items = sample_items();
         const std::string list = sample_list();
         const std::string cap = le32(64);
         return {

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Runs the ratio benchmarks (bench/) and prints one line per ratio: the
+# library's own cost against the bare XSRClient call on a zero-cost double,
+# 2 threads vs 1 on one handle, 10,000 open connections vs 1, and the
+# overhead over the loopback network to xsr-sim.
+#
+#   scripts/bench.sh [--smoke] [--windows] [program options...]
+#
+#   --smoke    a short run that only checks that the benchmarks work (their
+#              set-up checks every call's result); no figure is judged
+#   --windows  the 32-bit Windows build (build/windows) under Wine; the
+#              loopback benchmark talks to the native xsr-sim
+# Program options go to both programs: --rounds N, --batch-ms MS, --only NAME,
+# --calls N (exactly N calls per side in one round, for callgrind).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+smoke=()
+windows=0
+args=()
+for a in "$@"; do
+  case "$a" in
+    --smoke) smoke=(--smoke) ;;
+    --windows) windows=1 ;;
+    *) args+=("$a") ;;
+  esac
+done
+
+if [ "$windows" -eq 1 ]; then scripts/install-deps.sh --windows; else scripts/install-deps.sh; fi
+
+jobs=$(nproc)
+configure() {  # build dir, cmake arguments...
+  local dir=$1; shift
+  [ -f "${dir}/CMakeCache.txt" ] || cmake -S . -B "${dir}" -G Ninja "$@" >/dev/null
+}
+
+# The native build always: xsr-sim serves the loopback benchmark.
+configure build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+targets=(xsr-sim)
+[ "$windows" -eq 1 ] || targets+=(ratio_bench loopback_bench)
+cmake --build build/release -j "${jobs}" --target "${targets[@]}"
+
+run=()
+if [ "$windows" -eq 1 ]; then
+  win=build/windows
+  configure "${win}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake
+  cmake --build "${win}" -j "${jobs}" --target ratio_bench loopback_bench XSRClient
+  prefix=$(sed -n 's/^ORQ_WINE_PREFIX:PATH=//p' "${win}/CMakeCache.txt")
+  run=(sh tests/windows/wine-run.sh "${prefix}")
+  ratio_bench="${win}/tests/ratio_bench.exe"
+  loopback_bench="${win}/loopback_bench.exe"
+else
+  ratio_bench=build/release/bench/ratio_bench
+  loopback_bench=build/release/bench/loopback_bench
+fi
+
+sim_pid=""
+sim_out=$(mktemp)
+cleanup() {
+  if [ -n "${sim_pid}" ]; then
+    kill "${sim_pid}" 2>/dev/null || true
+    wait "${sim_pid}" 2>/dev/null || true
+  fi
+  rm -f "${sim_out}"
+  if [ "$windows" -eq 1 ]; then
+    WINEPREFIX="${prefix}" wineserver -k >/dev/null 2>&1 || true
+    WINEPREFIX="${prefix}" wineserver -w >/dev/null 2>&1 || true
+  fi
+}
+trap cleanup EXIT
+
+"${run[@]}" "${ratio_bench}" "${smoke[@]}" "${args[@]}"
+
+build/release/sim/xsr-sim --port 0 >"${sim_out}" 2>&1 &
+sim_pid=$!
+port=""
+for _ in $(seq 100); do
+  port=$(sed -n 's/^xsr-sim listening port=\([0-9]*\).*/\1/p' "${sim_out}")
+  [ -n "${port}" ] && break
+  kill -0 "${sim_pid}" 2>/dev/null || break
+  sleep 0.1
+done
+if [ -z "${port}" ]; then
+  echo "xsr-sim did not start:" >&2
+  cat "${sim_out}" >&2
+  exit 1
+fi
+"${run[@]}" "${loopback_bench}" --port "${port}" "${smoke[@]}" "${args[@]}"
