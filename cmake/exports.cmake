@@ -7,14 +7,21 @@ file(STRINGS ${ORQ_EXPORT_LIST} ORQ_EXPORT_NAMES REGEX "^ORQExt_")
 
 function(orq_export_control target)
   if(WIN32)
-    # Module-definition file with the stdcall-decorated names, written from
-    # the list and the library's objects just before the link; --kill-at
-    # exports them undecorated. The import library is then made from the same
-    # file so that stdcall callers link (see cmake/windows-def.cmake).
+    # Module-definition file, written from the list and the library's
+    # objects just before the link: on 32-bit Windows with the stdcall-
+    # decorated names, which --kill-at exports undecorated; on 64-bit Windows
+    # (no decoration) with the plain names. The import library is then made
+    # from the same file so that stdcall callers link (see
+    # cmake/windows-def.cmake).
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      set(stdcall ON)
+    else()
+      set(stdcall OFF)
+    endif()
     set(def ${CMAKE_BINARY_DIR}/ORQExtClient.def)
     set(script ${CMAKE_SOURCE_DIR}/cmake/windows-def.cmake)
     add_custom_command(TARGET ${target} PRE_LINK
-      COMMAND ${CMAKE_COMMAND} -DMODE=def -DNM=${CMAKE_NM} "-DOBJECTS=$<TARGET_OBJECTS:orq_objs>"
+      COMMAND ${CMAKE_COMMAND} -DMODE=def -DSTDCALL=${stdcall} -DNM=${CMAKE_NM} "-DOBJECTS=$<TARGET_OBJECTS:orq_objs>"
               -DLIST=${ORQ_EXPORT_LIST} -DDLL=$<TARGET_FILE_NAME:${target}> -DDEF=${def} -P ${script}
       VERBATIM)
     add_custom_command(TARGET ${target} POST_BUILD

@@ -96,11 +96,7 @@ set(CPACK_STRIP_FILES ON)
 if(WIN32)
   # One zip: the DLLs (bin), the import library and the .def (lib), the
   # headers (include), the example source and docs/windows.md.
-  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-    set(ORQ_WINDOWS_ARCH win64)
-  else()
-    set(ORQ_WINDOWS_ARCH win32)
-  endif()
+  # ORQ_WINDOWS_ARCH (cmake/windows.cmake): win32 or win64.
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME ORQExtClient-${PROJECT_VERSION}-${ORQ_WINDOWS_ARCH})
   set(CPACK_COMPONENTS_ALL runtime development docs)

@@ -3,10 +3,12 @@ cmake_minimum_required(VERSION 3.20)
 #
 # MODE=def (before the link): writes DEF, the module-definition file of the
 #   DLL, from LIST (exports/orqext.exports). Each listed name is looked up in
-#   the symbols that OBJECTS define and written with its stdcall decoration
-#   (ORQExt_Connect@20); the link with --kill-at exports it undecorated. A
-#   listed name that is not defined, or not defined as stdcall, stops the
-#   build.
+#   the symbols that OBJECTS define. With STDCALL (32-bit Windows) it is
+#   written with its stdcall decoration (ORQExt_Connect@20) and the link with
+#   --kill-at exports it undecorated; a listed name that is not defined, or
+#   not defined as stdcall, stops the build. Without STDCALL (64-bit Windows,
+#   one calling convention, no decoration) it is written as it is; a listed
+#   name that is not defined stops the build.
 # MODE=implib (after the link): writes IMPLIB from DEF with dlltool -k, so the
 #   import library maps the decorated symbols that stdcall callers reference
 #   (_ORQExt_Connect@20, __imp__ORQExt_Connect@20) to the undecorated names in
@@ -20,9 +22,15 @@ if(MODE STREQUAL "def")
     message(FATAL_ERROR "${NM} failed")
   endif()
   string(REPLACE "\n" ";" lines "${out}")
+  # 32-bit Windows symbols carry a leading underscore, 64-bit ones do not.
+  if(STDCALL)
+    set(symbol_re " T _(ORQExt_[A-Za-z0-9_]+(@[0-9]+)?)$")
+  else()
+    set(symbol_re " T (ORQExt_[A-Za-z0-9_]+(@[0-9]+)?)$")
+  endif()
   set(defined "")
   foreach(l IN LISTS lines)
-    if(l MATCHES " T _(ORQExt_[A-Za-z0-9_]+(@[0-9]+)?)$")
+    if(l MATCHES "${symbol_re}")
       list(APPEND defined "${CMAKE_MATCH_1}")
     endif()
   endforeach()
@@ -31,7 +39,12 @@ if(MODE STREQUAL "def")
   foreach(n IN LISTS names)
     set(found "")
     foreach(d IN LISTS defined)
-      if(d MATCHES "^${n}@[0-9]+$")
+      if(NOT STDCALL)
+        if(d STREQUAL n)
+          set(found "${d}")
+          break()
+        endif()
+      elseif(d MATCHES "^${n}@[0-9]+$")
         set(found "${d}")
         break()
       elseif(d STREQUAL n)
@@ -50,13 +63,8 @@ if(MODE STREQUAL "def")
     message(FATAL_ERROR "export list and library do not agree:${problems}")
   endif()
   # Rewritten only when it changes, so an unchanged list causes no relink.
-  set(old "")
-  if(EXISTS ${DEF})
-    file(READ ${DEF} old)
-  endif()
-  if(NOT old STREQUAL def)
-    file(WRITE ${DEF} "${def}")
-  endif()
+  include(${CMAKE_CURRENT_LIST_DIR}/write-if-changed.cmake)
+  orq_write_if_changed(${DEF} "${def}")
 elseif(MODE STREQUAL "implib")
   execute_process(COMMAND ${DLLTOOL} --input-def ${DEF} --dllname ${DLL} --kill-at
                           --output-lib ${IMPLIB}

@@ -1,28 +1,60 @@
-# 32-bit Windows build (MinGW-w64 cross build, cmake/toolchain-mingw32.cmake):
-# how the XSRClient DLLs export the five XSR_ functions and how ORQExtClient
-# imports them, and GoogleTest built from Debian's source package.
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  message(FATAL_ERROR "the Windows target is 32-bit: use cmake/toolchain-mingw32.cmake")
+# Windows builds (MinGW-w64 cross builds): 32-bit with
+# cmake/toolchain-mingw32.cmake, 64-bit with cmake/toolchain-mingw64.cmake.
+# How the XSRClient DLLs export the five XSR_ functions and how ORQExtClient
+# imports them, and GoogleTest built from Debian's source package. Everything
+# here serves both targets; ORQ_WINDOWS_ARCH tells them apart where needed.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(ORQ_WINDOWS_ARCH win32)
+elseif(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(ORQ_WINDOWS_ARCH win64)
+else()
+  message(FATAL_ERROR "Windows target with ${CMAKE_SIZEOF_VOID_P}-byte pointers: "
+                      "use cmake/toolchain-mingw32.cmake or cmake/toolchain-mingw64.cmake")
 endif()
 
 # --- The five XSR_ functions ------------------------------------------------
-# They are stdcall and travel undecorated ("XSR_CommandEx", not
-# "XSR_CommandEx@56"), the way the server's own XSRClient.dll exports them, so
-# that it can be put beside ORQExtClient.dll in place of ours. Our XSRClient
-# DLLs export them through cmake/XSRClient.def with --kill-at; ORQExtClient
-# imports them through an import library that dlltool makes from the same
-# file (the linker's own import library of a --kill-at DLL has only the
-# undecorated symbols, which stdcall callers cannot link against).
-set(ORQ_XSR_DEF ${CMAKE_SOURCE_DIR}/cmake/XSRClient.def)
-set(ORQ_XSR_IMPLIB ${CMAKE_BINARY_DIR}/xsr-import/libXSRClient-import.a)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ORQ_XSR_DEF})
+# They travel undecorated ("XSR_CommandEx", not "XSR_CommandEx@56"), the way
+# the server's own XSRClient.dll exports them, so that it can be put beside
+# ORQExtClient.dll in place of ours. On 32-bit Windows they are stdcall: our
+# XSRClient DLLs export them through cmake/XSRClient.def with --kill-at, and
+# ORQExtClient imports them through an import library that dlltool makes
+# from the same file (the linker's own import library of a --kill-at DLL has
+# only the undecorated symbols, which stdcall callers cannot link against).
+# 64-bit Windows has one calling convention and no decoration: there the
+# same file is used with the @n suffixes dropped (xsr-import/XSRClient.def).
+set(ORQ_XSR_DEF_SOURCE ${CMAKE_SOURCE_DIR}/cmake/XSRClient.def)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ORQ_XSR_DEF_SOURCE})
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/xsr-import)
+if(ORQ_WINDOWS_ARCH STREQUAL "win32")
+  set(ORQ_XSR_DEF ${ORQ_XSR_DEF_SOURCE})
+else()
+  set(ORQ_XSR_DEF ${CMAKE_BINARY_DIR}/xsr-import/XSRClient.def)
+  file(STRINGS ${ORQ_XSR_DEF_SOURCE} lines REGEX "^(LIBRARY|EXPORTS| +XSR_)")
+  set(def "")
+  foreach(l IN LISTS lines)
+    string(REGEX REPLACE "^( +XSR_[A-Za-z]+)@[0-9]+" "\\1" l "${l}")
+    string(APPEND def "${l}\n")
+  endforeach()
+  include(${CMAKE_SOURCE_DIR}/cmake/write-if-changed.cmake)
+  orq_write_if_changed(${ORQ_XSR_DEF} "${def}")
+endif()
+# dlltool writes the same library again for the same input and output path;
+# it is made beside the one in use and put in place only when it differs, so
+# a new configure relinks nothing.
+set(ORQ_XSR_IMPLIB ${CMAKE_BINARY_DIR}/xsr-import/libXSRClient-import.a)
+set(fresh ${CMAKE_BINARY_DIR}/xsr-import/fresh/libXSRClient-import.a)
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/xsr-import/fresh)
 execute_process(
   COMMAND ${CMAKE_DLLTOOL} --input-def ${ORQ_XSR_DEF} --dllname XSRClient.dll --kill-at
-          --output-lib ${ORQ_XSR_IMPLIB}
+          --output-lib ${fresh}
   RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "dlltool could not make the XSRClient import library")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E copy_if_different ${fresh} ${ORQ_XSR_IMPLIB}
+                RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "could not put the XSRClient import library in place")
 endif()
 add_library(xsr_import INTERFACE)
 target_link_libraries(xsr_import INTERFACE ${ORQ_XSR_IMPLIB})

@@ -718,8 +718,16 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_GetNodeInfo(int32_t conn, const ClusterInf
  * run past the bytes received, leaving their out-parameters as they were.
  * @{ */
 
-/* Records passed by pointer keep their 32-bit layouts (4-byte pointers). */
+/* Records that hold pointers follow the pointer width (natural alignment):
+ * ORQEXT_BY_POINTER_WIDTH(value with 4-byte pointers, value with 8-byte
+ * pointers). Both widths are checked; no other is. The records hold no
+ * `long`, so 64-bit Windows (LLP64) and 64-bit Linux (LP64) agree. */
 #if UINTPTR_MAX == 0xFFFFFFFFu
+#define ORQEXT_BY_POINTER_WIDTH(p32, p64) (p32)
+#elif UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+#define ORQEXT_BY_POINTER_WIDTH(p32, p64) (p64)
+#endif
+#if defined(ORQEXT_BY_POINTER_WIDTH)
 #ifdef __cplusplus
 #define ORQEXT_TEXT_LAYOUT(tag, cond) static_assert(cond, "record layout: " #tag)
 #else
@@ -833,13 +841,13 @@ typedef struct KwfsOptions {
     const char* text; /**< null: nothing sent in its place */
 } KwfsOptions;
 
-ORQEXT_TEXT_LAYOUT(kwfs_item_size, sizeof(KwfsItem) == 12);
+ORQEXT_TEXT_LAYOUT(kwfs_item_size, sizeof(KwfsItem) == ORQEXT_BY_POINTER_WIDTH(12, 24));
 ORQEXT_TEXT_LAYOUT(kwfs_item_text1, offsetof(KwfsItem, text1) == 0);
-ORQEXT_TEXT_LAYOUT(kwfs_item_value, offsetof(KwfsItem, value) == 4);
-ORQEXT_TEXT_LAYOUT(kwfs_item_text2, offsetof(KwfsItem, text2) == 8);
-ORQEXT_TEXT_LAYOUT(kwfs_options_size, sizeof(KwfsOptions) == 8);
+ORQEXT_TEXT_LAYOUT(kwfs_item_value, offsetof(KwfsItem, value) == ORQEXT_BY_POINTER_WIDTH(4, 8));
+ORQEXT_TEXT_LAYOUT(kwfs_item_text2, offsetof(KwfsItem, text2) == ORQEXT_BY_POINTER_WIDTH(8, 16));
+ORQEXT_TEXT_LAYOUT(kwfs_options_size, sizeof(KwfsOptions) == ORQEXT_BY_POINTER_WIDTH(8, 16));
 ORQEXT_TEXT_LAYOUT(kwfs_options_value, offsetof(KwfsOptions, value) == 0);
-ORQEXT_TEXT_LAYOUT(kwfs_options_text, offsetof(KwfsOptions, text) == 4);
+ORQEXT_TEXT_LAYOUT(kwfs_options_text, offsetof(KwfsOptions, text) == ORQEXT_BY_POINTER_WIDTH(4, 8));
 
 /**
  * Calls the remote function "KWFS_Frequency" of module "KExt_KWFS". Routed: with clustering on
@@ -1108,10 +1116,10 @@ typedef struct BsmTextFields {
     const char* text8; /**< eighth text */
 } BsmTextFields;
 
-ORQEXT_TEXT_LAYOUT(eztc_fields_size, sizeof(EztcTextFields) == 24);
-ORQEXT_TEXT_LAYOUT(eztc_fields_text6, offsetof(EztcTextFields, text6) == 20);
-ORQEXT_TEXT_LAYOUT(bsm_fields_size, sizeof(BsmTextFields) == 32);
-ORQEXT_TEXT_LAYOUT(bsm_fields_text8, offsetof(BsmTextFields, text8) == 28);
+ORQEXT_TEXT_LAYOUT(eztc_fields_size, sizeof(EztcTextFields) == ORQEXT_BY_POINTER_WIDTH(24, 48));
+ORQEXT_TEXT_LAYOUT(eztc_fields_text6, offsetof(EztcTextFields, text6) == ORQEXT_BY_POINTER_WIDTH(20, 40));
+ORQEXT_TEXT_LAYOUT(bsm_fields_size, sizeof(BsmTextFields) == ORQEXT_BY_POINTER_WIDTH(32, 64));
+ORQEXT_TEXT_LAYOUT(bsm_fields_text8, offsetof(BsmTextFields, text8) == ORQEXT_BY_POINTER_WIDTH(28, 56));
 
 /**
  * Calls the remote function "EZTC_SetPath" of module "KExt_NLPE". Routed: with clustering on
@@ -1705,7 +1713,8 @@ typedef struct StmVsmOptions {
 
 /* Layout checks (natural alignment): the sizes fix every offset. The
  * pointer-free records are alike on every platform; StmTextItem is twelve
- * bytes where pointers are 32 bits wide. */
+ * bytes with 4-byte pointers and sixteen with 8-byte ones (text at offset 8
+ * on both). */
 #if defined(__cplusplus)
 #define ORQEXT_STM_LAYOUT(name, cond) static_assert(cond, #name)
 #else
@@ -1716,10 +1725,12 @@ ORQEXT_STM_LAYOUT(classifier_options_size, sizeof(StmClassifierOptions) == 12);
 ORQEXT_STM_LAYOUT(vsm_options_size, sizeof(StmVsmOptions) == 12);
 ORQEXT_STM_LAYOUT(cluster_args_size,
                   sizeof(StmClusterShutdownArgs) == 16 + ORQEXT_STM_CLUSTER_NAME_SIZE);
-#if UINTPTR_MAX == 0xFFFFFFFFu
-ORQEXT_STM_LAYOUT(text_item_size, sizeof(StmTextItem) == 12);
+#if defined(ORQEXT_BY_POINTER_WIDTH)
+ORQEXT_STM_LAYOUT(text_item_size, sizeof(StmTextItem) == ORQEXT_BY_POINTER_WIDTH(12, 16));
+ORQEXT_STM_LAYOUT(text_item_text, offsetof(StmTextItem, text) == 8);
 #endif
 #undef ORQEXT_STM_LAYOUT
+#undef ORQEXT_BY_POINTER_WIDTH
 
 /**
  * Calls the remote function "STM_Initialize" of module "KExt_STM". Routed: with clustering on

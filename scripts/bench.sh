@@ -10,6 +10,8 @@
 #              set-up checks every call's result); no figure is judged
 #   --windows  the 32-bit Windows build (build/windows) under Wine; the
 #              loopback benchmark talks to the native xsr-sim
+#   --windows64  the same with the 64-bit Windows build (build/windows64),
+#              under wine64, which runs on machines without 32-bit support
 # Program options go to both programs: --rounds N, --batch-ms MS, --only NAME,
 # --calls N (exactly N calls per side in one round, for callgrind).
 set -euo pipefail
@@ -21,7 +23,8 @@ args=()
 for a in "$@"; do
   case "$a" in
     --smoke) smoke=(--smoke) ;;
-    --windows) windows=1 ;;
+    --windows) windows=1 win=build/windows toolchain=cmake/toolchain-mingw32.cmake ;;
+    --windows64) windows=1 win=build/windows64 toolchain=cmake/toolchain-mingw64.cmake ;;
     *) args+=("$a") ;;
   esac
 done
@@ -42,11 +45,11 @@ cmake --build build/release -j "${jobs}" --target "${targets[@]}"
 
 run=()
 if [ "$windows" -eq 1 ]; then
-  win=build/windows
-  configure "${win}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake
+  configure "${win}" -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_TOOLCHAIN_FILE=${toolchain}"
   cmake --build "${win}" -j "${jobs}" --target ratio_bench loopback_bench XSRClient
   prefix=$(sed -n 's/^ORQ_WINE_PREFIX:PATH=//p' "${win}/CMakeCache.txt")
-  run=(sh tests/windows/wine-run.sh "${prefix}")
+  loader=$(sed -n 's/^ORQ_WINE_LOADER:STRING=//p' "${win}/CMakeCache.txt")
+  run=(sh tests/windows/wine-run.sh "${loader}" "${prefix}")
   ratio_bench="${win}/tests/ratio_bench.exe"
   loopback_bench="${win}/loopback_bench.exe"
 else

@@ -298,8 +298,10 @@ windows_zip() {
   local wineprefix
   wineprefix=$(sed -n 's/^ORQ_WINE_PREFIX:PATH=//p' "$dir/CMakeCache.txt")
   [ -n "$wineprefix" ] || wineprefix=$out/wine
-  sh tests/windows/example_e2e.sh "$prefix/bin/xsr-sim" tests/windows/wine-run.sh "$wineprefix" \
-    "$out/app/orqext_example.exe" >"$out/run.log" 2>&1 || {
+  local loader=wine
+  [ "$winarch" = win64 ] && loader=/usr/lib/wine/wine64
+  sh tests/e2e/run_example.sh "$prefix/bin/xsr-sim" tests/e2e/c_example.expected \
+    sh tests/windows/wine-run.sh "$loader" "$wineprefix" "$out/app/orqext_example.exe" >"$out/run.log" 2>&1 || {
     cat "$out/run.log"
     WINEPREFIX="$wineprefix" wineserver -k >/dev/null 2>&1 || true
     fail "$name: the example under Wine against xsr-sim"

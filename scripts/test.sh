@@ -3,7 +3,7 @@
 # (scripts/test-docs.sh), the whole suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, every test that starts a
 # thread under ThreadSanitizer, the fuzz targets (scripts/test-fuzz.sh),
-# and the Windows build under Wine.
+# and the 64-bit and 32-bit Windows builds under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -26,7 +26,8 @@ scripts/test-python.sh
 run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address
 run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread
 scripts/test-fuzz.sh
-# The 32-bit Windows DLL, cross-built and tested under Wine.
+# The 64-bit and 32-bit Windows DLLs, cross-built and tested under Wine (the
+# 32-bit Wine tests only where this machine can run 32-bit programs).
 scripts/windows-test.sh
 scripts/test-bench.sh
 # The installed library, its consumers, the packages and the ABI guard.

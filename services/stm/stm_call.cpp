@@ -6,8 +6,8 @@
 
 namespace orq::stm {
 
-// Offsets of the records as the server module reads them on the 32-bit
-// platform (natural alignment); the header checks their sizes.
+// Offsets of the records as the server module reads them (natural
+// alignment); the header checks their sizes.
 static_assert(offsetof(StmOptionPair, flag) == 4, "StmOptionPair.flag");
 static_assert(offsetof(StmClassifierOptions, value2) == 4, "StmClassifierOptions.value2");
 static_assert(offsetof(StmClassifierOptions, flag) == 8, "StmClassifierOptions.flag");
@@ -16,9 +16,6 @@ static_assert(offsetof(StmVsmOptions, value2) == 8, "StmVsmOptions.value2");
 static_assert(offsetof(StmClusterShutdownArgs, value4) == 12, "StmClusterShutdownArgs.value4");
 static_assert(offsetof(StmClusterShutdownArgs, name) == 16, "StmClusterShutdownArgs.name");
 static_assert(offsetof(StmTextItem, length) == 4, "StmTextItem.length");
-#if UINTPTR_MAX == 0xFFFFFFFFu
-static_assert(offsetof(StmTextItem, text) == 8, "StmTextItem.text");
-#endif
 
 namespace {
 

@@ -1,10 +1,14 @@
 cmake_minimum_required(VERSION 3.20)
 # Checks the built ORQExtClient.dll:
 # - its export table holds exactly the names of the export list, undecorated;
-# - its import library declares each of them stdcall (_Name@n), which is what
-#   a stdcall caller links against;
+# - its import library declares each of them the way a caller links against
+#   it: stdcall-decorated (_Name@n) on 32-bit Windows (STDCALL), plain (Name)
+#   on 64-bit Windows;
 # - it takes the five XSR_ functions from XSRClient.dll by their undecorated
-#   names, and needs no DLL of the compiler's runtime.
+#   names, and needs no DLL of the compiler's runtime;
+# - it is a DLL of the target's machine (FORMAT: pei-i386 or pei-x86-64);
+# - its module-definition file DEF names exactly the listed exports, with
+#   their stdcall decoration on 32-bit Windows and without on 64-bit Windows.
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} failed on ${DLL}")
@@ -33,6 +37,11 @@ endforeach()
 
 set(problems "")
 
+if(NOT dump MATCHES "file format ${FORMAT}\n")
+  string(REGEX MATCH "file format [^\n]*" found "${dump}")
+  string(APPEND problems "\n  not a ${FORMAT} DLL (${found})")
+endif()
+
 file(STRINGS ${LIST} expected REGEX "^ORQExt_")
 list(LENGTH expected n_expected)
 if(n_expected EQUAL 0)
@@ -54,15 +63,37 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${NM} failed on ${IMPLIB}")
 endif()
 foreach(n IN LISTS expected)
-  if(NOT syms MATCHES " T _${n}@[0-9]+\n")
+  if(STDCALL AND NOT syms MATCHES " T _${n}@[0-9]+\n")
     string(APPEND problems "\n  import library has no stdcall symbol for ${n}")
+  elseif(NOT STDCALL AND NOT syms MATCHES " T ${n}\n")
+    string(APPEND problems "\n  import library has no symbol ${n}")
   endif()
 endforeach()
+
+file(STRINGS ${DEF} def_lines REGEX "^ +ORQExt_")
+set(def_names "")
+foreach(d IN LISTS def_lines)
+  string(STRIP "${d}" d)
+  if(STDCALL AND NOT d MATCHES "@[0-9]+$")
+    string(APPEND problems "\n  .def names ${d} without its stdcall decoration")
+  elseif(NOT STDCALL AND d MATCHES "@")
+    string(APPEND problems "\n  .def names ${d} decorated")
+  endif()
+  string(REGEX REPLACE "@[0-9]+$" "" d "${d}")
+  list(APPEND def_names "${d}")
+endforeach()
+set(def_sorted ${def_names})
+list(SORT def_sorted)
+set(expected_sorted ${expected})
+list(SORT expected_sorted)
+if(NOT def_sorted STREQUAL expected_sorted)
+  string(APPEND problems "\n  .def and export list differ: ${def_names}")
+endif()
 
 file(STRINGS ${XSR_DEF} xsr_decorated REGEX "^ +XSR_")
 set(xsr_expected "")
 foreach(d IN LISTS xsr_decorated)
-  string(REGEX REPLACE "^ +(XSR_[A-Za-z]+)@[0-9]+.*$" "\\1" name "${d}")
+  string(REGEX REPLACE "^ +(XSR_[A-Za-z]+).*$" "\\1" name "${d}")
   list(APPEND xsr_expected "${name}")
 endforeach()
 list(SORT xsr_expected)
@@ -82,5 +113,10 @@ endforeach()
 if(NOT problems STREQUAL "")
   message(FATAL_ERROR "ORQExtClient.dll:${problems}")
 endif()
-message(STATUS "ORQExtClient.dll exports the ${n_expected} listed names (stdcall, undecorated); "
+if(STDCALL)
+  set(convention "stdcall, undecorated")
+else()
+  set(convention "undecorated")
+endif()
+message(STATUS "ORQExtClient.dll exports the ${n_expected} listed names (${convention}); "
                "imports ${xsr_imports} from XSRClient.dll; DLLs needed: ${imported_dlls}")

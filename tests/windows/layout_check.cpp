@@ -1,9 +1,6 @@
-// C++ side of layout_check.c: the 32-bit layout checks of orqext.h are active.
+// C++ side of the build-time layout checks (layout_check.h).
 #include "exports/orqext.h"
-
-#if !defined(UINTPTR_MAX) || UINTPTR_MAX != 0xFFFFFFFFu
-#error "orqext.h: the 32-bit record layout checks are not active in this build"
-#endif
+#include "tests/windows/layout_check.h"
 
 extern "C" {
 int orqext_layout_checked_in_cpp = 1;

@@ -71,7 +71,8 @@ protected:
         lib_ = nullptr;
         EXPECT_EQ(GetModuleHandleA("ORQExtClient.dll"), nullptr) << "library stayed mapped after FreeLibrary";
     }
-    // The export's address, typed as the header declares it (stdcall).
+    // The export's address, typed as the header declares it (stdcall on
+    // 32-bit Windows).
     template <class F>
     F fn(const char* name) {
         FARPROC p = GetProcAddress(lib_, name);

@@ -1,7 +1,10 @@
 #!/bin/sh
 # Runs a Windows program under Wine in a given prefix, for the tests:
-#   wine-run.sh PREFIX PROGRAM [ARGUMENTS...]
-# Prints the program's output and exits with its exit code.
+#   wine-run.sh LOADER PREFIX PROGRAM [ARGUMENTS...]
+# LOADER is Wine's loader for the program's width: "wine" for 32-bit
+# programs, the 64-bit loader (Debian: /usr/lib/wine/wine64) for 64-bit ones,
+# which needs nothing 32-bit from the machine. Prints the program's output
+# and exits with its exit code.
 #
 # Wine starts helper processes (its server, services) that live on for a
 # while after a program ends and inherit the program's output. So the
@@ -9,17 +12,31 @@
 # ctest sees the end as soon as the program has ended. The prefix is created
 # when missing, and a wineserver is kept up until 30 s after its last
 # program, so programs start quickly.
-prefix=$1
-shift
+loader=$1
+prefix=$2
+shift 2
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine's own helpers (wineboot, services) start through WINELOADER; with the
+# 64-bit loader they must not fall back to the 32-bit one.
+case "$loader" in
+  */*) export WINELOADER="$loader" ;;
+esac
 mkdir -p "$prefix" || exit 1
 out=$(mktemp) || exit 1
 trap 'rm -f "$out"' EXIT
 wineserver -p30 >/dev/null 2>&1 </dev/null  # fails harmlessly when one is up
 if [ ! -f "$prefix/system.reg" ]; then
-  wine wineboot -i >"$out" 2>&1 </dev/null || { cat "$out"; exit 1; }
+  "$loader" wineboot -i >"$out" 2>&1 </dev/null || { cat "$out"; exit 1; }
 fi
-wine "$@" >"$out" 2>&1 </dev/null
+"$loader" "$@" >"$out" 2>&1 </dev/null
 rc=$?
+# Wine now and then fails to start the program at all on a loaded machine
+# ("Application could not be started", while its server comes and goes);
+# the program never ran, so it is started once more.
+if [ $rc -ne 0 ] && grep -q "^Application could not be started" "$out"; then
+  echo "wine-run.sh: Wine did not start $1; starting it once more" >&2
+  "$loader" "$@" >"$out" 2>&1 </dev/null
+  rc=$?
+fi
 cat "$out"
 exit $rc
