@@ -5,6 +5,7 @@
 # i386 package wine32 for 32-bit ones).
 # --packaging: also what the packaging checks use (pkg-config, dpkg-dev,
 #   lintian, abigail-tools); may follow --windows.
+# --fuzz: also clang and libFuzzer.
 set -euo pipefail
 
 pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils
@@ -18,6 +19,10 @@ if [ "${1:-}" = "--windows" ]; then
 fi
 case " $* " in
   *" --packaging "*) pkgs+=(pkgconf dpkg-dev file lintian abigail-tools) ;;
+esac
+# --fuzz: clang with libFuzzer and the sanitizer runtimes (scripts/test-fuzz.sh).
+case " $* " in
+  *" --fuzz "*) pkgs+=(clang-14 libclang-rt-14-dev) ;;
 esac
 
 need=()

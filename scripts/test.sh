@@ -2,8 +2,8 @@
 # Builds and runs every test: the plain build, the reference of the exports
 # (scripts/test-docs.sh), the whole suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, every test that starts a
-# thread under ThreadSanitizer, and the 64-bit and 32-bit Windows builds
-# under Wine.
+# thread under ThreadSanitizer, the fuzz targets (scripts/test-fuzz.sh),
+# and the 64-bit and 32-bit Windows builds under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -25,6 +25,7 @@ scripts/test-docs.sh
 scripts/test-python.sh
 run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address
 run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread
+scripts/test-fuzz.sh
 # The 64-bit and 32-bit Windows DLLs, cross-built and tested under Wine (the
 # 32-bit Wine tests only where this machine can run 32-bit programs).
 scripts/windows-test.sh

@@ -74,6 +74,10 @@ void set_open_result(const std::string& server, int32_t result);
 // Runs after every XSR_OpenConn has recorded its call, just before it
 // returns (outside the double's lock).
 void set_after_open(std::function<void()> hook);
+// Run on entry to and on return from every XSR_ function, on the calling
+// thread (null: none): lets a test tell the double's own work from the
+// library's, e.g. to keep injected allocation failures out of the double.
+void set_call_hooks(void (*enter)(), void (*leave)());
 // XSR_IsValidCon: 1 by default; per handle override.
 void set_valid(int32_t handle, int32_t value);
 void set_check_result(int32_t result);

@@ -1,27 +1,39 @@
 // Exports met by a failed allocation: the failure is reported as -1100 and
-// nothing is sent; no C++ exception reaches the caller.
+// nothing is sent; no C++ exception reaches the caller. And every export
+// family with its Nth allocation failed, for every N the call makes.
 //
 // This executable's global operator new fails on request for the calling
 // thread only (the replacement serves the whole program, so it stays a plain
-// malloc otherwise).
+// malloc otherwise). Allocations inside the XSRClient double are never
+// failed: they are the test's, not the library's.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <new>
+#include <string>
 
+#include "core/lifecycle.h"
 #include "exports/orqext.h"
 #include "tests/support/fixture.h"
 
 namespace {
 thread_local bool t_fail_allocations = false;
 thread_local int t_fail_next = 0;  // fail this many allocations from now on
+thread_local int t_in_double = 0;  // inside an XSR_ function of the double
+thread_local int t_fail_at = 0;    // fail the allocation with this number (0: none)
+thread_local int t_counted = 0;    // allocations numbered since armed
 }  // namespace
 
 void* test_allocate(std::size_t n) {
-    if (t_fail_allocations) throw std::bad_alloc();
-    if (t_fail_next > 0) {
-        --t_fail_next;
-        throw std::bad_alloc();
+    if (t_in_double == 0) {
+        if (t_fail_allocations) throw std::bad_alloc();
+        if (t_fail_next > 0) {
+            --t_fail_next;
+            throw std::bad_alloc();
+        }
+        if (t_fail_at > 0 && ++t_counted == t_fail_at) throw std::bad_alloc();
     }
     if (void* p = std::malloc(n ? n : 1)) return p;
     throw std::bad_alloc();
@@ -109,6 +121,193 @@ TEST_F(AllocFailureTest, ConnectClosesAConnectionItCannotRegister) {
     EXPECT_EQ(closes[0].handle, calls_of(Fn::Open)[0].handle);
     EXPECT_TRUE(open_handles().empty());
     EXPECT_EQ(orq::registry::count(), 0);
+}
+
+// --- every export family, the Nth allocation failed -------------------------
+
+void enter_double() { ++t_in_double; }
+void leave_double() { --t_in_double; }
+
+std::string description() {
+    std::string d = le32(0) + le32(1) + cstr("C") + cstr("t") + cstr("a") + cstr("b") + le32(1);
+    return d + cstr("10.0.0.1") + le32(7300) + cstr("admin") + cstr("admin") + cstr("x");
+}
+
+Reply serve(const Call& c) {
+    if (c.code() == 13) return ok(description());
+    return ok(le32(2) + le32(4) + "abcdefgh");
+}
+
+void ORQEXT_CALL ignore_answer(int32_t, int32_t, const void*, int32_t) {}
+
+struct FamilyCase {
+    const char* what;
+    std::function<int32_t(int32_t conn)> call;
+    // The normal result varies from call to call (a count of queued requests).
+    bool any_non_negative = false;
+};
+
+ClusterInfo cluster_key() {
+    ClusterInfo c;
+    std::memset(&c, 0, sizeof c);
+    std::strcpy(c.name, "C");
+    std::strcpy(c.tag, "t");
+    return c;
+}
+
+const FamilyCase kFamilies[] = {
+    {"connect and disconnect", [](int32_t) {
+         int32_t st = 1;
+         const int32_t h = ORQExt_Connect("srv", 7300, "u", "p", &st);
+         if (st == 0 && ORQExt_DisConnect(h) != 0) return -1;
+         return st;
+     }},
+    {"server status", [](int32_t) { return ORQExt_GetServerStatus("srv", 7300); }},
+    {"message", [](int32_t c) {
+         char a[64];
+         int32_t n = sizeof a;
+         return ORQExt_SendMessage(c, "M", "T", "x", 1, a, &n);
+     }},
+    {"time-limited message", [](int32_t c) {
+         char a[300];
+         int32_t n = sizeof a;
+         return ORQExt_SendMessageTimeOut(c, "M", nullptr, "x", 1, a, &n, 1000, 1);
+     }},
+    {"statement with connect string",
+     [](int32_t) { return ORQExt_ExecSql("server=h;port=1;user=u;pass=p", "use ext M x"); }},
+    {"statement on a connection", [](int32_t c) { return ORQExt_ExecSql2(c, "use ext M x"); }},
+    {"module registration", [](int32_t c) {
+         return ORQExt_RegExtMod(c, "M", "1.0", 1, "file", "param", "desc", "deps");
+     }},
+    {"module start", [](int32_t c) { return ORQExt_LoadExtMod(c, "M", "1.0"); }},
+    {"module information", [](int32_t c) {
+         char a[200];
+         int32_t n = sizeof a;
+         return ORQExt_GetModInfo(c, "M", "S", a, &n);
+     }},
+    {"module list", [](int32_t c) {
+         char a[16];
+         int32_t n = sizeof a;
+         return ORQExt_GetModInfos(c, a, &n);
+     }},
+    {"statement process", [](int32_t c) { return ORQExt_QuerySqlProcess(c, "use ext M cmd go k='v' text"); }},
+    {"asynchronous message and cancel", [](int32_t c) {
+         ORQExt_SetAsyncFunc(ignore_answer, nullptr);
+         const int32_t rc = ORQExt_AsyncSendMessage(c, "M", nullptr, "x", 1, 42, 16);
+         ORQExt_CancelAsync(0, 42);
+         return rc;
+     }, true},
+    {"cluster switch and reads", [](int32_t c) {
+         int32_t rc = ORQExt_EnableCluster(c, 1);
+         if (rc != 0) return rc;
+         ClusterInfo out[2];
+         int32_t n = 2;
+         rc = ORQExt_GetClusterInfo(c, out, &n);
+         if (rc < 0) return rc;
+         const ClusterInfo key = cluster_key();
+         NodeInfo nodes[2];
+         int32_t k = 2;
+         const int32_t nodes_rc = ORQExt_GetNodeInfo(c, &key, nodes, &k);
+         ORQExt_EnableCluster(c, 0);
+         return nodes_rc < 0 ? nodes_rc : rc * 10 + nodes_rc;
+     }},
+    {"cluster edits", [](int32_t c) {
+         const ClusterInfo key = cluster_key();
+         NodeInfo node;
+         std::memset(&node, 0, sizeof node);
+         std::strcpy(node.server, "10.0.0.2");
+         node.port = 7301;
+         std::strcpy(node.user, "u");
+         const int32_t rc = ORQExt_AddClusterInfo(c, &key, &node, 1);
+         return rc != 0 ? rc : ORQExt_DelClusterInfo(c, &key, "why");
+     }},
+    {"text: segmentation", [](int32_t c) {
+         int32_t items[4];
+         int16_t marks[4];
+         return ORQExt_NLPE_WordSect(c, "text", items, 4, 0, 0, marks, 0, 0, 0);
+     }},
+    {"text: association search", [](int32_t c) {
+         char a[16], b[16];
+         int32_t la = sizeof a, lb = sizeof b;
+         return ORQExt_AR_Search(c, "t", a, &la, b, &lb);
+     }},
+    {"text: keyword frequencies", [](int32_t c) {
+         const KwfsItem items[2] = {{"a", 1, "b"}, {nullptr, 2, nullptr}};
+         const KwfsOptions o = {3, "o"};
+         return ORQExt_KWFS_Frequency(c, items, 2, &o, 5);
+     }},
+    {"text: classification", [](int32_t c) {
+         const char* const f[7] = {"1", "2", "3", "4", "5", "6", "7"};
+         char a[16], b[16];
+         int32_t la = sizeof a, lb = sizeof b, vc = 0, va = 0;
+         uint8_t vb = 0;
+         return ORQExt_CLA_GetClassifyResult(c, 1, f, a, &la, b, &lb, &vc, &vb, &va, 0);
+     }},
+    {"stm: domain", [](int32_t c) { return ORQExt_STM_CreateDomain(c, "d", "a", nullptr, "c", 1); }},
+    {"stm: classifier", [](int32_t c) {
+         const StmTextItem items[1] = {{1, 0, "text"}};
+         const StmClassifierOptions o = {1, 2, 1};
+         char a[64];
+         int32_t n = sizeof a;
+         return ORQExt_STM_TextClassifier_Do(c, 3, a, &n, items, 1, &o);
+     }},
+};
+
+class AllocFailureFamiliesTest : public testing_support::LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        set_call_hooks(enter_double, leave_double);
+        set_handler(serve);
+    }
+    void TearDown() override {
+        set_call_hooks(nullptr, nullptr);
+        // The unload stops a worker the asynchronous case started.
+        orq::lifecycle::unload();
+        orq::lifecycle::load();
+        LibraryTest::TearDown();
+    }
+};
+
+TEST_F(AllocFailureFamiliesTest, EveryAllocationOfEveryFamilyMayFail) {
+    const int32_t conn = connect();
+    int failed_points = 0;  // over the whole table; some calls allocate nothing
+    for (const FamilyCase& k : kFamilies) {
+        SCOPED_TRACE(k.what);
+        const int32_t normal = k.call(conn);
+        if (k.any_non_negative) {
+            ASSERT_GE(normal, 0);
+        }
+        for (int n = 1; n <= 500; ++n) {
+            t_counted = 0;
+            t_fail_at = n;
+            int32_t rc = 0;
+            bool escaped = false;
+            try {
+                rc = k.call(conn);
+            } catch (...) {
+                escaped = true;
+            }
+            const bool reached = t_counted >= n;
+            t_fail_at = 0;
+            ASSERT_FALSE(escaped) << "an exception crossed the export (allocation " << n << ")";
+            if (!reached) {
+                // The call made fewer than n allocations: it ran untouched.
+                EXPECT_TRUE(k.any_non_negative ? rc >= 0 : rc == normal) << rc;
+                break;
+            }
+            ++failed_points;
+            // A count of queued requests may be any; otherwise the normal
+            // result or a failure.
+            if (!k.any_non_negative) {
+                EXPECT_TRUE(rc < 0 || rc == normal) << "allocation " << n << ": " << rc;
+            }
+        }
+        // And the library works as before.
+        const int32_t after = k.call(conn);
+        EXPECT_TRUE(k.any_non_negative ? after >= 0 : after == normal) << after;
+    }
+    EXPECT_GT(failed_points, 20) << "hardly any allocation was failed";
 }
 
 }  // namespace
