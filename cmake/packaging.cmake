@@ -39,7 +39,10 @@ install(TARGETS ${ORQ_LIBRARY_TARGETS} EXPORT ORQExtClientTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 install(FILES exports/orqext.h exports/orqext_results.h ${ORQ_GENERATED_INCLUDE}/orqext_version.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+  cpp/orqext.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+# The header-only C++ layer beside the C header.
+install(DIRECTORY cpp/orqext DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development
+  FILES_MATCHING PATTERN "*.hpp")
 if(WIN32)
   # The module-definition file of ORQExtClient.dll (undecorated names), from
   # which other toolchains make their own import library.

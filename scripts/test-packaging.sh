@@ -80,6 +80,7 @@ prefix=$work/prefix
 cmake --install "$release" --prefix "$prefix" >/dev/null
 
 for f in include/orqext.h include/orqext_version.h include/orqext_results.h include/xsrclient_double.h \
+  include/orqext.hpp include/orqext/connection.hpp \
   "lib/libORQExtClient.so.$version" lib/libXSRClient.so "lib/libXSRClientDouble.so.$version" \
   lib/cmake/ORQExtClient/ORQExtClientConfig.cmake lib/cmake/ORQExtClient/ORQExtClientConfigVersion.cmake \
   lib/cmake/ORQExtClient/ORQExtClientTargets.cmake lib/pkgconfig/orqextclient.pc \
@@ -126,7 +127,8 @@ echo "==== packaging: consumers ===="
 start_sim "$prefix/bin/xsr-sim"
 consumer_src=$work/consumer
 mkdir -p "$consumer_src"
-cp tests/packaging/CMakeLists.txt tests/packaging/consumer.c "$prefix/share/doc/ORQExtClient/examples/double_test.c" \
+cp tests/packaging/CMakeLists.txt tests/packaging/consumer.c tests/packaging/consumer_cpp.cpp \
+  "$prefix/share/doc/ORQExtClient/examples/double_test.c" \
   "$consumer_src/"
 (
   cd "$work"  # nothing below runs from the source tree
@@ -136,8 +138,9 @@ cp tests/packaging/CMakeLists.txt tests/packaging/consumer.c "$prefix/share/doc/
   ! grep -rlF "$root" consumer-build --include='*.ninja' --include=CMakeCache.txt >/dev/null ||
     fail "the CMake consumer's build refers to the source tree"
   consumer-build/consumer "$sim_port" "$version" || fail "CMake consumer against xsr-sim"
+  consumer-build/consumer_cpp "$sim_port" "$version" || fail "CMake C++ consumer (orqext.hpp) against xsr-sim"
   consumer-build/double_test >/dev/null || fail "the documented double test (CMake)"
-  ok "find_package(ORQExtClient 1.0): consumer against xsr-sim, double test"
+  ok "find_package(ORQExtClient 1.0): consumers in C and C++ (orqext.hpp) against xsr-sim, double test"
   for want in "$((major + 1)).0" 0.9; do
     if cmake -S consumer -B "consumer-$want" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" -DWANT_VERSION="$want" \
       >/dev/null 2>&1; then
@@ -152,10 +155,13 @@ cp tests/packaging/CMakeLists.txt tests/packaging/consumer.c "$prefix/share/doc/
   cc -std=c99 -Wall -Wextra -pedantic -Werror ../consumer/consumer.c $(pkg-config --cflags --libs orqextclient) \
     -Wl,-rpath,"$prefix/lib" -o consumer
   ./consumer "$sim_port" "$version" || fail "pkg-config consumer against xsr-sim"
+  c++ -std=c++17 -Wall -Wextra -Werror ../consumer/consumer_cpp.cpp $(pkg-config --cflags --libs orqextclient) \
+    -Wl,-rpath,"$prefix/lib" -o consumer_cpp
+  ./consumer_cpp "$sim_port" "$version" || fail "pkg-config C++ consumer (orqext.hpp) against xsr-sim"
   cc -std=c99 -Wall -Wextra ../consumer/double_test.c $(pkg-config --cflags --libs orqextclient-double) \
     -Wl,-rpath,"$prefix/lib" -o double_test
   ./double_test >/dev/null || fail "the documented double test (pkg-config)"
-  ok "pkg-config orqextclient: consumer against xsr-sim; orqextclient-double: double test"
+  ok "pkg-config orqextclient: consumers in C and C++ against xsr-sim; orqextclient-double: double test"
 )
 
 # --- ABI guard ----------------------------------------------------------------
@@ -172,7 +178,7 @@ double_pkg=libxsrclientdouble$major
 declare -A files=(
   [$runtime_pkg]="/usr/lib/libORQExtClient.so.$major /usr/lib/libORQExtClient.so.$version /usr/lib/libXSRClient.so"
   [$double_pkg]="/usr/lib/libXSRClientDouble.so.$major /usr/lib/libXSRClientDouble.so.$version"
-  [liborqextclient-dev]="/usr/include/orqext.h /usr/include/orqext_version.h /usr/lib/libORQExtClient.so /usr/lib/libXSRClientDouble.so /usr/lib/pkgconfig/orqextclient.pc /usr/lib/cmake/ORQExtClient/ORQExtClientConfigVersion.cmake /usr/share/doc/ORQExtClient/double.md"
+  [liborqextclient-dev]="/usr/include/orqext.h /usr/include/orqext.hpp /usr/include/orqext/async.hpp /usr/include/orqext_version.h /usr/lib/libORQExtClient.so /usr/lib/libXSRClientDouble.so /usr/lib/pkgconfig/orqextclient.pc /usr/lib/cmake/ORQExtClient/ORQExtClientConfigVersion.cmake /usr/share/doc/ORQExtClient/double.md"
   [orqextclient-tools]="/usr/bin/orqext /usr/bin/xsr-sim"
 )
 declare -A depends=(
