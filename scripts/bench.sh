@@ -57,13 +57,10 @@ else
   loopback_bench=build/release/bench/loopback_bench
 fi
 
-sim_pid=""
+. tests/support/xsr_sim.sh
 sim_out=$(mktemp)
 cleanup() {
-  if [ -n "${sim_pid}" ]; then
-    kill "${sim_pid}" 2>/dev/null || true
-    wait "${sim_pid}" 2>/dev/null || true
-  fi
+  sim_stop
   rm -f "${sim_out}"
   if [ "$windows" -eq 1 ]; then
     WINEPREFIX="${prefix}" wineserver -k >/dev/null 2>&1 || true
@@ -74,18 +71,5 @@ trap cleanup EXIT
 
 "${run[@]}" "${ratio_bench}" "${smoke[@]}" "${args[@]}"
 
-build/release/sim/xsr-sim --port 0 >"${sim_out}" 2>&1 &
-sim_pid=$!
-port=""
-for _ in $(seq 100); do
-  port=$(sed -n 's/^xsr-sim listening port=\([0-9]*\).*/\1/p' "${sim_out}")
-  [ -n "${port}" ] && break
-  kill -0 "${sim_pid}" 2>/dev/null || break
-  sleep 0.1
-done
-if [ -z "${port}" ]; then
-  echo "xsr-sim did not start:" >&2
-  cat "${sim_out}" >&2
-  exit 1
-fi
-"${run[@]}" "${loopback_bench}" --port "${port}" "${smoke[@]}" "${args[@]}"
+sim_start build/release/sim/xsr-sim "${sim_out}"
+"${run[@]}" "${loopback_bench}" --port "${sim_port}" "${smoke[@]}" "${args[@]}"

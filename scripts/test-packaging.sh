@@ -26,9 +26,9 @@ jobs=$(nproc)
 version=$(sed -n 's/^project(ORQExtClient VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
 major=${version%%.*}
 work=$(mktemp -d)
-sim_pid=""
+. tests/support/xsr_sim.sh
 cleanup() {
-  if [ -n "$sim_pid" ]; then kill -TERM "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true; fi
+  sim_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -55,21 +55,6 @@ no_build_paths() {
   local hits
   hits=$(grep -rlF "$root" "$@" || true)
   [ -z "$hits" ] || fail "paths of this machine ($root) in: $hits"
-}
-
-# start_sim PROGRAM: starts xsr-sim on a free port; sets sim_port.
-start_sim() {
-  "$1" --port 0 >"$work/sim.log" 2>&1 &
-  sim_pid=$!
-  sim_port=""
-  for _ in $(seq 100); do
-    sim_port=$(sed -n 's/^xsr-sim listening port=\([0-9]*\).*/\1/p' "$work/sim.log")
-    [ -n "$sim_port" ] && return 0
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  cat "$work/sim.log"
-  fail "xsr-sim did not start"
 }
 
 # --- Install into a temporary prefix -------------------------------------------
@@ -124,7 +109,7 @@ ok "runtime component: $want"
 
 # --- Consumers, outside the source tree ----------------------------------------
 echo "==== packaging: consumers ===="
-start_sim "$prefix/bin/xsr-sim"
+sim_start "$prefix/bin/xsr-sim" "$work/sim.log"  # sets sim_port
 consumer_src=$work/consumer
 mkdir -p "$consumer_src"
 cp tests/packaging/CMakeLists.txt tests/packaging/consumer.c tests/packaging/consumer_cpp.cpp \

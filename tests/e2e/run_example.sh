@@ -7,28 +7,15 @@
 sim=$1
 patterns=$2
 shift 2
+. "$(dirname "$0")/../support/xsr_sim.sh"
 log=$(mktemp) || exit 1
-pid=
 cleanup() {
-  [ -n "$pid" ] && kill -TERM "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  sim_stop
   rm -f "$log" "$log.out"
 }
 trap cleanup EXIT
-"$sim" --port 0 >"$log" 2>&1 &
-pid=$!
-port=
-i=0
-while [ $i -lt 100 ] && [ -z "$port" ]; do
-  port=$(sed -n 's/^xsr-sim listening port=\([0-9]*\).*/\1/p' "$log")
-  [ -n "$port" ] || sleep 0.1
-  i=$((i + 1))
-done
-if [ -z "$port" ]; then
-  echo "xsr-sim did not start:"
-  cat "$log"
-  exit 1
-fi
-"$@" 127.0.0.1 "$port" admin admin >"$log.out" 2>&1
+sim_start "$sim" "$log"
+"$@" 127.0.0.1 "$sim_port" admin admin >"$log.out" 2>&1
 rc=$?
 # Windows programs end their lines with CR LF.
 out=$(tr -d '\r' <"$log.out")

@@ -19,40 +19,17 @@ name=$(basename "$example")
 dir="$work/$name"
 rm -rf "$dir"
 mkdir -p "$dir" || exit 1
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill -TERM "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-}
-trap cleanup EXIT
-# A fresh xsr-sim for each run (a run may change the server's state); its
-# port is in $port.
-# Each server logs to a file of its own, so the port read is never that of
-# the server before.
+. "$(dirname "$0")/../support/xsr_sim.sh"
+trap sim_stop EXIT
+# A fresh xsr-sim for each run (a run may change the server's state), each
+# with a log of its own; its port is in $port.
 runs=0
 start_sim() {
   runs=$((runs + 1))
-  log="$dir/sim$runs.log"
-  rm -f "$log"
-  "$sim" --port 0 >"$log" 2>&1 &
-  pid=$!
-  port=
-  i=0
-  while [ $i -lt 100 ] && [ -z "$port" ]; do
-    port=$(sed -n 's/^xsr-sim listening port=\([0-9]*\).*/\1/p' "$log" 2>/dev/null)
-    [ -n "$port" ] || sleep 0.1
-    i=$((i + 1))
-  done
-  if [ -z "$port" ]; then
-    echo "xsr-sim did not start:"
-    cat "$log"
-    exit 1
-  fi
+  sim_start "$sim" "$dir/sim$runs.log"
+  port=$sim_port
 }
-stop_sim() {
-  kill -TERM "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  pid=
-}
+stop_sim() { sim_stop; }
 # The output with the run's port number written as PORT.
 run() {
   out=$1

@@ -28,40 +28,17 @@ cp "$net_dll" "$work/plain/XSRClient.dll" &&
   cp "$recorder_dll" "$work/record/XSRClient.dll" &&
   cp "$net_dll" "$work/record/XSRClient-real.dll" &&
   cp "$double_dll" "$work/replay/XSRClient.dll" || exit 1
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill -TERM "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-}
-trap cleanup EXIT
-# A fresh xsr-sim for each run (a run may change the server's state); its
-# port is in $port.
-# Each server logs to a file of its own, so the port read is never that of
-# the server before.
+. "$(dirname "$0")/../support/xsr_sim.sh"
+trap sim_stop EXIT
+# A fresh xsr-sim for each run (a run may change the server's state), each
+# with a log of its own; its port is in $port.
 runs=0
 start_sim() {
   runs=$((runs + 1))
-  log="$work/sim$runs.log"
-  rm -f "$log"
-  "$sim" --port 0 >"$log" 2>&1 &
-  pid=$!
-  port=
-  i=0
-  while [ $i -lt 100 ] && [ -z "$port" ]; do
-    port=$(sed -n 's/^xsr-sim listening port=\([0-9]*\).*/\1/p' "$log" 2>/dev/null)
-    [ -n "$port" ] || sleep 0.1
-    i=$((i + 1))
-  done
-  if [ -z "$port" ]; then
-    echo "xsr-sim did not start:"
-    cat "$log"
-    exit 1
-  fi
+  sim_start "$sim" "$work/sim$runs.log"
+  port=$sim_port
 }
-stop_sim() {
-  kill -TERM "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  pid=
-}
+stop_sim() { sim_stop; }
 
 # Each run in its own folder, so that the DLLs beside the program are the
 # ones it loads; the recorder writes xsr-trace.xt in the current folder.
