@@ -27,6 +27,10 @@ enum : uint8_t { kSlotEmpty = 0, kNoRecord = 1, kRecordOff = 2, kRecordOn = 3 };
 // with a sequence counter (odd while a change is in progress). A reader that
 // sees the counter odd or moved takes the locked path instead; so calls from
 // several threads read shared memory only and never queue behind each other.
+// The ordering needs no fences: writers store slots with release, so a
+// reader that sees a changed slot also sees the counter made odd before it;
+// readers load slots with acquire, so their second look at the counter comes
+// after what they read.
 //
 // Open addressing over slots that are only ever written by writers; a table
 // that gets too full is rebuilt (in place, or into a larger one). Replaced
@@ -49,14 +53,13 @@ public:
         uint8_t state = kSlotEmpty;
         std::size_t i = t->home(handle);
         for (std::size_t probes = 0; probes <= t->mask; ++probes, i = (i + 1) & t->mask) {
-            const uint8_t s = t->slots[i].state.load(std::memory_order_relaxed);
+            const uint8_t s = t->slots[i].state.load(std::memory_order_acquire);
             if (s == kSlotEmpty) break;
-            if (t->slots[i].handle.load(std::memory_order_relaxed) == handle) {
+            if (t->slots[i].handle.load(std::memory_order_acquire) == handle) {
                 state = s;
                 break;
             }
         }
-        std::atomic_thread_fence(std::memory_order_acquire);
         if (seq_.load(std::memory_order_relaxed) != before) return kSlotEmpty;
         return state;
     }
@@ -78,7 +81,7 @@ public:
             // Only slots of handles without a record are in the way: clear
             // them out in place.
             begin_change();
-            for (std::size_t i = 0; i <= t->mask; ++i) t->slots[i].state.store(kSlotEmpty, std::memory_order_relaxed);
+            for (std::size_t i = 0; i <= t->mask; ++i) t->slots[i].state.store(kSlotEmpty, std::memory_order_release);
             t->taken = 0;
             for (const auto& e : live) t->put(e.first, e.second);
             end_change();
@@ -105,7 +108,7 @@ public:
     void clear() {
         Table* t = current_.load(std::memory_order_relaxed);
         begin_change();
-        for (std::size_t i = 0; i <= t->mask; ++i) t->slots[i].state.store(kSlotEmpty, std::memory_order_relaxed);
+        for (std::size_t i = 0; i <= t->mask; ++i) t->slots[i].state.store(kSlotEmpty, std::memory_order_release);
         t->taken = 0;
         end_change();
     }
@@ -128,14 +131,14 @@ private:
             for (;;) {
                 const uint8_t s = slots[i].state.load(std::memory_order_relaxed);
                 if (s == kSlotEmpty) {
-                    slots[i].handle.store(handle, std::memory_order_relaxed);
+                    slots[i].handle.store(handle, std::memory_order_release);
                     ++taken;
                     break;
                 }
                 if (slots[i].handle.load(std::memory_order_relaxed) == handle) break;
                 i = (i + 1) & mask;
             }
-            slots[i].state.store(state, std::memory_order_relaxed);
+            slots[i].state.store(state, std::memory_order_release);
         }
         unsigned bits;
         std::size_t mask;
@@ -143,10 +146,9 @@ private:
         std::size_t taken = 0;  // slots in use, handles without a record included
     };
 
-    void begin_change() {
-        seq_.store(seq_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_release);
-    }
+    // Odd: a change is in progress. The slot stores after it are releases,
+    // which carry this store to any reader that sees them.
+    void begin_change() { seq_.store(seq_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
     void end_change() { seq_.store(seq_.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
 
     std::atomic<uint32_t> seq_{0};
