@@ -11,8 +11,6 @@ namespace orq {
 
 namespace {
 
-constexpr int32_t kLocalAreaSize = 128;
-
 // What one call delivered: the bytes it wrote at the write position (never
 // more than offered) and the answer length to report. An answer that did not
 // fit comes back as -1107 with the leading bytes that fit and the whole
@@ -32,6 +30,24 @@ Delivered delivered(int32_t* rc, int32_t returned, int32_t offered, int32_t befo
     return {bytes, held};
 }
 
+// The receive area of one exchange and the time limit it runs under.
+struct Area {
+    unsigned char* at;
+    int32_t cap;
+    bool direct;  // the caller's own buffer (else the local area, copied out)
+};
+struct Limit {
+    bool on;
+    uint32_t start;
+    int32_t ms;
+    int32_t cancel;
+};
+
+// Everything after the first XSR_CommandEx of an exchange: pending answers,
+// parts, the time limit, and the copy-out of the local area.
+int32_t after_first(int32_t handle, Area a, void* answer, int32_t* answer_len, int32_t rc,
+                    int32_t len, Limit limit);
+
 }  // namespace
 
 int32_t cancel_ticket(int32_t handle, const int32_t ticket[2]) {
@@ -43,8 +59,8 @@ int32_t cancel_ticket(int32_t handle, const int32_t ticket[2]) {
     return command_ex(handle, kCmdTicket, 32639, 0, sink, &len, body, 8);
 }
 
-int32_t exchange(int32_t handle, uint16_t code, const void* body, int32_t body_len,
-                 void* answer, int32_t* answer_len, int32_t time_limit_ms, int32_t cancel) {
+int32_t exchange_general(int32_t handle, uint16_t code, const void* body, int32_t body_len,
+                         void* answer, int32_t* answer_len, int32_t time_limit_ms, int32_t cancel) {
     const int32_t caller_cap = answer_len ? *answer_len : 0;
     if (caller_cap < 0 || (caller_cap > 0 && answer == nullptr) || body_len < 0 ||
         (body_len > 0 && body == nullptr))
@@ -59,15 +75,38 @@ int32_t exchange(int32_t handle, uint16_t code, const void* body, int32_t body_l
     const int32_t cap = direct ? caller_cap : kLocalAreaSize;
     area[0] = 0;
 
-    int32_t total = 0;
-    int32_t ticket[2] = {0, 0};
     // The start time matters only to a time limit; without one the clock is
     // not read at all.
     const bool limited = time_limit_ms >= 0;
     const uint32_t start = limited ? platform::tick_ms() : 0;
 
     int32_t len = cap;
-    int32_t rc = command_ex(handle, code, -1, cap, area, &len, body, body_len);
+    const int32_t rc = command_ex(handle, code, -1, cap, area, &len, body, body_len);
+    return after_first(handle, Area{area, cap, direct}, answer, answer_len, rc, len,
+                       Limit{limited, start, time_limit_ms, cancel});
+}
+
+int32_t exchange_continue(int32_t handle, unsigned char* area, int32_t cap, int32_t* answer_len,
+                          int32_t rc, int32_t len) {
+    return after_first(handle, Area{area, cap, true}, area, answer_len, rc, len,
+                       Limit{false, 0, -1, 0});
+}
+
+namespace {
+
+int32_t after_first(int32_t handle, Area a, void* answer, int32_t* answer_len, int32_t rc,
+                    int32_t len, Limit limit) {
+    unsigned char* const area = a.at;
+    const int32_t cap = a.cap;
+    const bool direct = a.direct;
+    const int32_t caller_cap = answer_len ? *answer_len : 0;
+    const unsigned char* local = area;
+    const bool limited = limit.on;
+    const uint32_t start = limit.start;
+    const int32_t time_limit_ms = limit.ms;
+    const int32_t cancel = limit.cancel;
+    int32_t total = 0;
+    int32_t ticket[2] = {0, 0};
     const Delivered first = delivered(&rc, len, cap, 0);
     len = first.bytes;
     int32_t answer_length = first.length;
@@ -141,5 +180,7 @@ int32_t exchange(int32_t handle, uint16_t code, const void* body, int32_t body_l
     if (answer_len) *answer_len = answer_length;
     return rc;
 }
+
+}  // namespace
 
 }  // namespace orq

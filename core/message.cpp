@@ -15,11 +15,16 @@ namespace orq {
 
 namespace {
 
-// The routing step: the handle the message goes out on, or -1203 when
-// clustering is on for conn and no node serves the module; -1100 when the
-// handle's registry record cannot be made (allocation failure).
-ORQ_ALWAYS_INLINE inline int32_t route(int32_t conn, const char* module, int32_t* out) noexcept {
-    *out = conn;
+int32_t send_bytes(int32_t handle, const ByteBuffer& msg, void* answer, int32_t* answer_len,
+                   int32_t time_limit_ms, int32_t cancel) {
+    if (msg.used() > static_cast<std::size_t>(INT32_MAX)) return kBadArgument;
+    return exchange(handle, kCmdModuleMessage, msg.content(), static_cast<int32_t>(msg.used()),
+                    answer, answer_len, time_limit_ms, cancel);
+}
+
+}  // namespace
+
+int32_t route_slow(int32_t conn, const char* module, int32_t* out) noexcept {
     bool clustered;
     try {
         clustered = registry::cluster_enabled_or_create(conn);
@@ -32,59 +37,26 @@ ORQ_ALWAYS_INLINE inline int32_t route(int32_t conn, const char* module, int32_t
     return *out == 0 ? kNoNode : kOk;
 }
 
-int32_t send_bytes(int32_t handle, const ByteBuffer& msg, void* answer, int32_t* answer_len,
-                   int32_t time_limit_ms, int32_t cancel) {
-    if (msg.used() > static_cast<std::size_t>(INT32_MAX)) return kBadArgument;
-    return exchange(handle, kCmdModuleMessage, msg.content(), static_cast<int32_t>(msg.used()),
-                    answer, answer_len, time_limit_ms, cancel);
-}
-
-// Messages up to this size are built on the stack.
-constexpr std::size_t kStackMessage = 4096;
-
-// Builds module name NUL, [target NUL], NUL, payload and sends it on a handle
-// that has already been routed. Each name is measured once; a message that
-// does not fit kStackMessage is built on the heap. Inlined into the message
-// path, where every call layer shows next to a fast XSRClient.
-ORQ_ALWAYS_INLINE inline int32_t send_built(int32_t handle, const char* module, const char* target, const void* payload,
-                   std::size_t payload_len, void* answer, int32_t* answer_len,
-                   int32_t time_limit_ms, int32_t cancel) {
-    const std::size_t m = module ? std::strlen(module) + 1 : 0;
-    const std::size_t t = target ? std::strlen(target) + 1 : 0;
-    const uint64_t total = static_cast<uint64_t>(m) + t + 1 + payload_len;
-    if (total > static_cast<uint64_t>(INT32_MAX)) return kBadArgument;
-    unsigned char small[kStackMessage];
-    std::vector<unsigned char> large;
-    unsigned char* msg = small;
-    if (total > sizeof small) {
-        try {
-            large.resize(static_cast<std::size_t>(total));
-        } catch (const std::bad_alloc&) {
-            return kBadArgument;  // a payload too large to copy cannot be sent
-        }
-        msg = large.data();
+int32_t send_built_large(int32_t handle, const char* module, std::size_t m, const char* target,
+                         std::size_t t, const void* payload, std::size_t payload_len,
+                         void* answer, int32_t* answer_len, int32_t time_limit_ms,
+                         int32_t cancel) noexcept {
+    const std::size_t total = m + t + 1 + payload_len;
+    std::vector<unsigned char> msg;
+    try {
+        msg.resize(total);
+    } catch (const std::bad_alloc&) {
+        return kBadArgument;  // a payload too large to copy cannot be sent
     }
-    unsigned char* at = msg;
-    copy_bytes(at, module, m);
+    unsigned char* at = msg.data();
+    std::memcpy(at, module, m);
     at += m;
-    copy_bytes(at, target, t);
+    if (t) std::memcpy(at, target, t);
     at += t;
     *at++ = 0;
-    copy_bytes(at, payload, payload_len);
-    return exchange(handle, kCmdModuleMessage, msg, static_cast<int32_t>(total), answer, answer_len,
-                    time_limit_ms, cancel);
-}
-
-}  // namespace
-
-int32_t send_module_message(int32_t conn, const char* module, const char* target,
-                            const void* payload, std::size_t payload_len, void* answer,
-                            int32_t* answer_len, int32_t time_limit_ms, int32_t cancel) noexcept {
-    int32_t handle;
-    int32_t rc = route(conn, module, &handle);
-    if (rc != kOk) return rc;
-    return send_built(handle, module, target, payload, payload_len, answer, answer_len,
-                      time_limit_ms, cancel);
+    if (payload_len) std::memcpy(at, payload, payload_len);
+    return exchange(handle, kCmdModuleMessage, msg.data(), static_cast<int32_t>(total), answer,
+                    answer_len, time_limit_ms, cancel);
 }
 
 bool Frame::prefix_module(const char* module) const {

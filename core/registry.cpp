@@ -16,9 +16,7 @@ namespace orq::registry {
 
 namespace {
 
-// What the read side knows of a handle: nothing (never met), no record, or
-// a first record with clustering off or on.
-enum : uint8_t { kSlotEmpty = 0, kNoRecord = 1, kRecordOff = 2, kRecordOn = 3 };
+using namespace read_side;
 
 // The read side of the registry, so that the lookup every module message
 // makes takes no lock: for each handle met, whether it has a record and the
@@ -41,33 +39,16 @@ class ReadSide {
 public:
     ReadSide() {
         tables_.push_back(std::unique_ptr<Table>(new Table(kMinBits)));
-        current_.store(tables_.back().get(), std::memory_order_release);
+        g_view.current.store(tables_.back().get(), std::memory_order_release);
     }
-
-    // kRecordOff, kRecordOn, kNoRecord, or kSlotEmpty when the handle is
-    // unknown or a writer was busy (the caller takes the locked path).
-    uint8_t lookup(int32_t handle) const {
-        const uint32_t before = seq_.load(std::memory_order_acquire);
-        if (before & 1u) return kSlotEmpty;
-        const Table* t = current_.load(std::memory_order_acquire);
-        uint8_t state = kSlotEmpty;
-        std::size_t i = t->home(handle);
-        for (std::size_t probes = 0; probes <= t->mask; ++probes, i = (i + 1) & t->mask) {
-            const uint8_t s = t->slots[i].state.load(std::memory_order_acquire);
-            if (s == kSlotEmpty) break;
-            if (t->slots[i].handle.load(std::memory_order_acquire) == handle) {
-                state = s;
-                break;
-            }
-        }
-        if (seq_.load(std::memory_order_relaxed) != before) return kSlotEmpty;
-        return state;
-    }
+    // Readers that come after the registry is gone find no table and take
+    // the locked path, as before it was created.
+    ~ReadSide() { g_view.current.store(nullptr, std::memory_order_release); }
 
     // Makes room for one more handle; may allocate (and throw bad_alloc)
     // but changes nothing a reader sees until its last step.
     void reserve_one() {
-        Table* t = current_.load(std::memory_order_relaxed);
+        Table* t = current();
         if ((t->taken + 1) * 2 <= t->mask + 1) return;
         std::vector<std::pair<int32_t, uint8_t>> live;
         for (std::size_t i = 0; i <= t->mask; ++i) {
@@ -91,14 +72,14 @@ public:
         std::unique_ptr<Table> bigger(new Table(bits));
         for (const auto& e : live) bigger->put(e.first, e.second);
         begin_change();
-        current_.store(bigger.get(), std::memory_order_release);
+        g_view.current.store(bigger.get(), std::memory_order_release);
         tables_.push_back(std::move(bigger));
         end_change();
     }
 
     // Records what a handle now is. A new handle needs reserve_one() first.
     void set(int32_t handle, uint8_t state) {
-        Table* t = current_.load(std::memory_order_relaxed);
+        Table* t = current();
         begin_change();
         t->put(handle, state);
         end_change();
@@ -106,7 +87,7 @@ public:
 
     // Forgets every handle.
     void clear() {
-        Table* t = current_.load(std::memory_order_relaxed);
+        Table* t = current();
         begin_change();
         for (std::size_t i = 0; i <= t->mask; ++i) t->slots[i].state.store(kSlotEmpty, std::memory_order_release);
         t->taken = 0;
@@ -116,43 +97,16 @@ public:
 private:
     static constexpr unsigned kMinBits = 4;
 
-    struct Slot {
-        std::atomic<int32_t> handle{0};
-        std::atomic<uint8_t> state{kSlotEmpty};
-    };
-    struct Table {
-        explicit Table(unsigned b) : bits(b), mask((std::size_t{1} << b) - 1), slots(new Slot[mask + 1]) {}
-        std::size_t home(int32_t handle) const {
-            return (static_cast<uint32_t>(handle) * 0x9E3779B1u) >> (32 - bits);
-        }
-        // Writers only: the handle's slot, or the first free one on its path.
-        void put(int32_t handle, uint8_t state) {
-            std::size_t i = home(handle);
-            for (;;) {
-                const uint8_t s = slots[i].state.load(std::memory_order_relaxed);
-                if (s == kSlotEmpty) {
-                    slots[i].handle.store(handle, std::memory_order_release);
-                    ++taken;
-                    break;
-                }
-                if (slots[i].handle.load(std::memory_order_relaxed) == handle) break;
-                i = (i + 1) & mask;
-            }
-            slots[i].state.store(state, std::memory_order_release);
-        }
-        unsigned bits;
-        std::size_t mask;
-        std::unique_ptr<Slot[]> slots;
-        std::size_t taken = 0;  // slots in use, handles without a record included
-    };
-
     // Odd: a change is in progress. The slot stores after it are releases,
     // which carry this store to any reader that sees them.
-    void begin_change() { seq_.store(seq_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
-    void end_change() { seq_.store(seq_.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+    static void begin_change() {
+        g_view.seq.store(g_view.seq.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    }
+    static void end_change() {
+        g_view.seq.store(g_view.seq.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    }
+    static Table* current() { return const_cast<Table*>(g_view.current.load(std::memory_order_relaxed)); }
 
-    std::atomic<uint32_t> seq_{0};
-    std::atomic<Table*> current_{nullptr};
     std::vector<std::unique_ptr<Table>> tables_;  // the current one last
 };
 
@@ -165,6 +119,14 @@ struct Registry {
 };
 
 Registry* g_reg = nullptr;
+
+}  // namespace
+
+namespace read_side {
+View g_view;
+}  // namespace read_side
+
+namespace {
 
 bool fits(const char* s, std::size_t field) { return std::strlen(s) < field; }
 
@@ -218,7 +180,7 @@ void set_cluster_enabled_locked(Record* r, bool on) {
 }
 
 bool cluster_enabled_or_create(int32_t handle) {
-    const uint8_t known = g_reg->read.lookup(handle);
+    const uint8_t known = read_side::lookup(handle);
     if (known == kRecordOn || known == kRecordOff) return known == kRecordOn;
     // No record yet, or a writer was busy: the locked path.
     platform::Guard g(g_reg->lock);

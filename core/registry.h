@@ -4,11 +4,99 @@
 // lookup of the message path reads a copy that needs no lock.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "platform/platform.h"
 
+#if defined(__GNUC__)
+#define ORQ_READ_INLINE __attribute__((always_inline))
+#else
+#define ORQ_READ_INLINE
+#endif
+
 namespace orq::registry {
+
+// The read side of the registry (see registry.cpp): what the message path
+// needs to know of a handle, readable without a lock. Only the registry
+// writes it, under its lock.
+namespace read_side {
+
+// What the read side knows of a handle: nothing (never met), no record, or
+// a first record with clustering off or on.
+enum : uint8_t { kSlotEmpty = 0, kNoRecord = 1, kRecordOff = 2, kRecordOn = 3 };
+
+struct Slot {
+    std::atomic<int32_t> handle{0};
+    std::atomic<uint8_t> state{kSlotEmpty};
+};
+
+// Open addressing, linear probing; never more than half full.
+struct Table {
+    explicit Table(unsigned b) : bits(b), mask((std::size_t{1} << b) - 1), slots(new Slot[mask + 1]) {}
+    std::size_t home(int32_t handle) const {
+        return (static_cast<uint32_t>(handle) * 0x9E3779B1u) >> (32 - bits);
+    }
+    // Writers only: the handle's slot, or the first free one on its path.
+    void put(int32_t handle, uint8_t state) {
+        std::size_t i = home(handle);
+        for (;;) {
+            const uint8_t s = slots[i].state.load(std::memory_order_relaxed);
+            if (s == kSlotEmpty) {
+                slots[i].handle.store(handle, std::memory_order_release);
+                ++taken;
+                break;
+            }
+            if (slots[i].handle.load(std::memory_order_relaxed) == handle) break;
+            i = (i + 1) & mask;
+        }
+        slots[i].state.store(state, std::memory_order_release);
+    }
+    unsigned bits;
+    std::size_t mask;
+    std::unique_ptr<Slot[]> slots;
+    std::size_t taken = 0;  // slots in use, handles without a record included
+};
+
+// The sequence counter (odd while a writer changes the table) and the
+// current table (null while there is no registry).
+struct View {
+    std::atomic<uint32_t> seq{0};
+    std::atomic<const Table*> current{nullptr};
+};
+extern View g_view;
+
+// kRecordOff, kRecordOn, kNoRecord, or kSlotEmpty when the handle is unknown,
+// there is no registry, or a writer was busy (the caller takes the locked
+// path then).
+ORQ_READ_INLINE inline uint8_t lookup(int32_t handle) {
+    const uint32_t before = g_view.seq.load(std::memory_order_acquire);
+    if (before & 1u) return kSlotEmpty;
+    const Table* t = g_view.current.load(std::memory_order_acquire);
+    if (!t) return kSlotEmpty;
+    uint8_t state = kSlotEmpty;
+    std::size_t i = t->home(handle);
+    for (std::size_t probes = 0; probes <= t->mask; ++probes, i = (i + 1) & t->mask) {
+        const uint8_t s = t->slots[i].state.load(std::memory_order_acquire);
+        if (s == kSlotEmpty) break;
+        if (t->slots[i].handle.load(std::memory_order_acquire) == handle) {
+            state = s;
+            break;
+        }
+    }
+    if (g_view.seq.load(std::memory_order_relaxed) != before) return kSlotEmpty;
+    return state;
+}
+
+}  // namespace read_side
+
+// True when the handle has a record with clustering off: the message path's
+// common case, answered without a lock and without a call.
+ORQ_READ_INLINE inline bool known_unclustered(int32_t handle) {
+    return read_side::lookup(handle) == read_side::kRecordOff;
+}
 
 struct Record {
     int32_t handle;
