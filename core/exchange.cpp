@@ -86,9 +86,9 @@ int32_t exchange_general(int32_t handle, uint16_t code, const void* body, int32_
                        Limit{limited, start, time_limit_ms, cancel});
 }
 
-int32_t exchange_continue(int32_t handle, unsigned char* area, int32_t cap, int32_t* answer_len,
-                          int32_t rc, int32_t len) {
-    return after_first(handle, Area{area, cap, true}, area, answer_len, rc, len,
+int32_t exchange_continue(int32_t handle, unsigned char* area, int32_t cap, bool direct,
+                          void* answer, int32_t* answer_len, int32_t rc, int32_t len) {
+    return after_first(handle, Area{area, cap, direct}, answer, answer_len, rc, len,
                        Limit{false, 0, -1, 0});
 }
 

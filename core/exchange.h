@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
+#include "core/result.h"
 #include "core/xsr_call.h"
 
 namespace orq {
@@ -18,11 +20,12 @@ constexpr int32_t kLocalAreaSize = 128;
 // The whole routine (see exchange below).
 int32_t exchange_general(int32_t handle, uint16_t code, const void* body, int32_t body_len,
                          void* answer, int32_t* answer_len, int32_t time_limit_ms, int32_t cancel);
-// The rest of an exchange without a time limit whose first call went
-// straight into the caller's buffer `area` of `cap` bytes (cap >= 128) and
-// gave rc with len bytes reported.
-int32_t exchange_continue(int32_t handle, unsigned char* area, int32_t cap, int32_t* answer_len,
-                          int32_t rc, int32_t len);
+// The rest of an exchange without a time limit whose first call gave rc with
+// len bytes reported. `area` of `cap` bytes received it: the caller's buffer
+// (direct, cap >= 128), or else the zeroed local area of 128 bytes that is
+// copied out to `answer` (capacity *answer_len).
+int32_t exchange_continue(int32_t handle, unsigned char* area, int32_t cap, bool direct,
+                          void* answer, int32_t* answer_len, int32_t rc, int32_t len);
 
 // answer and answer_len may both be null (the answer is dropped). *answer_len
 // is the capacity on entry and the answer's length on return. An answer
@@ -32,24 +35,41 @@ int32_t exchange_continue(int32_t handle, unsigned char* area, int32_t cap, int3
 // pending answer at the time-out. A negative capacity, or a positive
 // capacity without a buffer, gives -1100 and sends nothing.
 //
-// Inlined into the message paths: with no time limit and a buffer of at least
-// 128 bytes, an answer that comes whole in the first call is done here, and
-// anything else continues in exchange_continue without a second request.
+// Inlined into the message paths: with no time limit, an answer that comes
+// whole in the first call is done here, and anything else continues in
+// exchange_continue without a second request.
 ORQ_ALWAYS_INLINE inline int32_t exchange(int32_t handle, uint16_t code, const void* body,
                                           int32_t body_len, void* answer, int32_t* answer_len,
                                           int32_t time_limit_ms, int32_t cancel) {
-    if (time_limit_ms < 0 && answer && answer_len && *answer_len >= kLocalAreaSize &&
-        body_len >= 0 && (body || body_len == 0)) {
-        unsigned char* const area = static_cast<unsigned char*>(answer);
-        const int32_t cap = *answer_len;
-        area[0] = 0;
-        int32_t len = cap;
-        const int32_t rc = command_ex(handle, code, -1, cap, area, &len, body, body_len);
-        if (rc == 0 && len >= 0 && len <= cap) {
-            *answer_len = len;
-            return 0;
+    if (time_limit_ms < 0 && answer_len && body_len >= 0 && (body || body_len == 0)) {
+        const int32_t caller_cap = *answer_len;
+        if (caller_cap >= kLocalAreaSize && answer) {
+            unsigned char* const area = static_cast<unsigned char*>(answer);
+            area[0] = 0;
+            int32_t len = caller_cap;
+            const int32_t rc = command_ex(handle, code, -1, caller_cap, area, &len, body, body_len);
+            if (rc == 0 && len >= 0 && len <= caller_cap) {
+                *answer_len = len;
+                return 0;
+            }
+            return exchange_continue(handle, area, caller_cap, true, answer, answer_len, rc, len);
         }
-        return exchange_continue(handle, area, cap, answer_len, rc, len);
+        if (caller_cap >= 0 && (answer || caller_cap == 0)) {
+            unsigned char local[kLocalAreaSize];
+            std::memset(local, 0, sizeof local);
+            int32_t len = kLocalAreaSize;
+            const int32_t rc = command_ex(handle, code, -1, kLocalAreaSize, local, &len, body, body_len);
+            if (rc == 0 && len >= 0 && len <= kLocalAreaSize) {
+                // An answer longer than the caller's capacity is -1107 with
+                // its whole length (a capacity of 0 asks for that length).
+                if (len > 0 && caller_cap > 0)
+                    copy_bounded(static_cast<unsigned char*>(answer), local,
+                                 static_cast<std::size_t>(len < caller_cap ? len : caller_cap));
+                *answer_len = len;
+                return len > caller_cap ? kAnswerTooLong : 0;
+            }
+            return exchange_continue(handle, local, kLocalAreaSize, false, answer, answer_len, rc, len);
+        }
     }
     return exchange_general(handle, code, body, body_len, answer, answer_len, time_limit_ms, cancel);
 }

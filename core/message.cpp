@@ -13,17 +13,6 @@
 
 namespace orq {
 
-namespace {
-
-int32_t send_bytes(int32_t handle, const ByteBuffer& msg, void* answer, int32_t* answer_len,
-                   int32_t time_limit_ms, int32_t cancel) {
-    if (msg.used() > static_cast<std::size_t>(INT32_MAX)) return kBadArgument;
-    return exchange(handle, kCmdModuleMessage, msg.content(), static_cast<int32_t>(msg.used()),
-                    answer, answer_len, time_limit_ms, cancel);
-}
-
-}  // namespace
-
 int32_t route_slow(int32_t conn, const char* module, int32_t* out) noexcept {
     bool clustered;
     try {
@@ -49,7 +38,7 @@ int32_t send_built_large(int32_t handle, const char* module, std::size_t m, cons
         return kBadArgument;  // a payload too large to copy cannot be sent
     }
     unsigned char* at = msg.data();
-    std::memcpy(at, module, m);
+    if (m) std::memcpy(at, module, m);
     at += m;
     if (t) std::memcpy(at, target, t);
     at += t;
@@ -59,25 +48,10 @@ int32_t send_built_large(int32_t handle, const char* module, std::size_t m, cons
                     answer_len, time_limit_ms, cancel);
 }
 
-bool Frame::prefix_module(const char* module) const {
-    const std::size_t n = std::strlen(module);
-    unsigned char head[kHeadroom];
-    if (n + 2 > sizeof head) return false;
-    std::memcpy(head, module, n);
-    head[n] = 0;
-    head[n + 1] = 0;
-    return buf_.prepend(head, n + 2);
-}
-
-int32_t send_frame(int32_t conn, const char* module, const Frame& frame, void* reply,
-                   int32_t* reply_len) {
-    int32_t handle;
-    int32_t rc = route(conn, module, &handle);
-    if (rc != kOk) return rc;
-    if (module && frame.prefix_module(module))
-        return send_bytes(handle, frame.buffer(), reply, reply_len, -1, 0);
-    // Rare: a module name longer than the headroom. The message is built in
-    // a buffer of its own and goes out on the handle already routed.
+int32_t send_frame_slow(int32_t handle, const char* module, const Frame& frame, void* reply,
+                        int32_t* reply_len) {
+    // A module name longer than the headroom (or none): the message is built
+    // in a buffer of its own and goes out on the handle already routed.
     const ByteBuffer& b = frame.buffer();
     return send_built(handle, module, nullptr, b.content(), b.used(), reply, reply_len, -1, 0);
 }

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <climits>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "core/bytes.h"
@@ -85,7 +87,10 @@ public:
     explicit Frame(const char* remote_name) : buf_(kHeadroom) { start(remote_name); }
     // A frame with an engine selector ("KExt_NLPE").
     Frame(int32_t engine_selector, const char* remote_name) : buf_(kHeadroom) {
-        buf_.append_int32(engine_selector);
+        if (unsigned char* at = buf_.place(4))
+            put_le32(at, engine_selector);
+        else
+            buf_.append_int32(engine_selector);
         start(remote_name);
     }
 
@@ -100,6 +105,11 @@ public:
             buf_.append_string(s);
         else
             buf_.append_byte(0);
+        return *this;
+    }
+    // A string of n bytes (n known to the caller) and its NUL.
+    Frame& counted(const char* s, std::size_t n) {
+        buf_.append_counted(s, n);
         return *this;
     }
     Frame& i32(int32_t v) {
@@ -119,29 +129,64 @@ public:
 
     const ByteBuffer& buffer() const { return buf_; }
 
-    // Puts "module NUL NUL" in front of the frame, making it a whole module
-    // message without copying the frame; false when the name does not fit
-    // the headroom. Sending consumes a frame this way: a frame is sent once.
-    bool prefix_module(const char* module) const;
+    // Puts "module NUL NUL" in front of the frame (n: the name's length),
+    // making it a whole module message without copying the frame; false when
+    // the name does not fit the headroom. Sending consumes a frame this way:
+    // a frame is sent once.
+    bool prefix_module(const char* module, std::size_t n) const {
+        if (n > kHeadroom - 2) return false;
+        unsigned char head[kHeadroom];
+        copy_bytes(head, module, n);
+        head[n] = 0;
+        head[n + 1] = 0;
+        return buf_.prepend(head, n + 2);
+    }
 
     // Room in front of the frame for the module name and its two NULs.
     static constexpr std::size_t kHeadroom = 32;
 
 private:
+    // "r!" NUL, the remote name and its NUL, placed at once when they fit
+    // the fresh buffer (a name of up to about a KiB).
     void start(const char* remote_name) {
+        const std::size_t n = std::strlen(remote_name);
+        if (unsigned char* at = buf_.place(3 + n + 1)) {
+            at[0] = 'r';
+            at[1] = '!';
+            at[2] = 0;
+            copy_bytes(at + 3, remote_name, n);
+            at[3 + n] = 0;
+            return;
+        }
         buf_.append_byte('r');
         buf_.append_byte('!');
         buf_.append_byte(0);
-        buf_.append_string(remote_name);
+        buf_.append_counted(remote_name, n);
     }
     mutable ByteBuffer buf_;  // mutable: the module name is put in front when sent
 };
 
+// send_frame past routing, for the rare shapes: a module name that does not
+// fit the headroom, or none.
+int32_t send_frame_slow(int32_t handle, const char* module, const Frame& frame, void* reply,
+                        int32_t* reply_len);
+
 // Sends a frame to a module with no target, no time limit and no cancel.
 // reply and reply_len may be null (the reply is dropped).
 // The frame is turned into the module message in place (see prefix_module).
-int32_t send_frame(int32_t conn, const char* module, const Frame& frame, void* reply,
-                   int32_t* reply_len);
+ORQ_ALWAYS_INLINE inline int32_t send_frame(int32_t conn, const char* module, const Frame& frame,
+                                            void* reply, int32_t* reply_len) {
+    int32_t handle;
+    const int32_t rc = route(conn, module, &handle);
+    if (rc != kOk) return rc;
+    if (module && frame.prefix_module(module, std::strlen(module))) {
+        const ByteBuffer& b = frame.buffer();
+        if (b.used() > static_cast<std::size_t>(INT32_MAX)) return kBadArgument;
+        return exchange(handle, kCmdModuleMessage, b.content(), static_cast<int32_t>(b.used()),
+                        reply, reply_len, -1, 0);
+    }
+    return send_frame_slow(handle, module, frame, reply, reply_len);
+}
 
 // Module names of the service families.
 inline constexpr const char kModNlpe[] = "KExt_NLPE";

@@ -59,7 +59,7 @@ int32_t extract(int32_t conn, const Remote& r, const char* const* fields, void* 
     if (cap <= 0 || (check_mode && !valid_mode(mode))) return kBadArgument;
     return guarded([&] {
         Frame f = open_frame(r);
-        for (int i = 0; i < kFieldCount; ++i) append(f, str(fields[i]));
+        for (int i = 0; i < kFieldCount; ++i) append_all(f, str(fields[i]));
         append(f, i32(cap));
         append(f, i32(mode));
         append(f, byte(flag));

@@ -104,7 +104,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_CLA_GetClassifyResult(
     if (capA < 1 || capB < 1) return kBadArgument;
     return guarded([&] {
         Frame f = build(kClaClassify, i32(mode));
-        for (int i = 0; i < kClassifyFields; ++i) append(f, str(fields[i]));
+        for (int i = 0; i < kClassifyFields; ++i) append_all(f, str(fields[i]));
         append_all(f, i32(capA), i32(capB), i32(extra), i32(*valueA), byte(*valueB), i32(*valueC));
 
         Reply reply;

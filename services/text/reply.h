@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "core/bytes.h"
 #include "core/guard.h"
@@ -56,21 +57,63 @@ inline StrOrEmpty str_or_empty(const char* s) { return StrOrEmpty{s}; }
 inline I32 i32(int32_t v) { return I32{v}; }
 inline Byte byte(uint8_t v) { return Byte{v}; }
 
-inline void append(Frame& f, Str a) { f.str(a.s); }
-inline void append(Frame& f, StrOrEmpty a) { f.str_or_empty(a.s); }
+// Each argument is measured once, then the whole group is written at once
+// when it fits the frame's current size (the common case: one room check,
+// no per-field bookkeeping), or appended field by field when it does not.
+struct Piece {  // a string's n bytes and its NUL; nothing at all when s is null
+    const char* s;
+    std::size_t n;
+};
+inline Piece measure(Str a) { return a.s ? Piece{a.s, std::strlen(a.s)} : Piece{nullptr, 0}; }
+inline Piece measure(StrOrEmpty a) { return a.s ? Piece{a.s, std::strlen(a.s)} : Piece{"", 0}; }
+inline I32 measure(I32 a) { return a; }
+inline Byte measure(Byte a) { return a; }
+
+inline std::size_t size_of(const Piece& p) { return p.s ? p.n + 1 : 0; }
+inline std::size_t size_of(I32) { return 4; }
+inline std::size_t size_of(Byte) { return 1; }
+
+ORQ_ALWAYS_INLINE inline unsigned char* put(unsigned char* at, const Piece& p) {
+    if (!p.s) return at;
+    copy_bytes(at, p.s, p.n);
+    at[p.n] = 0;
+    return at + p.n + 1;
+}
+inline unsigned char* put(unsigned char* at, I32 a) {
+    put_le32(at, a.v);
+    return at + 4;
+}
+inline unsigned char* put(unsigned char* at, Byte a) {
+    *at = a.v;
+    return at + 1;
+}
+
+inline void append(Frame& f, const Piece& p) {
+    if (p.s) f.counted(p.s, p.n);
+}
 inline void append(Frame& f, I32 a) { f.i32(a.v); }
 inline void append(Frame& f, Byte a) { f.byte(a.v); }
+
+template <class... M>
+ORQ_ALWAYS_INLINE inline void append_measured(Frame& f, const M&... m) {
+    const std::size_t n = (std::size_t{0} + ... + size_of(m));
+    if (unsigned char* at = f.place(n)) {
+        ((at = put(at, m)), ...);
+        return;
+    }
+    (append(f, m), ...);
+}
 
 // The frame header of `r` (selector, "r!" NUL, remote name NUL).
 inline Frame open_frame(const Remote& r) {
     return r.has_selector ? Frame(r.selector, r.name) : Frame(r.name);
 }
 template <class... A>
-void append_all(Frame& f, const A&... args) {
-    (append(f, args), ...);
+ORQ_ALWAYS_INLINE inline void append_all(Frame& f, const A&... args) {
+    append_measured(f, measure(args)...);
 }
 template <class... A>
-Frame build(const Remote& r, const A&... args) {
+ORQ_ALWAYS_INLINE inline Frame build(const Remote& r, const A&... args) {
     Frame f = open_frame(r);
     append_all(f, args...);
     return f;
