@@ -92,6 +92,16 @@ int32_t exchange_continue(int32_t handle, unsigned char* area, int32_t cap, bool
                        Limit{false, 0, -1, 0});
 }
 
+int32_t exchange_in_area_continue(int32_t handle, unsigned char* area, int32_t* answer_len,
+                                  int32_t rc, int32_t len) {
+    // The state exchange() would be in: the first answer in its local area,
+    // the caller's area still zero within its capacity.
+    unsigned char local[kLocalAreaSize];
+    std::memcpy(local, area, sizeof local);
+    if (*answer_len > 0) std::memset(area, 0, static_cast<std::size_t>(*answer_len));
+    return exchange_continue(handle, local, kLocalAreaSize, false, area, answer_len, rc, len);
+}
+
 namespace {
 
 int32_t after_first(int32_t handle, Area a, void* answer, int32_t* answer_len, int32_t rc,

@@ -74,6 +74,35 @@ ORQ_ALWAYS_INLINE inline int32_t exchange(int32_t handle, uint16_t code, const v
     return exchange_general(handle, code, body, body_len, answer, answer_len, time_limit_ms, cancel);
 }
 
+// The rest of exchange_in_area when its first call did not bring the whole
+// answer: continues as exchange() would from its local area.
+int32_t exchange_in_area_continue(int32_t handle, unsigned char* area, int32_t* answer_len,
+                                  int32_t rc, int32_t len);
+
+// exchange() without a time limit into a reply area the library owns, whose
+// first 128 bytes (at least) are writable and zero whatever its capacity
+// *answer_len: an answer to a capacity below 128 is received in place rather
+// than in the local area and copied out. Results, lengths and the bytes
+// within the capacity are exactly those of exchange(); bytes an answer brings
+// past the capacity stay in the area's spare room, where nothing reads them.
+ORQ_ALWAYS_INLINE inline int32_t exchange_in_area(int32_t handle, uint16_t code, const void* body,
+                                                  int32_t body_len, unsigned char* area,
+                                                  int32_t* answer_len) {
+    const int32_t capacity = *answer_len;
+    if (capacity >= kLocalAreaSize || capacity < 0 || body_len < 0 || (body_len > 0 && !body))
+        return exchange(handle, code, body, body_len, area, answer_len, -1, 0);
+    int32_t len = kLocalAreaSize;
+    const int32_t rc = command_ex(handle, code, -1, kLocalAreaSize, area, &len, body, body_len);
+    if (rc == 0 && len >= 0 && len <= kLocalAreaSize) {
+        // Within the capacity: the answer's bytes, then zeros (as copied out
+        // of the local area into a zeroed area).
+        if (len < capacity) std::memset(area + len, 0, static_cast<std::size_t>(capacity - len));
+        *answer_len = len;
+        return len > capacity ? kAnswerTooLong : 0;
+    }
+    return exchange_in_area_continue(handle, area, answer_len, rc, len);
+}
+
 // Cancels a pending answer by its ticket; the server's answer is dropped.
 int32_t cancel_ticket(int32_t handle, const int32_t ticket[2]);
 

@@ -66,7 +66,7 @@ bool ReplyArea::allocate(int64_t size) {
     try {
         if (n <= kInlineSize) {
             std::vector<unsigned char>().swap(heap_);
-            std::memset(inline_, 0, n);
+            std::memset(inline_, 0, n < kLocalAreaSize ? static_cast<std::size_t>(kLocalAreaSize) : n);
         } else {
             heap_.assign(n, 0);
         }
@@ -75,16 +75,6 @@ bool ReplyArea::allocate(int64_t size) {
     }
     size_ = static_cast<int32_t>(size);
     return true;
-}
-
-int32_t send_frame_area(int32_t conn, const char* module, const Frame& frame, ReplyArea& area,
-                        int32_t* received) {
-    int32_t len = area.size();
-    int32_t rc = send_frame(conn, module, frame, area.size() ? area.data() : nullptr, &len);
-    if (len < 0) len = 0;
-    if (len > area.size()) len = area.size();
-    *received = len;
-    return rc;
 }
 
 }  // namespace orq

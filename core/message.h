@@ -84,14 +84,18 @@ ORQ_ALWAYS_INLINE inline int32_t send_module_message(int32_t conn, const char* m
 class Frame {
 public:
     // A frame without engine selector ("KExt_ARA", "KExt_KWFS", "KExt_STM").
-    explicit Frame(const char* remote_name) : buf_(kHeadroom) { start(remote_name); }
+    explicit Frame(const char* remote_name) : Frame(remote_name, std::strlen(remote_name)) {}
+    // The same with the name's length known to the caller.
+    Frame(const char* remote_name, std::size_t name_len) : buf_(kHeadroom) { start(remote_name, name_len); }
     // A frame with an engine selector ("KExt_NLPE").
-    Frame(int32_t engine_selector, const char* remote_name) : buf_(kHeadroom) {
+    Frame(int32_t engine_selector, const char* remote_name)
+        : Frame(engine_selector, remote_name, std::strlen(remote_name)) {}
+    Frame(int32_t engine_selector, const char* remote_name, std::size_t name_len) : buf_(kHeadroom) {
         if (unsigned char* at = buf_.place(4))
             put_le32(at, engine_selector);
         else
             buf_.append_int32(engine_selector);
-        start(remote_name);
+        start(remote_name, name_len);
     }
 
     // String with its NUL; a null string adds nothing at all.
@@ -148,8 +152,7 @@ public:
 private:
     // "r!" NUL, the remote name and its NUL, placed at once when they fit
     // the fresh buffer (a name of up to about a KiB).
-    void start(const char* remote_name) {
-        const std::size_t n = std::strlen(remote_name);
+    void start(const char* remote_name, std::size_t n) {
         if (unsigned char* at = buf_.place(3 + n + 1)) {
             at[0] = 'r';
             at[1] = '!';
@@ -174,18 +177,29 @@ int32_t send_frame_slow(int32_t handle, const char* module, const Frame& frame, 
 // Sends a frame to a module with no target, no time limit and no cancel.
 // reply and reply_len may be null (the reply is dropped).
 // The frame is turned into the module message in place (see prefix_module).
-ORQ_ALWAYS_INLINE inline int32_t send_frame(int32_t conn, const char* module, const Frame& frame,
-                                            void* reply, int32_t* reply_len) {
+// module_len: the module name's length, known to the caller.
+ORQ_ALWAYS_INLINE inline int32_t send_frame(int32_t conn, const char* module, std::size_t module_len,
+                                            const Frame& frame, void* reply, int32_t* reply_len) {
     int32_t handle;
     const int32_t rc = route(conn, module, &handle);
     if (rc != kOk) return rc;
-    if (module && frame.prefix_module(module, std::strlen(module))) {
+    if (frame.prefix_module(module, module_len)) {
         const ByteBuffer& b = frame.buffer();
         if (b.used() > static_cast<std::size_t>(INT32_MAX)) return kBadArgument;
         return exchange(handle, kCmdModuleMessage, b.content(), static_cast<int32_t>(b.used()),
                         reply, reply_len, -1, 0);
     }
     return send_frame_slow(handle, module, frame, reply, reply_len);
+}
+ORQ_ALWAYS_INLINE inline int32_t send_frame(int32_t conn, const char* module, const Frame& frame,
+                                            void* reply, int32_t* reply_len) {
+    if (!module) {
+        int32_t handle;
+        const int32_t rc = route(conn, module, &handle);
+        if (rc != kOk) return rc;
+        return send_frame_slow(handle, module, frame, reply, reply_len);
+    }
+    return send_frame(conn, module, std::strlen(module), frame, reply, reply_len);
 }
 
 // Module names of the service families.
@@ -201,7 +215,9 @@ namespace orq {
 // A zero-filled reply area for service calls that decode their reply. Its
 // size comes from caller capacities, so it is computed in 64 bits and refused
 // when it does not fit an int32 or cannot be allocated. Areas of up to
-// kInlineSize bytes live inside the object (no heap allocation).
+// kInlineSize bytes live inside the object (no heap allocation); one smaller
+// than the exchange's local area has that area's 128 bytes zeroed, so that
+// the answer is received in place (see exchange_in_area).
 class ReplyArea {
 public:
     static constexpr std::size_t kInlineSize = 4096;
@@ -225,7 +241,29 @@ private:
 // Sends a frame with `area` as the reply buffer (capacity = its size). On
 // return *received holds the length the exchange reported, bounded to
 // [0, area size]: decoders never look past it.
-int32_t send_frame_area(int32_t conn, const char* module, const Frame& frame, ReplyArea& area,
-                        int32_t* received);
+ORQ_ALWAYS_INLINE inline int32_t send_frame_area(int32_t conn, const char* module,
+                                                 std::size_t module_len, const Frame& frame,
+                                                 ReplyArea& area, int32_t* received) {
+    int32_t handle;
+    int32_t rc = route(conn, module, &handle);
+    if (rc != kOk) return rc;
+    int32_t len = area.size();
+    if (frame.prefix_module(module, module_len)) {
+        const ByteBuffer& b = frame.buffer();
+        if (b.used() > static_cast<std::size_t>(INT32_MAX)) return kBadArgument;
+        rc = exchange_in_area(handle, kCmdModuleMessage, b.content(), static_cast<int32_t>(b.used()),
+                              area.data(), &len);
+    } else {
+        rc = send_frame_slow(handle, module, frame, area.size() ? area.data() : nullptr, &len);
+    }
+    if (len < 0) len = 0;
+    if (len > area.size()) len = area.size();
+    *received = len;
+    return rc;
+}
+inline int32_t send_frame_area(int32_t conn, const char* module, const Frame& frame, ReplyArea& area,
+                               int32_t* received) {
+    return send_frame_area(conn, module, std::strlen(module), frame, area, received);
+}
 
 }  // namespace orq

@@ -5,12 +5,12 @@
 namespace orq::text {
 
 int32_t send_only(int32_t conn, const Remote& r, const Frame& f) {
-    return send_frame(conn, r.module, f, nullptr, nullptr);
+    return send_frame(conn, r.module, r.module_len, f, nullptr, nullptr);
 }
 
 int32_t send_with_area(int32_t conn, const Remote& r, const Frame& f, int64_t size, Reply* reply) {
     if (!reply->area.allocate(size)) return kBadArgument;
-    return send_frame_area(conn, r.module, f, reply->area, &reply->received);
+    return send_frame_area(conn, r.module, r.module_len, f, reply->area, &reply->received);
 }
 
 void copy_from(const Reply& reply, uint64_t offset, void* out, int32_t n) {
@@ -44,7 +44,7 @@ int32_t segmentation_call(int32_t conn, const Remote& r, const Frame& f, int32_t
         const int64_t bytes = 4 * static_cast<int64_t>(capacity);
         if (capacity < 0 || bytes > INT32_MAX) return kBadArgument;
         int32_t len = static_cast<int32_t>(bytes);
-        return send_frame(conn, r.module, f, items, &len);
+        return send_frame(conn, r.module, r.module_len, f, items, &len);
     }
     if (capacity <= 0) return kBadArgument;
     Reply reply;

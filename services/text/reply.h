@@ -34,17 +34,25 @@ constexpr int32_t kBadReply = kAnswerTooLong;
 
 // One remote function: the module it lives in, the engine selector that opens
 // its frame (only for "KExt_NLPE") and its remote name.
+// The names' lengths are worked out when the library is built.
 struct Remote {
     const char* module;
     bool has_selector;
     int32_t selector;
     const char* name;
+    std::size_t module_len;
+    std::size_t name_len;
 };
+constexpr std::size_t name_length(const char* s) {
+    std::size_t n = 0;
+    while (s[n]) ++n;
+    return n;
+}
 constexpr Remote nlpe(int32_t selector, const char* name) {
-    return Remote{kModNlpe, true, selector, name};
+    return Remote{kModNlpe, true, selector, name, name_length(kModNlpe), name_length(name)};
 }
 constexpr Remote unselected(const char* module, const char* name) {
-    return Remote{module, false, 0, name};
+    return Remote{module, false, 0, name, name_length(module), name_length(name)};
 }
 
 // Typed frame arguments, appended in the order they are listed.
@@ -106,7 +114,7 @@ ORQ_ALWAYS_INLINE inline void append_measured(Frame& f, const M&... m) {
 
 // The frame header of `r` (selector, "r!" NUL, remote name NUL).
 inline Frame open_frame(const Remote& r) {
-    return r.has_selector ? Frame(r.selector, r.name) : Frame(r.name);
+    return r.has_selector ? Frame(r.selector, r.name, r.name_len) : Frame(r.name, r.name_len);
 }
 template <class... A>
 ORQ_ALWAYS_INLINE inline void append_all(Frame& f, const A&... args) {
