@@ -334,4 +334,62 @@ TEST_F(ExchangeTest, CancelSendsTheTicketAndDropsTheAnswer) {
     EXPECT_EQ(cs[0].capacity, 256);
 }
 
+// A reply area the library owns receives answers to capacities below the
+// local area's size in place. Whatever the XSRClient does, the caller must not
+// be able to tell the difference: same result, same length, same bytes within
+// the capacity (zeros after the answer), same requests.
+TEST_F(ExchangeTest, AreaOfTheLibraryReceivesSmallAnswersExactlyAsTheLocalArea) {
+    struct Script {
+        const char* what;
+        std::vector<Reply> replies;
+    };
+    const std::string a60(60, 'a'), b200(200, 'b');
+    const Script scripts[] = {
+        {"empty answer", {ok("")}},
+        {"short answer", {ok("abc")}},
+        {"answer of 60 bytes", {ok(a60)}},
+        {"answer filling the local area", {ok(std::string(128, 'c'))}},
+        {"answer too long for the local area", {too_long(std::string(128, 'd'), 3000)}},
+        {"parts", {part("ab"), part("cdef"), ok("gh")}},
+        {"pending, then the answer", {pending(3, 4), ok(a60)}},
+        {"pending, then a part, then too long", {pending(3, 4), part("xy"), too_long(b200, 900)}},
+        {"failure with text", {fail(-77, "error text")}},
+        {"positive status word", {Reply{5, "abcdef", -1}}},
+        {"poll failure", {pending(1, 1), fail(-5)}},
+        {"more written than reported", {Reply{0, "abcdefghij", 3}}},
+        {"length reported beyond the offer", {Reply{0, "abcd", 100000}}},
+        {"negative length reported", {Reply{0, "abcd", -9}}},
+    };
+    for (const int32_t capacity : {0, 1, 6, 59, 60, 61, 100, 127}) {
+        for (const Script& s : scripts) {
+            SCOPED_TRACE(std::string(s.what) + ", capacity " + std::to_string(capacity));
+            reset();
+            for (const Reply& r : s.replies) push(r);
+            std::vector<unsigned char> plain(static_cast<std::size_t>(capacity) + 1, 0);
+            int32_t plain_len = capacity;
+            const int32_t plain_rc = orq::exchange(1, 2, "x", 1, capacity ? plain.data() : nullptr,
+                                                   &plain_len, -1, 0);
+            const std::vector<Call> plain_calls = calls_of(Fn::Command);
+
+            reset();
+            for (const Reply& r : s.replies) push(r);
+            std::vector<unsigned char> area(200, 0);
+            int32_t area_len = capacity;
+            const int32_t area_rc = orq::exchange_in_area(1, 2, "x", 1, area.data(), &area_len);
+            const std::vector<Call> area_calls = calls_of(Fn::Command);
+
+            EXPECT_EQ(area_rc, plain_rc);
+            EXPECT_EQ(area_len, plain_len);
+            EXPECT_EQ(std::vector<unsigned char>(area.begin(), area.begin() + capacity),
+                      std::vector<unsigned char>(plain.begin(), plain.begin() + capacity));
+            ASSERT_EQ(area_calls.size(), plain_calls.size());
+            for (std::size_t i = 0; i < area_calls.size(); ++i) {
+                EXPECT_EQ(area_calls[i].header, plain_calls[i].header);
+                EXPECT_EQ(area_calls[i].body, plain_calls[i].body);
+                EXPECT_EQ(area_calls[i].capacity, plain_calls[i].capacity);
+            }
+        }
+    }
+}
+
 }  // namespace
