@@ -60,20 +60,13 @@ int32_t send_frame_slow(int32_t handle, const char* module, const Frame& frame, 
 
 namespace orq {
 
-bool ReplyArea::allocate(int64_t size) {
-    if (size < 0 || size > INT32_MAX) return false;
-    const std::size_t n = static_cast<std::size_t>(size);
+bool ReplyArea::allocate_large(std::size_t n) {
     try {
-        if (n <= kInlineSize) {
-            std::vector<unsigned char>().swap(heap_);
-            std::memset(inline_, 0, n < kLocalAreaSize ? static_cast<std::size_t>(kLocalAreaSize) : n);
-        } else {
-            heap_.assign(n, 0);
-        }
+        heap_.assign(n, 0);
     } catch (const std::bad_alloc&) {
         return false;
     }
-    size_ = static_cast<int32_t>(size);
+    size_ = static_cast<int32_t>(n);
     return true;
 }
 

@@ -227,12 +227,25 @@ public:
     ReplyArea& operator=(const ReplyArea&) = delete;
 
     // False when size is negative, above INT32_MAX or cannot be allocated.
-    bool allocate(int64_t size);
+    bool allocate(int64_t size) {
+        if (size < 0 || size > INT32_MAX) return false;
+        const std::size_t n = static_cast<std::size_t>(size);
+        if (n > kInlineSize) return allocate_large(n);
+        if (heap_.capacity()) std::vector<unsigned char>().swap(heap_);
+        if (n <= static_cast<std::size_t>(kLocalAreaSize))
+            std::memset(inline_, 0, static_cast<std::size_t>(kLocalAreaSize));
+        else
+            std::memset(inline_, 0, n);
+        size_ = static_cast<int32_t>(n);
+        return true;
+    }
     unsigned char* data() { return heap_.empty() ? inline_ : heap_.data(); }
     const unsigned char* data() const { return heap_.empty() ? inline_ : heap_.data(); }
     int32_t size() const { return size_; }
 
 private:
+    bool allocate_large(std::size_t n);
+
     unsigned char inline_[kInlineSize];
     std::vector<unsigned char> heap_;  // areas larger than kInlineSize
     int32_t size_ = 0;
