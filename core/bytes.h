@@ -7,6 +7,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // For the few small functions on the per-call paths that the compiler would
 // otherwise leave as calls, and for the rare paths kept out of them.
 #if defined(__GNUC__)
@@ -105,6 +109,17 @@ ORQ_ALWAYS_INLINE inline void copy_bounded(unsigned char* to, const unsigned cha
     }
     for (std::size_t i = 0; i + 32 < n; i += 32) std::memcpy(to + i, from + i, 32);
     std::memcpy(to + n - 32, from + n - 32, 32);
+}
+
+// Zeroes 128 bytes with plain vector stores (a fixed-size memset of this size
+// becomes a string instruction, slow to start).
+ORQ_ALWAYS_INLINE inline void zero_128(unsigned char* p) {
+#if defined(__SSE2__)
+    const __m128i z = _mm_setzero_si128();
+    for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16 * i), z);
+#else
+    std::memset(p, 0, 128);
+#endif
 }
 
 // Growable request area. `size` bytes are allocated and zero past `used`;

@@ -56,7 +56,7 @@ ORQ_ALWAYS_INLINE inline int32_t exchange(int32_t handle, uint16_t code, const v
         }
         if (caller_cap >= 0 && (answer || caller_cap == 0)) {
             unsigned char local[kLocalAreaSize];
-            std::memset(local, 0, sizeof local);
+            zero_128(local);
             int32_t len = kLocalAreaSize;
             const int32_t rc = command_ex(handle, code, -1, kLocalAreaSize, local, &len, body, body_len);
             if (rc == 0 && len >= 0 && len <= kLocalAreaSize) {

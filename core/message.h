@@ -152,7 +152,7 @@ public:
 private:
     // "r!" NUL, the remote name and its NUL, placed at once when they fit
     // the fresh buffer (a name of up to about a KiB).
-    void start(const char* remote_name, std::size_t n) {
+    ORQ_ALWAYS_INLINE void start(const char* remote_name, std::size_t n) {
         if (unsigned char* at = buf_.place(3 + n + 1)) {
             at[0] = 'r';
             at[1] = '!';
@@ -232,8 +232,9 @@ public:
         const std::size_t n = static_cast<std::size_t>(size);
         if (n > kInlineSize) return allocate_large(n);
         if (heap_.capacity()) std::vector<unsigned char>().swap(heap_);
+        static_assert(kLocalAreaSize == 128, "the area zeroed for in-place answers");
         if (n <= static_cast<std::size_t>(kLocalAreaSize))
-            std::memset(inline_, 0, static_cast<std::size_t>(kLocalAreaSize));
+            zero_128(inline_);
         else
             std::memset(inline_, 0, n);
         size_ = static_cast<int32_t>(n);
