@@ -115,8 +115,17 @@ ORQ_ALWAYS_INLINE inline void copy_bounded(unsigned char* to, const unsigned cha
 // becomes a string instruction, slow to start).
 ORQ_ALWAYS_INLINE inline void zero_128(unsigned char* p) {
 #if defined(__SSE2__)
+    // Written out: the compiler turns a loop of these back into the memset.
     const __m128i z = _mm_setzero_si128();
-    for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16 * i), z);
+    __m128i* q = reinterpret_cast<__m128i*>(p);
+    _mm_storeu_si128(q, z);
+    _mm_storeu_si128(q + 1, z);
+    _mm_storeu_si128(q + 2, z);
+    _mm_storeu_si128(q + 3, z);
+    _mm_storeu_si128(q + 4, z);
+    _mm_storeu_si128(q + 5, z);
+    _mm_storeu_si128(q + 6, z);
+    _mm_storeu_si128(q + 7, z);
 #else
     std::memset(p, 0, 128);
 #endif

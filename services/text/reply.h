@@ -113,7 +113,7 @@ ORQ_ALWAYS_INLINE inline void append_measured(Frame& f, const M&... m) {
 }
 
 // The frame header of `r` (selector, "r!" NUL, remote name NUL).
-inline Frame open_frame(const Remote& r) {
+ORQ_ALWAYS_INLINE inline Frame open_frame(const Remote& r) {
     return r.has_selector ? Frame(r.selector, r.name, r.name_len) : Frame(r.name, r.name_len);
 }
 template <class... A>
