@@ -22,9 +22,11 @@ int32_t send_text_command(int32_t conn, const char* text) {
                     nullptr, -1, 0);
 }
 
-int32_t send_message(int32_t conn, const char* module, const char* target, const void* payload,
-                     int32_t payload_len, void* answer, int32_t* answer_len, int32_t time_limit,
-                     int32_t cancel) {
+ORQ_ALWAYS_INLINE inline int32_t send_message(int32_t conn, const char* module,
+                                              const char* target, const void* payload,
+                                              int32_t payload_len, void* answer,
+                                              int32_t* answer_len, int32_t time_limit,
+                                              int32_t cancel) {
     if (!module || !*module) return kBadArgument;
     // A negative length, or a positive one without bytes, cannot be sent.
     if (payload_len < 0 || (payload_len > 0 && !payload)) return kBadArgument;
