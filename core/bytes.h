@@ -85,8 +85,11 @@ inline void get_le_array(const unsigned char* p, T* out, std::size_t n) {
 // payloads): a few fixed-size moves instead of a library call.
 ORQ_ALWAYS_INLINE inline void copy_bytes(unsigned char* to, const void* from, std::size_t n) {
     const unsigned char* f = static_cast<const unsigned char*>(from);
-    if (n > 32) {
+    if (n > 64) {
         std::memcpy(to, f, n);
+    } else if (n > 32) {  // two 32-byte moves that overlap in the middle
+        std::memcpy(to, f, 32);
+        std::memcpy(to + n - 32, f + n - 32, 32);
     } else if (n >= 16) {  // two 16-byte moves that overlap in the middle
         std::memcpy(to, f, 16);
         std::memcpy(to + n - 16, f + n - 16, 16);
