@@ -79,10 +79,50 @@ ORQ_ALWAYS_INLINE inline int32_t send_module_message(int32_t conn, const char* m
                       time_limit_ms, cancel);
 }
 
+// The opening bytes of a remote call's module message, worked out when the
+// library is built: module NUL NUL, [engine selector int32], "r!" NUL,
+// remote name NUL.
+struct CallHead {
+    static constexpr std::size_t kMax = 96;
+    unsigned char bytes[kMax];
+    std::size_t len;
+};
+constexpr CallHead make_call_head(const char* module, bool has_selector, int32_t selector,
+                                  const char* name) {
+    CallHead h{};
+    std::size_t n = 0;
+    auto add = [&h, &n](unsigned char c) {
+        if (n == CallHead::kMax) throw "remote call head too long";  // stops the build
+        h.bytes[n++] = c;
+    };
+    for (const char* c = module; *c; ++c) add(static_cast<unsigned char>(*c));
+    add(0);
+    add(0);
+    if (has_selector) {
+        const uint32_t u = static_cast<uint32_t>(selector);
+        for (int i = 0; i < 4; ++i) add(static_cast<unsigned char>(u >> (8 * i)));
+    }
+    add('r');
+    add('!');
+    add(0);
+    for (const char* c = name; *c; ++c) add(static_cast<unsigned char>(*c));
+    add(0);
+    h.len = n;
+    return h;
+}
+
 // Remote call frame: [engine selector int32], "r!" NUL, remote name NUL, then
 // the arguments in the order the calls append them.
 class Frame {
 public:
+    // A frame that is already a whole module message: it opens with `head`
+    // (module name included), so sending puts nothing in front of it.
+    ORQ_ALWAYS_INLINE explicit Frame(const CallHead& head) : buf_(kHeadroom), has_module_(true) {
+        if (unsigned char* at = buf_.place(head.len))  // a fresh buffer has room
+            copy_bytes(at, head.bytes, head.len);
+        else
+            buf_.append_block(head.bytes, head.len);
+    }
     // A frame without engine selector ("KExt_ARA", "KExt_KWFS", "KExt_STM").
     explicit Frame(const char* remote_name) : Frame(remote_name, std::strlen(remote_name)) {}
     // The same with the name's length known to the caller.
@@ -136,8 +176,9 @@ public:
     // Puts "module NUL NUL" in front of the frame (n: the name's length),
     // making it a whole module message without copying the frame; false when
     // the name does not fit the headroom. Sending consumes a frame this way:
-    // a frame is sent once.
+    // a frame is sent once. A frame opened with a CallHead is one already.
     bool prefix_module(const char* module, std::size_t n) const {
+        if (has_module_) return true;
         if (n > kHeadroom - 2) return false;
         unsigned char head[kHeadroom];
         copy_bytes(head, module, n);
@@ -167,6 +208,7 @@ private:
         buf_.append_counted(remote_name, n);
     }
     mutable ByteBuffer buf_;  // mutable: the module name is put in front when sent
+    bool has_module_ = false;  // opened with a CallHead
 };
 
 // send_frame past routing, for the rare shapes: a module name that does not

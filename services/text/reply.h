@@ -34,14 +34,15 @@ constexpr int32_t kBadReply = kAnswerTooLong;
 
 // One remote function: the module it lives in, the engine selector that opens
 // its frame (only for "KExt_NLPE") and its remote name.
-// The names' lengths are worked out when the library is built.
+// The module name's length and the opening bytes of the module message are
+// worked out when the library is built.
 struct Remote {
     const char* module;
     bool has_selector;
     int32_t selector;
     const char* name;
     std::size_t module_len;
-    std::size_t name_len;
+    CallHead head;  // the module message's opening bytes
 };
 constexpr std::size_t name_length(const char* s) {
     std::size_t n = 0;
@@ -49,10 +50,12 @@ constexpr std::size_t name_length(const char* s) {
     return n;
 }
 constexpr Remote nlpe(int32_t selector, const char* name) {
-    return Remote{kModNlpe, true, selector, name, name_length(kModNlpe), name_length(name)};
+    return Remote{kModNlpe, true, selector, name, name_length(kModNlpe),
+                  make_call_head(kModNlpe, true, selector, name)};
 }
 constexpr Remote unselected(const char* module, const char* name) {
-    return Remote{module, false, 0, name, name_length(module), name_length(name)};
+    return Remote{module, false, 0, name, name_length(module),
+                  make_call_head(module, false, 0, name)};
 }
 
 // Typed frame arguments, appended in the order they are listed.
@@ -114,7 +117,7 @@ ORQ_ALWAYS_INLINE inline void append_measured(Frame& f, const M&... m) {
 
 // The frame header of `r` (selector, "r!" NUL, remote name NUL).
 ORQ_ALWAYS_INLINE inline Frame open_frame(const Remote& r) {
-    return r.has_selector ? Frame(r.selector, r.name, r.name_len) : Frame(r.name, r.name_len);
+    return Frame(r.head);
 }
 template <class... A>
 ORQ_ALWAYS_INLINE inline void append_all(Frame& f, const A&... args) {
