@@ -325,10 +325,11 @@ ORQ_ALWAYS_INLINE inline void copy_upto16(unsigned char* to, const void* from, s
 }
 
 // Measures a NUL-terminated text while copying it: the bytes of s before its
-// NUL go to `to`, where `room` bytes may be written, and their count n is
-// returned when n < room (to[n] is left for the caller). Otherwise `room` is
-// returned and the text counts as not copied: it may or may not be longer.
-// Bytes of `to` past n may be overwritten, up to `room`.
+// NUL go to `to`, where `room` bytes may be written, and *n gets their count
+// when it is below room (to[*n] is left for the caller's NUL). False when
+// the text was not copied: it has room bytes or more, or is too close to
+// them for the block-wise copy. Bytes of `to` past *n may be overwritten,
+// up to `room`.
 //
 // With SSE2 the text is read in 16-byte blocks that never reach past the
 // aligned block holding its NUL. Such a block is readable whenever the NUL
@@ -337,33 +338,39 @@ ORQ_ALWAYS_INLINE inline void copy_upto16(unsigned char* to, const void* from, s
 // 16 bytes, is made only once the first aligned block is known to hold no
 // NUL (it then reaches no further than the second). Sanitized builds take
 // the byte-exact path.
-ORQ_ALWAYS_INLINE inline std::size_t copy_text(unsigned char* to, const char* s, std::size_t room) {
+ORQ_ALWAYS_INLINE inline bool copy_text(unsigned char* to, const char* s, std::size_t room,
+                                        std::size_t* n) {
 #if ORQ_TEXT_SCAN_SSE2
     if (room >= 16) {
         const __m128i zero = _mm_setzero_si128();
         const std::uintptr_t a = reinterpret_cast<std::uintptr_t>(s);
-        const std::size_t skip = a & 15;  // bytes of the first aligned block before s
+        const unsigned skip = static_cast<unsigned>(a & 15);  // bytes of the first aligned block before s
         const __m128i first = _mm_load_si128(reinterpret_cast<const __m128i*>(a - skip));
         unsigned nul = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(first, zero))) >> skip;
         if (nul) {
-            const std::size_t n = static_cast<std::size_t>(__builtin_ctz(nul));
-            copy_upto16(to, s, n);
-            return n;
+            *n = static_cast<unsigned>(__builtin_ctz(nul));
+            copy_upto16(to, s, *n);
+            return true;
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
-        for (std::size_t off = 16 - skip; off + 16 <= room; off += 16) {  // s + off is aligned
+        const std::size_t last = room - 16;  // the last offset a block may be stored at
+        for (std::size_t off = 16 - skip; off <= last; off += 16) {  // s + off is aligned
             const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(s + off));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(to + off), v);
             nul = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)));
-            if (nul) return off + static_cast<std::size_t>(__builtin_ctz(nul));
+            if (nul) {
+                *n = off + static_cast<unsigned>(__builtin_ctz(nul));
+                return true;
+            }
         }
-        return room;
+        return false;
     }
 #endif
-    const std::size_t n = strnlen(s, room);
-    if (n < room) copy_bytes(to, s, n);
-    return n;
+    *n = strnlen(s, room);
+    if (*n == room) return false;
+    copy_bytes(to, s, *n);
+    return true;
 }
 
 }  // namespace orq

@@ -107,8 +107,7 @@ bool put_items(Frame& f, const StmTextItem* items, int32_t count) {
             if (n >= text_room) break;
             copy_bytes(at + 8, text, n);
         } else {
-            n = copy_text(at + 8, text, text_room);
-            if (n == text_room) break;
+            if (!copy_text(at + 8, text, text_room, &n)) break;
         }
         put_le32(at, it->id);
         put_le32(at + 4, static_cast<int32_t>(n));
