@@ -7,6 +7,19 @@
 #include <cstring>
 #include <vector>
 
+// Builds checked by a sanitizer read the caller's memory byte-exactly: the
+// block-wise text scan (copy_text) is left out of them.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ORQ_EXACT_READS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+#define ORQ_EXACT_READS 1
+#endif
+#endif
+#if defined(__SSE2__) && !defined(ORQ_EXACT_READS)
+#define ORQ_TEXT_SCAN_SSE2 1
+#endif
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -209,6 +222,22 @@ public:
         used_ += n;
         return at;
     }
+    // The free bytes after the content that can be written without a heap
+    // allocation: up to the end of the inline area while the content is
+    // inline, up to the end of the heap area otherwise. *room gets their
+    // count. What is written there becomes content only through commit(), so
+    // a writer may stop halfway and leave the content as it was.
+    unsigned char* tail(std::size_t* room) {
+        const std::size_t limit = heap_.empty() ? kInlineSize : end_;
+        *room = limit - head_ - used_;
+        if (zeroed_ > head_ + used_) zeroed_ = head_ + used_;  // the tail may be written
+        return base_ + head_ + used_;
+    }
+    // The first n bytes at tail() (n no more than its room) join the content.
+    void commit(std::size_t n) {
+        used_ += n;
+        if (head_ + used_ > end_) end_ = head_ + used_;
+    }
     // Puts n bytes in front of the content; false (nothing changed) when the
     // headroom left is too small.
     bool prepend(const void* p, std::size_t n) {
@@ -321,5 +350,70 @@ private:
     std::size_t n_;
     std::size_t pos_ = 0;
 };
+
+// Exactly n bytes (n <= 16), a few moves of fixed size.
+ORQ_ALWAYS_INLINE inline void copy_upto16(unsigned char* to, const void* from, std::size_t n) {
+    const unsigned char* f = static_cast<const unsigned char*>(from);
+    if (n >= 8) {
+        std::memcpy(to, f, 8);
+        std::memcpy(to + n - 8, f + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(to, f, 4);
+        std::memcpy(to + n - 4, f + n - 4, 4);
+    } else if (n) {
+        to[0] = f[0];
+        to[n / 2] = f[n / 2];
+        to[n - 1] = f[n - 1];
+    }
+}
+
+// Measures a NUL-terminated text while copying it: the bytes of s before its
+// NUL go to `to`, where `room` bytes may be written, and *n gets their count
+// when it is below room (to[*n] is left for the caller's NUL). False when
+// the text was not copied: it has room bytes or more, or is too close to
+// them for the block-wise copy. Bytes of `to` past *n may be overwritten,
+// up to `room`.
+//
+// With SSE2 the text is read in 16-byte blocks that never reach past the
+// aligned block holding its NUL. Such a block is readable whenever the NUL
+// is, as an aligned block never crosses a page; so the NUL is looked for
+// aligned block by aligned block, and the one unaligned read, of the first
+// 16 bytes, is made only once the first aligned block is known to hold no
+// NUL (it then reaches no further than the second). Sanitized builds take
+// the byte-exact path.
+ORQ_ALWAYS_INLINE inline bool copy_text(unsigned char* to, const char* s, std::size_t room,
+                                        std::size_t* n) {
+#if ORQ_TEXT_SCAN_SSE2
+    if (room >= 16) {
+        const __m128i zero = _mm_setzero_si128();
+        const std::uintptr_t a = reinterpret_cast<std::uintptr_t>(s);
+        const unsigned skip = static_cast<unsigned>(a & 15);  // bytes of the first aligned block before s
+        const __m128i first = _mm_load_si128(reinterpret_cast<const __m128i*>(a - skip));
+        unsigned nul = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(first, zero))) >> skip;
+        if (nul) {
+            *n = static_cast<unsigned>(__builtin_ctz(nul));
+            copy_upto16(to, s, *n);
+            return true;
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+        const std::size_t last = room - 16;  // the last offset a block may be stored at
+        for (std::size_t off = 16 - skip; off <= last; off += 16) {  // s + off is aligned
+            const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(s + off));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + off), v);
+            nul = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)));
+            if (nul) {
+                *n = off + static_cast<unsigned>(__builtin_ctz(nul));
+                return true;
+            }
+        }
+        return false;
+    }
+#endif
+    *n = strnlen(s, room);
+    if (*n == room) return false;
+    copy_bytes(to, s, *n);
+    return true;
+}
 
 }  // namespace orq

@@ -190,6 +190,11 @@ public:
     // Room in front of the frame for the module name and its two NULs.
     static constexpr std::size_t kHeadroom = 32;
 
+    // The free bytes after the frame, written in place and then counted in
+    // (see ByteBuffer::tail and ByteBuffer::commit).
+    unsigned char* tail(std::size_t* room) { return buf_.tail(room); }
+    void commit(std::size_t n) { buf_.commit(n); }
+
 private:
     // "r!" NUL, the remote name and its NUL, placed at once when they fit
     // the fresh buffer (a name of up to about a KiB).

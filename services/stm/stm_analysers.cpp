@@ -42,14 +42,12 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_TextClassifier_Do(int32_t conn, int32_
                                                             const StmTextItem* items,
                                                             int32_t count,
                                                             const StmClassifierOptions* options) {
-    ItemList list;
-    if (!items || count < 0 || !options || !reply_area_ok(out, length) || !list.check(items, count))
-        return kBadArgument;
+    if (!items || count < 0 || !options || !reply_area_ok(out, length)) return kBadArgument;
     return guarded([&] {
         Frame f("STM_TextClassifier_Do");
         f.i32(handle);
         put_classifier_options(f, *options);
-        return send_items_to_caller(conn, f, out, length, list);
+        return send_items_to_caller(conn, f, out, length, items, count);
     });
 }
 
@@ -71,12 +69,11 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_InfoFilter_ShutDown(int32_t conn, int3
 
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_InfoFilter_Do(int32_t conn, int32_t handle,
                                                         const StmTextItem* items, int32_t count) {
-    ItemList list;
-    if (!items || count <= 0 || !list.check(items, count)) return kBadArgument;
+    if (!items || count <= 0) return kBadArgument;
     return guarded([&] {
         Frame f("STM_InfoFilter_Do");
         f.i32(handle).i32(count);
-        put_items(f, list);
+        if (!put_items(f, items, count)) return kBadArgument;
         ReplyArea area;
         if (!area.allocate(kInfoFilterArea)) return kBadArgument;
         int32_t received = 0;
@@ -110,12 +107,11 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_TextCluster_ShutDown(int32_t conn, int
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_TextCluster_Do(int32_t conn, int32_t handle,
                                                          const StmTextItem* items, int32_t count,
                                                          const char* text) {
-    ItemList list;
-    if (!items || count < 0 || !text || !list.check(items, count)) return kBadArgument;
+    if (!items || count < 0 || !text || !items_sendable(items, count)) return kBadArgument;
     return guarded([&] {
         Frame f("STM_TextCluster_Do");
         f.i32(handle).str(text).i32(count);
-        put_items(f, list);
+        if (!put_items(f, items, count)) return kBadArgument;
         return send(conn, f);
     });
 }
@@ -137,14 +133,12 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_KeyWordExtractor_Do(int32_t conn, int3
                                                               const StmTextItem* items,
                                                               int32_t count,
                                                               const StmOptionPair* options) {
-    ItemList list;
-    if (!items || count <= 0 || !options || !reply_area_ok(out, length) || !list.check(items, count))
-        return kBadArgument;
+    if (!items || count <= 0 || !options || !reply_area_ok(out, length)) return kBadArgument;
     return guarded([&] {
         Frame f("STM_KeyWordExtractor_Do");
         f.i32(handle);
         put_option_pair(f, *options);
-        return send_items_to_caller(conn, f, out, length, list);
+        return send_items_to_caller(conn, f, out, length, items, count);
     });
 }
 

@@ -24,6 +24,47 @@ std::size_t item_text_bytes(const StmTextItem& it) {
     return it.length > 0 ? static_cast<std::size_t>(it.length) : std::strlen(it.text);
 }
 
+// Bytes of an item besides its text: id, byte count, NUL.
+constexpr std::size_t kItemFrame = 4 + 4 + 1;
+
+// Lengths that the check of a list's remainder keeps for its encoding;
+// texts past them are measured again when encoded.
+constexpr int32_t kKept = 64;
+
+// Items [from, count) checked as items_sendable checks a list, after `total`
+// bytes of the list's encoding. 64-bit arithmetic keeps the sum exact on
+// 32-bit builds; a text whose `length` says how many bytes to take is not
+// read. kept (when not null) gets the first kKept lengths.
+bool check_from(const StmTextItem* items, int32_t from, int32_t count, uint64_t total,
+                std::size_t* kept) {
+    for (int32_t i = from; i < count; ++i) {
+        if (!items[i].text) return false;
+        const std::size_t n = item_text_bytes(items[i]);
+        if (kept && i - from < kKept) kept[i - from] = n;
+        total += kItemFrame + static_cast<uint64_t>(n);
+        if (total > static_cast<uint64_t>(INT32_MAX)) return false;
+    }
+    return true;
+}
+
+// The part of a list that does not fit the frame's free tail: items from
+// `from` on, after `written` bytes of items written at the tail and not yet
+// counted in. The rest is checked, every text measured, before anything can
+// allocate; then the written bytes join the frame and the rest is appended
+// with the frame's growth steps.
+ORQ_NOINLINE bool put_rest(Frame& f, const StmTextItem* items, int32_t from, int32_t count,
+                           std::size_t written) {
+    std::size_t kept[kKept];
+    if (!check_from(items, from, count, written, kept)) return false;
+    f.commit(written);
+    for (int32_t i = from; i < count; ++i) {
+        const StmTextItem& it = items[i];
+        const std::size_t n = i - from < kKept ? kept[i - from] : item_text_bytes(it);
+        f.i32(it.id).i32(static_cast<int32_t>(n)).block(it.text, n).byte(0);
+    }
+    return true;
+}
+
 }  // namespace
 
 bool reply_area_ok(const void* out, const int32_t* length) {
@@ -34,42 +75,50 @@ bool reply_area_positive(const void* out, const int32_t* length) {
     return out && length && *length > 0;
 }
 
-bool ItemList::check(const StmTextItem* items, int32_t count) {
-    items_ = items;
-    count_ = count;
+bool items_sendable(const StmTextItem* items, int32_t count) {
     if (count <= 0) return true;
     if (!items) return false;
-    // A list that could not be sent in one message is refused before any
-    // allocation; 64-bit arithmetic keeps the sum exact on 32-bit builds.
-    uint64_t total = 0;
-    for (int32_t i = 0; i < count; ++i) {
-        if (!items[i].text) return false;
-        const std::size_t n = item_text_bytes(items[i]);
-        if (i < kKept) kept_[i] = n;
-        total += 4 + 4 + static_cast<uint64_t>(n) + 1;
-        if (total > static_cast<uint64_t>(INT32_MAX)) return false;
-    }
-    return true;
+    return check_from(items, 0, count, 0, nullptr);
 }
 
-std::size_t ItemList::text_bytes(int32_t i) const {
-    return i < kKept ? kept_[i] : item_text_bytes(items_[i]);
-}
-
-void put_items(Frame& f, const ItemList& list) {
-    const StmTextItem* items = list.items();
-    for (int32_t i = 0; i < list.count(); ++i) {
-        const StmTextItem& it = items[i];
-        const std::size_t n = list.text_bytes(i);
-        if (unsigned char* at = f.place(4 + 4 + n + 1)) {
-            put_le32(at, it.id);
-            put_le32(at + 4, static_cast<int32_t>(n));
-            copy_bytes(at + 8, it.text, n);
-            at[8 + n] = 0;
+// One pass over the items while they fit the frame's free tail (the inline
+// area of a small frame): each text is checked, measured and copied at
+// once, one pointer walks the tail and the whole list is counted in at the
+// end. A list whose encoding stays in the tail is far below INT32_MAX.
+bool put_items(Frame& f, const StmTextItem* items, int32_t count) {
+    if (count <= 0) return true;
+    if (!items) return false;
+    std::size_t room;
+    unsigned char* const start = f.tail(&room);
+    unsigned char* const end = start + room;
+    unsigned char* at = start;
+    const StmTextItem* const last = items + count;
+    const StmTextItem* it = items;
+    do {
+        const char* const text = it->text;
+        if (!text) return false;
+        // The text and its NUL go after the id and the byte count.
+        const std::size_t left = static_cast<std::size_t>(end - at);
+        if (left < kItemFrame) break;
+        const std::size_t text_room = left - 8;
+        std::size_t n;
+        if (it->length > 0) {
+            n = static_cast<std::size_t>(it->length);
+            if (n >= text_room) break;
+            copy_bytes(at + 8, text, n);
         } else {
-            f.i32(it.id).i32(static_cast<int32_t>(n)).block(it.text, n).byte(0);
+            if (!copy_text(at + 8, text, text_room, &n)) break;
         }
-    }
+        put_le32(at, it->id);
+        put_le32(at + 4, static_cast<int32_t>(n));
+        at[8 + n] = 0;
+        at += kItemFrame + n;
+    } while (++it != last);
+    if (it != last)
+        return put_rest(f, items, static_cast<int32_t>(it - items), count,
+                        static_cast<std::size_t>(at - start));
+    f.commit(static_cast<std::size_t>(at - start));
+    return true;
 }
 
 void put_option_pair(Frame& f, const StmOptionPair& o) { f.i32(o.value).byte(o.flag); }
@@ -105,9 +154,9 @@ int32_t send_to_caller(int32_t conn, const Frame& f, void* out, int32_t* length)
 }
 
 int32_t send_items_to_caller(int32_t conn, Frame& f, void* out, int32_t* length,
-                             const ItemList& list) {
-    f.i32(*length).i32(list.count());
-    put_items(f, list);
+                             const StmTextItem* items, int32_t count) {
+    f.i32(*length).i32(count);
+    if (!put_items(f, items, count)) return kBadArgument;
     return send_to_caller(conn, f, out, length);
 }
 

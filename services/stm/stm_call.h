@@ -22,36 +22,24 @@ bool reply_area_ok(const void* out, const int32_t* length);
 // The same with a capacity above 0 (calls whose capacity must be positive).
 bool reply_area_positive(const void* out, const int32_t* length);
 
-// A text item list checked for encoding. Each text is measured once, by the
-// check, and the encoder uses that length again (for the first kKept items;
-// texts past them are measured again when encoded).
-class ItemList {
-public:
-    // The first `count` items can be read and encoded: a count of 0 or less
-    // reads nothing; otherwise items is not null, every text is not null,
-    // and the encoded list fits a frame.
-    bool check(const StmTextItem* items, int32_t count);
-
-    const StmTextItem* items() const { return items_; }
-    int32_t count() const { return count_; }
-    // Bytes of text item i sends: `length` when positive, else up to the NUL.
-    std::size_t text_bytes(int32_t i) const;
-
-private:
-    static constexpr int32_t kKept = 64;
-    const StmTextItem* items_ = nullptr;
-    int32_t count_ = 0;
-    std::size_t kept_[kKept];
-};
+// A text item list that can be read and encoded: a count of 0 or less reads
+// nothing; otherwise items is not null, every text is not null, and the
+// encoded list fits a message (at most INT32_MAX bytes). Each text is
+// measured. For calls that put a text of the caller's before the list, so
+// that the list is refused before that text could move the frame to the heap.
+bool items_sendable(const StmTextItem* items, int32_t count);
 
 // A string that is given and not empty.
 inline bool filled(const char* s) { return s && *s; }
 
 // ---- encoders -----------------------------------------------------------
 
-// The text item list: per item id, byte count n, exactly n bytes, one NUL.
-// Writes nothing for a count of 0 or less.
-void put_items(Frame& f, const ItemList& list);
+// The text item list: per item id, byte count n, exactly n bytes, one NUL;
+// n is `length` when positive (the text is read that far and no further),
+// else the bytes up to the NUL. Writes nothing for a count of 0 or less.
+// Checks the list as items_sendable does, in the same pass: false when it
+// is refused, before any heap allocation; the frame must not be sent then.
+[[nodiscard]] bool put_items(Frame& f, const StmTextItem* items, int32_t count);
 // value as int32, then flag as one byte.
 void put_option_pair(Frame& f, const StmOptionPair& o);
 // value1, value2 as int32, then flag as one byte.
@@ -70,9 +58,10 @@ int32_t send(int32_t conn, const Frame& f);
 // The caller's buffer and length pointer as the reply area.
 int32_t send_to_caller(int32_t conn, const Frame& f, void* out, int32_t* length);
 // Appends the capacity (*length), the count and the item list, then sends
-// with the caller's reply area. Arguments checked by the caller.
+// with the caller's reply area; -1100 with nothing sent when put_items
+// refuses the list. The other arguments are checked by the caller.
 int32_t send_items_to_caller(int32_t conn, Frame& f, void* out, int32_t* length,
-                             const ItemList& list);
+                             const StmTextItem* items, int32_t count);
 
 // Shapes shared by stubs that differ only in their remote name and checks.
 int32_t call_plain(int32_t conn, const char* remote);

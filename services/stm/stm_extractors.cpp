@@ -13,9 +13,8 @@ namespace {
 // the reply area is written and the items are read, so both must be usable
 // (null items pass only when no item is to be sent).
 bool abstract_args_ok(const char* text, void* out, const int32_t* length,
-                      const StmOptionPair* options, const StmTextItem* items, int32_t count,
-                      ItemList* list) {
-    return text && options && reply_area_ok(out, length) && list->check(items, count);
+                      const StmOptionPair* options, const StmTextItem* items, int32_t count) {
+    return text && options && reply_area_ok(out, length) && items_sendable(items, count);
 }
 
 }  // namespace
@@ -40,13 +39,12 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_AbstractExtractor_Do(int32_t conn, int
                                                                const StmOptionPair* options,
                                                                const StmTextItem* items,
                                                                int32_t count) {
-    ItemList list;
-    if (!abstract_args_ok(text, out, length, options, items, count, &list)) return kBadArgument;
+    if (!abstract_args_ok(text, out, length, options, items, count)) return kBadArgument;
     return guarded([&] {
         Frame f("STM_AbstractExtractor_Do");
         f.i32(handle).str(text);
         put_option_pair(f, *options);
-        return send_items_to_caller(conn, f, out, length, list);
+        return send_items_to_caller(conn, f, out, length, items, count);
     });
 }
 
@@ -64,14 +62,12 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_VSMGenerator_Do(int32_t conn, int32_t 
                                                           void* out, int32_t* length,
                                                           const StmTextItem* items, int32_t count,
                                                           const StmVsmOptions* options) {
-    ItemList list;
-    if (!items || count <= 0 || !options || !reply_area_ok(out, length) || !list.check(items, count))
-        return kBadArgument;
+    if (!items || count <= 0 || !options || !reply_area_ok(out, length)) return kBadArgument;
     return guarded([&] {
         Frame f("STM_VSMModel_Generator_Do");
         f.i32(handle);
         put_vsm_options(f, *options);
-        return send_items_to_caller(conn, f, out, length, list);
+        return send_items_to_caller(conn, f, out, length, items, count);
     });
 }
 
@@ -103,13 +99,12 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_Abstractor_Do(int32_t conn, const char
                                                         int32_t* length,
                                                         const StmOptionPair* options,
                                                         const StmTextItem* items, int32_t count) {
-    ItemList list;
-    if (!abstract_args_ok(text, out, length, options, items, count, &list)) return kBadArgument;
+    if (!abstract_args_ok(text, out, length, options, items, count)) return kBadArgument;
     return guarded([&] {
         Frame f("KAbstractor_Do");
         f.str(text);
         put_option_pair(f, *options);
-        return send_items_to_caller(conn, f, out, length, list);
+        return send_items_to_caller(conn, f, out, length, items, count);
     });
 }
 
