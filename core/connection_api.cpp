@@ -13,7 +13,7 @@ extern "C" {
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_Connect(const char* server, int32_t port, const char* user,
                                               const char* password, int32_t* status) {
     int32_t handle = 0;
-    int32_t rc = guarded([&] { return registry::open(server, port, user, password, &handle); });
+    int32_t rc = guarded([&]() ORQ_ALWAYS_INLINE { return registry::open(server, port, user, password, &handle); });
     if (status) *status = rc;
     return rc == kBadArgument ? 0 : handle;
 }

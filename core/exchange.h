@@ -17,6 +17,11 @@ constexpr uint32_t kPollIntervalMs = 200;
 // area of this size and copied out.
 constexpr int32_t kLocalAreaSize = 128;
 
+// Copies n (1..128) bytes of the local area out to the caller's buffer. Out
+// of line: inlined, the compiler cannot see that n stays within a small
+// caller's buffer and warns.
+void copy_out(void* answer, const unsigned char* local, int32_t n);
+
 // The whole routine (see exchange below).
 int32_t exchange_general(int32_t handle, uint16_t code, const void* body, int32_t body_len,
                          void* answer, int32_t* answer_len, int32_t time_limit_ms, int32_t cancel);
@@ -63,8 +68,7 @@ ORQ_ALWAYS_INLINE inline int32_t exchange(int32_t handle, uint16_t code, const v
                 // An answer longer than the caller's capacity is -1107 with
                 // its whole length (a capacity of 0 asks for that length).
                 if (len > 0 && caller_cap > 0)
-                    copy_bounded(static_cast<unsigned char*>(answer), local,
-                                 static_cast<std::size_t>(len < caller_cap ? len : caller_cap));
+                    copy_out(answer, local, len < caller_cap ? len : caller_cap);
                 *answer_len = len;
                 return len > caller_cap ? kAnswerTooLong : 0;
             }

@@ -104,7 +104,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_RegExtMod(int32_t conn, const char* module
                                                 const char* version, uint8_t autostart,
                                                 const char* file_ref, const char* cmd_param,
                                                 const char* desc, const char* depend_files) {
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         if (!given(module)) return kBadArgument;
         const std::string text =
             registration_text(module, version, autostart, file_ref, cmd_param, desc, depend_files);
@@ -115,7 +115,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_RegExtMod(int32_t conn, const char* module
 
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_UnRegExtMod(int32_t conn, const char* module,
                                                   const char* version) {
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         if (!given(module)) return kBadArgument;
         const std::string text = unregistration_text(module, version);
         if (conn == 0) return kBadArgument;
@@ -125,18 +125,18 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_UnRegExtMod(int32_t conn, const char* modu
 
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_LoadExtMod(int32_t conn, const char* module,
                                                  const char* version) {
-    return guarded([&] { return send_action(conn, module, version, kStart); });
+    return guarded([&]() ORQ_ALWAYS_INLINE { return send_action(conn, module, version, kStart); });
 }
 
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_UnloadExtMod(int32_t conn, const char* module,
                                                    const char* version) {
-    return guarded([&] { return send_action(conn, module, version, kStop); });
+    return guarded([&]() ORQ_ALWAYS_INLINE { return send_action(conn, module, version, kStop); });
 }
 
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_GetModInfo(int32_t conn, const char* module,
                                                  const char* second_name, void* answer,
                                                  int32_t* length) {
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         if (!given(module)) return kBadArgument;
         // module NUL, [second name NUL], NUL
         std::string body(module, std::strlen(module) + 1);
@@ -148,11 +148,11 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_GetModInfo(int32_t conn, const char* modul
 }
 
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_GetModInfos(int32_t conn, void* answer, int32_t* length) {
-    return guarded([&] { return query(conn, kCmdModuleList, answer, length); });
+    return guarded([&]() ORQ_ALWAYS_INLINE { return query(conn, kCmdModuleList, answer, length); });
 }
 
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_GetExtVersion(int32_t conn, void* answer, int32_t* length) {
-    return guarded([&] { return query(conn, kCmdExtVersion, answer, length); });
+    return guarded([&]() ORQ_ALWAYS_INLINE { return query(conn, kCmdExtVersion, answer, length); });
 }
 
 }  // extern "C"

@@ -457,14 +457,14 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_AsyncSendMessage(int32_t conn, const char*
                                                        const char* target, const void* payload,
                                                        int32_t payload_len, int32_t request_id,
                                                        int32_t answer_capacity) {
-    return orq::guarded([&] {
+    return orq::guarded([&]() ORQ_ALWAYS_INLINE {
         return async::send_async(conn, module, target, payload, payload_len, request_id,
                                  answer_capacity);
     });
 }
 
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_CancelAsync(int32_t /*unused*/, int32_t request_id) {
-    return orq::guarded([&] { return async::cancel_async(request_id); });
+    return orq::guarded([&]() ORQ_ALWAYS_INLINE { return async::cancel_async(request_id); });
 }
 
 }  // extern "C"

@@ -91,7 +91,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_ExecSql2(int32_t conn, const char* stateme
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_ExecSql(const char* connect_string, const char* statement) {
     if (!connect_string || !*connect_string || !statement || !*statement) return kBadArgument;
     // The connect string is copied and parsed before anything is opened.
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         ConnectParams p;
         if (!parse_connect_string(connect_string, &p)) return kBadArgument;
         int32_t handle = 0;

@@ -14,7 +14,7 @@ namespace {
 constexpr int32_t kInfoFilterArea = 100;
 
 int32_t call_handle_value(int32_t conn, const char* remote, int32_t handle, int32_t value) {
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f(remote);
         f.i32(handle).i32(value);
         return send(conn, f);
@@ -43,7 +43,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_TextClassifier_Do(int32_t conn, int32_
                                                             int32_t count,
                                                             const StmClassifierOptions* options) {
     if (!items || count < 0 || !options || !reply_area_ok(out, length)) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f("STM_TextClassifier_Do");
         f.i32(handle);
         put_classifier_options(f, *options);
@@ -56,7 +56,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_TextClassifier_Do(int32_t conn, int32_
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_InfoFilter_Init(int32_t conn, int32_t handle,
                                                           const char* text) {
     if (!filled(text)) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f("STM_InfoFilter_Initialize");
         f.i32(handle).str(text);
         return send(conn, f);
@@ -70,7 +70,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_InfoFilter_ShutDown(int32_t conn, int3
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_InfoFilter_Do(int32_t conn, int32_t handle,
                                                         const StmTextItem* items, int32_t count) {
     if (!items || count <= 0) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f("STM_InfoFilter_Do");
         f.i32(handle).i32(count);
         if (!put_items(f, items, count)) return kBadArgument;
@@ -96,7 +96,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_TextCluster_ShutDown(int32_t conn, int
     // refused rather than read past the record.
     if (!args || !args->name[0] || !std::memchr(args->name, 0, sizeof args->name))
         return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f("STM_TextCluster_ShutDown");
         f.i32(handle).i32(args->value1).i32(args->value2).i32(args->value3).i32(args->value4);
         f.str(args->name);
@@ -108,7 +108,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_TextCluster_Do(int32_t conn, int32_t h
                                                          const StmTextItem* items, int32_t count,
                                                          const char* text) {
     if (!items || count < 0 || !text || !items_sendable(items, count)) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f("STM_TextCluster_Do");
         f.i32(handle).str(text).i32(count);
         if (!put_items(f, items, count)) return kBadArgument;
@@ -134,7 +134,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_KeyWordExtractor_Do(int32_t conn, int3
                                                               int32_t count,
                                                               const StmOptionPair* options) {
     if (!items || count <= 0 || !options || !reply_area_ok(out, length)) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f("STM_KeyWordExtractor_Do");
         f.i32(handle);
         put_option_pair(f, *options);

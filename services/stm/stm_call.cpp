@@ -67,14 +67,6 @@ ORQ_NOINLINE bool put_rest(Frame& f, const StmTextItem* items, int32_t from, int
 
 }  // namespace
 
-bool reply_area_ok(const void* out, const int32_t* length) {
-    return out && length && *length >= 0;
-}
-
-bool reply_area_positive(const void* out, const int32_t* length) {
-    return out && length && *length > 0;
-}
-
 bool items_sendable(const StmTextItem* items, int32_t count) {
     if (count <= 0) return true;
     if (!items) return false;
@@ -147,25 +139,12 @@ int32_t parse_decimal(const unsigned char* p, std::size_t n) {
     return v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v);
 }
 
-int32_t send(int32_t conn, const Frame& f) { return send_frame(conn, kModStm, f, nullptr, nullptr); }
-
-int32_t send_to_caller(int32_t conn, const Frame& f, void* out, int32_t* length) {
-    return send_frame(conn, kModStm, f, out, length);
-}
-
-int32_t send_items_to_caller(int32_t conn, Frame& f, void* out, int32_t* length,
-                             const StmTextItem* items, int32_t count) {
-    f.i32(*length).i32(count);
-    if (!put_items(f, items, count)) return kBadArgument;
-    return send_to_caller(conn, f, out, length);
-}
-
 int32_t call_plain(int32_t conn, const char* remote) {
-    return guarded([&] { return send(conn, Frame(remote)); });
+    return guarded([&]() ORQ_ALWAYS_INLINE { return send(conn, Frame(remote)); });
 }
 
 int32_t call_handle(int32_t conn, const char* remote, int32_t handle) {
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f(remote);
         f.i32(handle);
         return send(conn, f);

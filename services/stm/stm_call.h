@@ -18,9 +18,13 @@ namespace orq::stm {
 // ---- checks -------------------------------------------------------------
 
 // A caller's reply area: buffer and length pointer given, capacity >= 0.
-bool reply_area_ok(const void* out, const int32_t* length);
+inline bool reply_area_ok(const void* out, const int32_t* length) {
+    return out && length && *length >= 0;
+}
 // The same with a capacity above 0 (calls whose capacity must be positive).
-bool reply_area_positive(const void* out, const int32_t* length);
+inline bool reply_area_positive(const void* out, const int32_t* length) {
+    return out && length && *length > 0;
+}
 
 // A text item list that can be read and encoded: a count of 0 or less reads
 // nothing; otherwise items is not null, every text is not null, and the
@@ -54,14 +58,24 @@ int32_t parse_decimal(const unsigned char* p, std::size_t n);
 // ---- senders (module "KExt_STM", no target, no time limit) ---------------
 
 // No reply area.
-int32_t send(int32_t conn, const Frame& f);
+ORQ_ALWAYS_INLINE inline int32_t send(int32_t conn, const Frame& f) {
+    return send_frame(conn, kModStm, f, nullptr, nullptr);
+}
 // The caller's buffer and length pointer as the reply area.
-int32_t send_to_caller(int32_t conn, const Frame& f, void* out, int32_t* length);
+ORQ_ALWAYS_INLINE inline int32_t send_to_caller(int32_t conn, const Frame& f, void* out,
+                                                int32_t* length) {
+    return send_frame(conn, kModStm, f, out, length);
+}
 // Appends the capacity (*length), the count and the item list, then sends
 // with the caller's reply area; -1100 with nothing sent when put_items
 // refuses the list. The other arguments are checked by the caller.
-int32_t send_items_to_caller(int32_t conn, Frame& f, void* out, int32_t* length,
-                             const StmTextItem* items, int32_t count);
+ORQ_ALWAYS_INLINE inline int32_t send_items_to_caller(int32_t conn, Frame& f, void* out,
+                                                      int32_t* length, const StmTextItem* items,
+                                                      int32_t count) {
+    f.i32(*length).i32(count);
+    if (!put_items(f, items, count)) return kBadArgument;
+    return send_to_caller(conn, f, out, length);
+}
 
 // Shapes shared by stubs that differ only in their remote name and checks.
 int32_t call_plain(int32_t conn, const char* remote);

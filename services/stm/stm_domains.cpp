@@ -14,7 +14,7 @@ namespace {
 // (only a null one is refused).
 int32_t call_name(int32_t conn, const char* remote, const char* name, bool allow_empty) {
     if (!name || (!allow_empty && !*name)) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f(remote);
         f.str(name);
         return send(conn, f);
@@ -43,7 +43,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_CreateDomain(int32_t conn, const char*
     // A null name would drop the first argument and shift the others into
     // its place; it is refused like the other domain calls refuse it.
     if (!name) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f("STM_Create_Knowledge_Domain");
         f.str(name).str_or_empty(text2).str_or_empty(text3).str_or_empty(text4).i32(value);
         return send(conn, f);
@@ -65,7 +65,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_GetDomainHandle(int32_t conn, const ch
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_GetDomainNameList(int32_t conn, void* buffer,
                                                             int32_t* length, int32_t mode) {
     if (!reply_area_positive(buffer, length)) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f("STM_List_Knowledge_Domain");
         f.i32(*length).i32(mode == 0 || mode == 1 ? mode : 0);
         return send_to_caller(conn, f, buffer, length);
@@ -75,7 +75,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_GetDomainNameList(int32_t conn, void* 
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_GetDomainName(int32_t conn, int32_t handle,
                                                         void* buffer, int32_t* length) {
     if (!reply_area_positive(buffer, length)) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f("STM_Get_Knowledge_Domain_Name");
         f.i32(handle).i32(*length);
         return send_to_caller(conn, f, buffer, length);
@@ -84,7 +84,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_GetDomainName(int32_t conn, int32_t ha
 
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_OpenDomain(int32_t conn, const char* name) {
     if (!filled(name)) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f("STM_Open_Knowledge_Domain");
         f.str(name);
         // The handle comes back as four bytes; a longer reply ends in -1107

@@ -40,7 +40,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_AbstractExtractor_Do(int32_t conn, int
                                                                const StmTextItem* items,
                                                                int32_t count) {
     if (!abstract_args_ok(text, out, length, options, items, count)) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f("STM_AbstractExtractor_Do");
         f.i32(handle).str(text);
         put_option_pair(f, *options);
@@ -63,7 +63,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_VSMGenerator_Do(int32_t conn, int32_t 
                                                           const StmTextItem* items, int32_t count,
                                                           const StmVsmOptions* options) {
     if (!items || count <= 0 || !options || !reply_area_ok(out, length)) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f("STM_VSMModel_Generator_Do");
         f.i32(handle);
         put_vsm_options(f, *options);
@@ -76,7 +76,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_VSMGenerator_GetResult(int32_t conn, i
                                                                  const char* text,
                                                                  const StmVsmOptions* options) {
     if (!options || !text || !reply_area_ok(out, length)) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f("STM_VSMModel_GetResult");
         f.i32(handle);
         put_vsm_options(f, *options);
@@ -100,7 +100,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_Abstractor_Do(int32_t conn, const char
                                                         const StmOptionPair* options,
                                                         const StmTextItem* items, int32_t count) {
     if (!abstract_args_ok(text, out, length, options, items, count)) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f("KAbstractor_Do");
         f.str(text);
         put_option_pair(f, *options);
@@ -121,7 +121,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_Similarity_ShutDown(int32_t conn) {
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_STM_Similarity_Analyst(int32_t conn, const char* text1,
                                                              const char* text2) {
     if (!filled(text1) || !filled(text2)) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f("Similarity_Analyst");
         f.str(text1).str(text2);
         return send(conn, f);

@@ -29,7 +29,7 @@ int32_t aptitude_search(int32_t conn, const char* text, char* buffer, int32_t* l
     if (!text || !buffer || !length) return kBadArgument;
     const int32_t cap = *length;
     if (cap < 0) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Reply reply;
         const int32_t rc = send_with_area(conn, kAptSearch, build(kAptSearch, str(text), i32(cap)),
                                           int64_t{cap} + 5, &reply);
@@ -57,7 +57,7 @@ int32_t extract(int32_t conn, const Remote& r, const char* const* fields, void* 
     if (!fields || !entries || !count) return kBadArgument;
     const int32_t cap = *count;
     if (cap <= 0 || (check_mode && !valid_mode(mode))) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f = open_frame(r);
         for (int i = 0; i < kFieldCount; ++i) append_all(f, str(fields[i]));
         append(f, i32(cap));
@@ -102,7 +102,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_Aptitude_WordSect(int32_t conn, const char
                                                         uint8_t flagA) {
     if (!text || !*text || !items || capacity < 0 || (capacity == 0 && marks))
         return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         const Frame f = build(kAptWordSect, str(text), i32(capacity), i32(optA), i32(optB),
                               i32(optC), byte(flagA), byte(marks ? 1 : 0));
         return segmentation_call(conn, kAptWordSect, f, items, capacity, marks);

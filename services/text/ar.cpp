@@ -35,7 +35,7 @@ int32_t name_list(int32_t conn, const Remote& r, char* buffer, int32_t* length, 
     if (!buffer || !length) return kBadArgument;
     const int32_t cap = *length;
     if (cap < 0 || (cap == 0 && mode == Overlong::Cut)) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Reply reply;
         const int32_t rc = send_with_area(conn, r, build(r, i32(cap)), int64_t{cap} + 5, &reply);
         if (rc != kOk) return rc;
@@ -55,7 +55,7 @@ int32_t search(int32_t conn, const char* text, char* bufferA, int32_t* lengthA, 
     const int32_t capB = *lengthB;
     const bool wantB = capB > 0;
     if (capA <= 0 || (wantB && !bufferB)) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         const int64_t size = int64_t{capA} + 4 + 1 + (wantB ? int64_t{capB} + 4 : 0);
         Reply reply;
         const int32_t rc =

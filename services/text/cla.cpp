@@ -76,7 +76,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_ClassNoLabel_GetClass(int32_t conn, const 
     // The buffer and its length go to the exchange as they are; refuse here
     // what it would refuse, so that nothing is routed either.
     if (length && (*length < 0 || (*length > 0 && !buffer))) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         return send_frame(conn, kClassGet.module, kClassGet.module_len, build(kClassGet, str(text)), buffer, length);
     });
 }
@@ -102,7 +102,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_CLA_GetClassifyResult(
     const int32_t capA = *resultALen, capB = *resultBLen;
     // Each buffer must hold at least its terminator.
     if (capA < 1 || capB < 1) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f = build(kClaClassify, i32(mode));
         for (int i = 0; i < kClassifyFields; ++i) append_all(f, str(fields[i]));
         append_all(f, i32(capA), i32(capB), i32(extra), i32(*valueA), byte(*valueB), i32(*valueC));

@@ -57,7 +57,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_EZTC_GetTxtClassify(int32_t conn, int32_t 
                                                           int32_t* length, uint8_t flag) {
     if (!buffer || !fields || !length || *length < 0) return kBadArgument;
     const int32_t cap = *length;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         const EztcTextFields& t = *fields;
         const Frame f = build(kEztcClassify, i32(value1), i32(value2), str_or_empty(t.text1),
                               str_or_empty(t.text2), str_or_empty(t.text3), str_or_empty(t.text4),
@@ -85,7 +85,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_BSM_GetClassifyResult(
     if (!buffer1 || !fields || !length1 || !length2 || !flag) return kBadArgument;
     const int32_t cap1 = *length1, cap2 = *length2;
     if (cap1 < 0 || cap2 < 0 || (cap2 > 0 && !buffer2)) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         const BsmTextFields& t = *fields;
         const Frame f = build(kBsmClassify, str_or_empty(t.text1), str_or_empty(t.text2),
                               str_or_empty(t.text3), str_or_empty(t.text4), str_or_empty(t.text5),

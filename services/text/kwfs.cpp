@@ -19,7 +19,7 @@ int32_t send_items(int32_t conn, const Remote& r, const KwfsItem* items, int32_t
     // A null options record, or a null list that should hold items, cannot
     // be encoded.
     if (!options || (count > 0 && !items)) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         Frame f = build(r, i32(count));
         for (int32_t i = 0; i < count; ++i)
             append_all(f, str(items[i].text1), i32(items[i].value), str_or_empty(items[i].text2));

@@ -137,7 +137,7 @@ int32_t send_only(int32_t conn, const Remote& r, const Frame& f);
 // send it, return the module message's result.
 template <class... A>
 int32_t call(int32_t conn, const Remote& r, const A&... args) noexcept {
-    return guarded([&] { return send_only(conn, r, build(r, args...)); });
+    return guarded([&]() ORQ_ALWAYS_INLINE { return send_only(conn, r, build(r, args...)); });
 }
 
 // A zero-filled reply area and the number of bytes the exchange reported for

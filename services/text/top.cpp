@@ -23,7 +23,7 @@ bool empty(const char* s) { return !s || !*s; }
 // buffer, or with a negative capacity, the reply is dropped, so nothing is
 // ever written through a null or unsized buffer.
 int32_t list(int32_t conn, char* buffer, int32_t capacity, int32_t value) {
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         const Frame f = build(kList, i32(capacity), i32(value));
         if (!buffer || capacity < 0) return send_only(conn, kList, f);
         int32_t received = capacity;
@@ -40,7 +40,7 @@ int32_t get_item(int32_t conn, const char* text1, const char* text2, char* buffe
     if (empty(text1) || empty(text2) || !length) return kBadArgument;
     const int32_t cap = *length;
     if (cap == 0 || (cap > 0 && !buffer)) return kBadArgument;
-    return guarded([&] {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
         const Frame f = build(kGetItem, str(text1), str(text2), i32(cap));
         if (cap < 0) return send_only(conn, kGetItem, f);
         return send_frame(conn, kGetItem.module, f, buffer, length);
