@@ -194,6 +194,23 @@ inline void report(const Options& o, const char* name, const Ratio& r, const cha
     std::fflush(stdout);
 }
 
+// A reference figure with no target (what a part of the work costs at least).
+inline void report_reference(const char* name, const Ratio& r, const char* unit,
+                             const char* a_label, const char* b_label) {
+    std::printf("%-34s ratio %6.3f  [%.3f..%.3f]  %s %.2f %s, %s %.2f %s  (reference)\n", name,
+                r.ratio, r.low, r.high, a_label, r.a, unit, b_label, r.b, unit);
+    std::fflush(stdout);
+}
+
+// Keeps the compiler from dropping writes to p that nothing reads.
+inline void escape(const void* p) {
+#if defined(__GNUC__)
+    asm volatile("" : : "g"(p) : "memory");
+#else
+    (void)p;
+#endif
+}
+
 // A failed check in a benchmark's set-up: the figures would mean nothing.
 [[noreturn]] inline void fail(const char* what, long got, long want) {
     std::fprintf(stderr, "benchmark set-up failed: %s: got %ld, expected %ld\n", what, got, want);

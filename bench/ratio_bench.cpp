@@ -117,6 +117,28 @@ void nlpe_wordsect(const bench::Options& o, int32_t h) {
     };
     versus_bare(o, "nlpe_wordsect_marks20_vs_bare", 4.0, lib, kEntries, &reply, area);
     bench::expect("NLPE_WordSect last mark", marks[kEntries - 1], kEntries);
+
+    // What any implementation of this call costs at least: the text measured
+    // and copied once, the bare call, and the entries copied out (strlen and
+    // memcpy, nothing else).
+    const Captured c = capture(lib);
+    xsrdouble::set_zero_cost(&reply);
+    const BareCall bare{c, area};
+    auto floor = [&bare, text] {
+        static unsigned char copy[128];
+        const std::size_t n = std::strlen(text);
+        std::memcpy(copy, text, n + 1);
+        bench::escape(copy);
+        const int32_t rc = bare();
+        std::memcpy(items, area + 4, 4 * kEntries);
+        std::memcpy(marks, area + 4 + 4 * kEntries, 2 * kEntries);
+        bench::escape(items);
+        bench::escape(marks);
+        return rc;
+    };
+    bench::report_reference("nlpe_text_copied_bare_decoded", bench::compare(floor, bare, o), "ns",
+                            "copies+bare", "bare");
+    xsrdouble::set_zero_cost(nullptr);
 }
 
 // --- STM_TextClassifier_Do with 10 texts -------------------------------------
@@ -139,6 +161,26 @@ void stm_classifier(const bench::Options& o, int32_t h) {
         return ORQExt_STM_TextClassifier_Do(h, 9, out, &len, items, 10, &options);
     };
     versus_bare(o, "stm_classifier_10texts_vs_bare", 4.0, lib, 0, &reply, out);
+
+    // What any encoder of these texts costs at least: each text measured and
+    // copied once (strlen and memcpy, nothing else), then the bare call.
+    const Captured c = capture(lib);
+    xsrdouble::set_zero_cost(&reply);
+    const BareCall bare{c, out};
+    auto floor = [&bare] {
+        static unsigned char copy[512];
+        std::size_t at = 0;
+        for (const StmTextItem& it : items) {
+            const std::size_t n = std::strlen(it.text);
+            std::memcpy(copy + at, it.text, n + 1);
+            at += n + 1;
+        }
+        bench::escape(copy);
+        return bare();
+    };
+    bench::report_reference("stm_texts_copied_then_bare", bench::compare(floor, bare, o),
+                            "ns", "copy+bare", "bare");
+    xsrdouble::set_zero_cost(nullptr);
 }
 
 // --- Two threads on one handle -------------------------------------------------

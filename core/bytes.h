@@ -86,19 +86,25 @@ inline int16_t get_le16(const unsigned char* p) {
 // payloads): a few fixed-size moves instead of a library call.
 ORQ_ALWAYS_INLINE inline void copy_bytes(unsigned char* to, const void* from, std::size_t n) {
     const unsigned char* f = static_cast<const unsigned char*>(from);
-    if (n > 64) {
-        std::memcpy(to, f, n);
-    } else if (n > 32) {  // two 32-byte moves that overlap in the middle
-        std::memcpy(to, f, 32);
-        std::memcpy(to + n - 32, f + n - 32, 32);
-    } else if (n >= 16) {  // two 16-byte moves that overlap in the middle
+    // Pairs of moves that overlap in the middle; the short cases first.
+    if (n <= 16) {
+        if (n >= 8) {
+            std::memcpy(to, f, 8);
+            std::memcpy(to + n - 8, f + n - 8, 8);
+        } else if (n >= 4) {
+            std::memcpy(to, f, 4);
+            std::memcpy(to + n - 4, f + n - 4, 4);
+        } else {
+            for (std::size_t i = 0; i < n; ++i) to[i] = f[i];
+        }
+    } else if (n <= 32) {
         std::memcpy(to, f, 16);
         std::memcpy(to + n - 16, f + n - 16, 16);
-    } else if (n >= 8) {
-        std::memcpy(to, f, 8);
-        std::memcpy(to + n - 8, f + n - 8, 8);
+    } else if (n <= 64) {
+        std::memcpy(to, f, 32);
+        std::memcpy(to + n - 32, f + n - 32, 32);
     } else {
-        for (std::size_t i = 0; i < n; ++i) to[i] = f[i];
+        std::memcpy(to, f, n);
     }
 }
 
