@@ -37,22 +37,33 @@ int32_t send_built_large(int32_t handle, const char* module, std::size_t m, cons
                          int32_t cancel) noexcept;
 
 // Builds module name NUL, [target NUL], NUL, payload and sends it on a handle
-// that has already been routed. Each name is measured once. Inlined into the
-// message path, where every call layer shows next to a fast XSRClient.
+// that has already been routed. The module name is measured while it is
+// copied (a call to strlen costs more than the rest of its handling), the
+// target (rare) is measured once. Inlined into the message path, where every
+// call layer shows next to a fast XSRClient.
 ORQ_ALWAYS_INLINE inline int32_t send_built(int32_t handle, const char* module, const char* target,
                                             const void* payload, std::size_t payload_len,
                                             void* answer, int32_t* answer_len,
                                             int32_t time_limit_ms, int32_t cancel) noexcept {
-    const std::size_t m = module ? std::strlen(module) + 1 : 0;
+    unsigned char msg[kStackMessage];
+    std::size_t m = 0;
+    bool name_in_place = false;
+    if (module) {
+        name_in_place = copy_text(msg, module, kStackMessage, &m);
+        if (!name_in_place) m = std::strlen(module);
+        ++m;
+    }
     const std::size_t t = target ? std::strlen(target) + 1 : 0;
     const uint64_t total = static_cast<uint64_t>(m) + t + 1 + payload_len;
     if (total > static_cast<uint64_t>(INT32_MAX)) return kBadArgument;
     if (total > kStackMessage)
         return send_built_large(handle, module, m, target, t, payload, payload_len, answer,
                                 answer_len, time_limit_ms, cancel);
-    unsigned char msg[kStackMessage];
     unsigned char* at = msg;
-    copy_bytes(at, module, m);
+    if (m) {
+        if (!name_in_place) std::memcpy(at, module, m - 1);  // rare: a name near 4 KiB
+        at[m - 1] = 0;
+    }
     at += m;
     copy_bytes(at, target, t);
     at += t;
