@@ -91,19 +91,22 @@ TEST_F(CoreTest, ModuleMessageLayout) {
 // first, or the heap. Each is sent exactly, whatever its place in memory
 // (the name is copied to every offset within a 16-byte block).
 TEST_F(CoreTest, ModuleNamesOfEveryLengthAroundTheStackMessageAreSentExactly) {
-    for (const std::size_t n : {1u, 15u, 16u, 17u, 31u, 63u, 4078u, 4079u, 4080u, 4093u, 4094u,
-                                4095u, 4096u, 5000u}) {
-        for (std::size_t shift = 0; shift < 16; shift += 5) {
+    for (const std::size_t n : {1u, 15u, 16u, 17u, 31u, 63u, 4078u, 4081u, 4084u, 4087u, 4089u,
+                                4090u, 4091u, 4092u, 4093u, 4096u, 5000u}) {
+        for (std::size_t shift = 0; shift < 16; ++shift) {
             SCOPED_TRACE("name of " + std::to_string(n) + " bytes at offset " + std::to_string(shift));
+            // A letter of its own per case, so that no case can pass on what an
+            // earlier one left in memory.
+            const char letter = static_cast<char>('a' + (n + shift) % 26);
             std::string storage(shift, '#');
-            storage += std::string(n, 'm');
+            storage += std::string(n, letter);
             storage += '\0';
             const char* module = storage.c_str() + shift;
             reset();
             EXPECT_EQ(orq::send_module_message(5, module, nullptr, "pay", 3, nullptr, nullptr, -1, 0), 0);
             auto cs = calls_of(Fn::Command);
             ASSERT_EQ(cs.size(), 1u);
-            EXPECT_EQ(cs[0].body, std::string(n, 'm') + std::string("\0\0pay", 5));
+            EXPECT_EQ(cs[0].body, std::string(n, letter) + std::string("\0\0pay", 5));
         }
     }
 }
