@@ -393,6 +393,39 @@ ORQ_ALWAYS_INLINE inline void copy_upto16(unsigned char* to, const void* from, s
 // 16 bytes, is made only once the first aligned block is known to hold no
 // NUL (it then reaches no further than the second). Sanitized builds take
 // the byte-exact path.
+// copy_text where there is no SSE2 (the 32-bit Windows DLL, other
+// processors): the NUL is looked for a machine word at a time, aligned words
+// only after the first few bytes, so that a word read never crosses a page
+// either; then the text is copied. The same contract as copy_text.
+ORQ_ALWAYS_INLINE inline bool copy_text_words(unsigned char* to, const char* s, std::size_t room,
+                                              std::size_t* n) {
+    using Word = std::size_t;
+    constexpr Word kOnes = ~Word{0} / 0xFF;  // 0x01 in every byte
+    constexpr Word kHighs = kOnes << 7;      // 0x80 in every byte
+#if defined(__GNUC__)
+    asm("" : "+r"(s));  // as in copy_text: the word reads past the NUL are deliberate
+#endif
+    std::size_t i = 0;
+    for (; (reinterpret_cast<std::uintptr_t>(s + i) & (sizeof(Word) - 1)) != 0; ++i) {
+        if (i == room) return false;
+        if (s[i] == 0) break;
+    }
+    if (i < room && s[i] != 0) {
+        for (;;) {  // s + i is aligned
+            Word w;
+            std::memcpy(&w, s + i, sizeof w);
+            if ((w - kOnes) & ~w & kHighs) break;  // w holds a zero byte
+            i += sizeof(Word);
+            if (i >= room) return false;
+        }
+        while (s[i] != 0) ++i;
+    }
+    if (i >= room) return false;
+    *n = i;
+    copy_bytes(to, s, i);
+    return true;
+}
+
 ORQ_ALWAYS_INLINE inline bool copy_text(unsigned char* to, const char* s, std::size_t room,
                                         std::size_t* n) {
 #if ORQ_TEXT_SCAN_SSE2
@@ -425,6 +458,8 @@ ORQ_ALWAYS_INLINE inline bool copy_text(unsigned char* to, const char* s, std::s
         }
         return false;
     }
+#elif !defined(ORQ_EXACT_READS)
+    return copy_text_words(to, s, room, n);
 #endif
     *n = strnlen(s, room);
     if (*n == room) return false;

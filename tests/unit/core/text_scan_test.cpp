@@ -1,0 +1,91 @@
+// Measuring a NUL-terminated text while copying it: the block-wise scan of
+// SSE2 builds (copy_text) and the word-wise one of builds without SSE2
+// (copy_text_words, tested here on every build). Texts end right before an
+// unreadable page, so a read past the aligned block or word that holds the
+// NUL faults; the destination has guard bytes past the room it was given.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/bytes.h"
+#include "tests/support/guarded_page.h"
+
+namespace {
+
+using Scan = bool (*)(unsigned char*, const char*, std::size_t, std::size_t*);
+
+struct Scanner {
+    const char* what;
+    Scan scan;
+    // The least room with which the scan must succeed for a text of n bytes
+    // (the block-wise one may give up near the end of its room).
+    std::size_t (*sure_room)(std::size_t n);
+};
+
+const Scanner kScanners[] = {
+    {"copy_text", orq::copy_text, [](std::size_t n) { return n + 17; }},
+    {"copy_text_words", orq::copy_text_words, [](std::size_t n) { return n + 1; }},
+};
+
+std::string text_of(std::size_t n) {
+    std::string s(n, ' ');
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + (i * 7) % 26);
+    return s;
+}
+
+TEST(TextScanTest, TextsEndingAtAnUnreadablePageAreMeasuredAndCopiedExactly) {
+    testing_support::GuardedPage page;
+    ASSERT_TRUE(page.ok());
+    constexpr unsigned char kGuard = 0xA5;
+    for (const Scanner& sc : kScanners) {
+        // Lengths 0 to 70 put the NUL (the page's last byte) behind every
+        // alignment of the text's start.
+        for (std::size_t n = 0; n <= 70; ++n) {
+            const std::string text = text_of(n);
+            const char* s = page.at_end(text + std::string(1, '\0'));
+            for (const std::size_t room : {std::size_t{0}, n, n + 1, n + 2, n + 16, n + 17, n + 40,
+                                           std::size_t{4096}}) {
+                SCOPED_TRACE(testing::Message() << sc.what << ", text of " << n << " bytes, room "
+                                                << room);
+                std::vector<unsigned char> to(room + 32, kGuard);
+                std::size_t got = 12345;
+                const bool ok = sc.scan(to.data(), s, room, &got);
+                if (room <= n) {
+                    EXPECT_FALSE(ok) << "a text of room bytes or more does not fit";
+                } else if (room >= sc.sure_room(n)) {
+                    EXPECT_TRUE(ok);
+                }
+                if (ok) {
+                    EXPECT_EQ(got, n);
+                    EXPECT_EQ(std::string(reinterpret_cast<const char*>(to.data()), n), text);
+                }
+                for (std::size_t i = room; i < to.size(); ++i)
+                    ASSERT_EQ(to[i], kGuard) << "written past the room at " << i;
+            }
+        }
+    }
+}
+
+// Long texts whose NUL is far from their start and texts with a NUL at
+// every position of a word or block, in ordinary memory.
+TEST(TextScanTest, TheFirstNulEndsTheTextWhereverItIs) {
+    for (const Scanner& sc : kScanners) {
+        for (std::size_t start = 0; start < 16; ++start) {
+            for (const std::size_t n : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 33u, 100u, 1000u}) {
+                SCOPED_TRACE(testing::Message() << sc.what << ", start " << start << ", text of "
+                                                << n << " bytes");
+                std::string storage(start, '#');
+                storage += text_of(n);
+                storage += std::string(1, '\0') + "tail after the NUL";
+                std::vector<unsigned char> to(2048, 0);
+                std::size_t got = 0;
+                ASSERT_TRUE(sc.scan(to.data(), storage.c_str() + start, to.size(), &got));
+                EXPECT_EQ(got, n);
+                EXPECT_EQ(std::string(reinterpret_cast<const char*>(to.data()), n), text_of(n));
+            }
+        }
+    }
+}
+
+}  // namespace
