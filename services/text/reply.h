@@ -75,8 +75,8 @@ struct Piece {  // a string's n bytes and its NUL; nothing at all when s is null
     const char* s;
     std::size_t n;
 };
-inline Piece measure(Str a) { return a.s ? Piece{a.s, std::strlen(a.s)} : Piece{nullptr, 0}; }
-inline Piece measure(StrOrEmpty a) { return a.s ? Piece{a.s, std::strlen(a.s)} : Piece{"", 0}; }
+inline Piece measure(Str a) { return a.s ? Piece{a.s, text_length(a.s)} : Piece{nullptr, 0}; }
+inline Piece measure(StrOrEmpty a) { return a.s ? Piece{a.s, text_length(a.s)} : Piece{"", 0}; }
 inline I32 measure(I32 a) { return a; }
 inline Byte measure(Byte a) { return a; }
 

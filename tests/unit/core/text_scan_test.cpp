@@ -1,11 +1,13 @@
-// Measuring a NUL-terminated text while copying it: the block-wise scan of
-// SSE2 builds (copy_text) and the word-wise one of builds without SSE2
-// (copy_text_words, tested here on every build). Texts end right before an
+// Measuring a NUL-terminated text, and measuring it while copying it: the
+// block-wise scans of SSE2 builds (text_length, copy_text) and the word-wise
+// ones of builds without SSE2 (text_length_words, copy_text_words, tested
+// here on every build). Texts end right before an
 // unreadable page, so a read past the aligned block or word that holds the
 // NUL faults; the destination has guard bytes past the room it was given.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/bytes.h"
@@ -83,6 +85,38 @@ TEST(TextScanTest, TheFirstNulEndsTheTextWhereverItIs) {
                 ASSERT_TRUE(sc.scan(to.data(), storage.c_str() + start, to.size(), &got));
                 EXPECT_EQ(got, n);
                 EXPECT_EQ(std::string(reinterpret_cast<const char*>(to.data()), n), text_of(n));
+            }
+        }
+    }
+}
+
+using Length = std::size_t (*)(const char*);
+const std::pair<const char*, Length> kLengths[] = {
+    {"text_length", orq::text_length},
+    {"text_length_words", orq::text_length_words},
+};
+
+TEST(TextScanTest, LengthsOfTextsEndingAtAnUnreadablePage) {
+    testing_support::GuardedPage page;
+    ASSERT_TRUE(page.ok());
+    for (const auto& [what, length] : kLengths) {
+        for (std::size_t n = 0; n <= 70; ++n) {
+            SCOPED_TRACE(testing::Message() << what << ", text of " << n << " bytes");
+            EXPECT_EQ(length(page.at_end(text_of(n) + std::string(1, '\0'))), n);
+        }
+    }
+}
+
+TEST(TextScanTest, LengthsEndAtTheFirstNul) {
+    for (const auto& [what, length] : kLengths) {
+        for (std::size_t start = 0; start < 16; ++start) {
+            for (const std::size_t n : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 33u, 100u, 1000u}) {
+                SCOPED_TRACE(testing::Message() << what << ", start " << start << ", text of " << n
+                                                << " bytes");
+                std::string storage(start, '#');
+                storage += text_of(n);
+                storage += std::string(1, '\0') + "tail after the NUL";
+                EXPECT_EQ(length(storage.c_str() + start), n);
             }
         }
     }
