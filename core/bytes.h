@@ -393,25 +393,33 @@ ORQ_ALWAYS_INLINE inline void copy_upto16(unsigned char* to, const void* from, s
 // 16 bytes, is made only once the first aligned block is known to hold no
 // NUL (it then reaches no further than the second). Sanitized builds take
 // the byte-exact path.
-// text_length where there is no SSE2: a machine word at a time, aligned words
-// only, which never cross a page.
-ORQ_ALWAYS_INLINE inline std::size_t text_length_words(const char* s) {
+// Where there is no SSE2 (the 32-bit Windows DLL, other processors): the
+// offset of the first NUL of s, looked for a machine word at a time, aligned
+// words only after the first few bytes, so that a word read never crosses a
+// page either; `limit` or more when there is none before `limit`.
+ORQ_ALWAYS_INLINE inline std::size_t find_nul_words(const char* s, std::size_t limit) {
     using Word = std::size_t;
     constexpr Word kOnes = ~Word{0} / 0xFF;  // 0x01 in every byte
     constexpr Word kHighs = kOnes << 7;      // 0x80 in every byte
 #if defined(__GNUC__)
     asm("" : "+r"(s));  // the word reads past the NUL are deliberate
 #endif
-    const char* p = s;
-    for (; (reinterpret_cast<std::uintptr_t>(p) & (sizeof(Word) - 1)) != 0; ++p)
-        if (*p == 0) return static_cast<std::size_t>(p - s);
-    for (;; p += sizeof(Word)) {
+    std::size_t i = 0;
+    for (; (reinterpret_cast<std::uintptr_t>(s + i) & (sizeof(Word) - 1)) != 0; ++i)
+        if (i == limit || s[i] == 0) return i;
+    for (;; i += sizeof(Word)) {  // s + i is aligned
+        if (i >= limit) return i;
         Word w;
-        std::memcpy(&w, p, sizeof w);
+        std::memcpy(&w, s + i, sizeof w);
         if ((w - kOnes) & ~w & kHighs) break;  // w holds a zero byte
     }
-    while (*p != 0) ++p;
-    return static_cast<std::size_t>(p - s);
+    while (s[i] != 0) ++i;
+    return i;
+}
+
+// text_length without SSE2.
+ORQ_ALWAYS_INLINE inline std::size_t text_length_words(const char* s) {
+    return find_nul_words(s, ~std::size_t{0});
 }
 
 // strlen without a library call, for the short texts of a request: the same
@@ -441,33 +449,11 @@ ORQ_ALWAYS_INLINE inline std::size_t text_length(const char* s) {
 #endif
 }
 
-// copy_text where there is no SSE2 (the 32-bit Windows DLL, other
-// processors): the NUL is looked for a machine word at a time, aligned words
-// only after the first few bytes, so that a word read never crosses a page
-// either; then the text is copied. The same contract as copy_text.
+// copy_text without SSE2: the text is measured a word at a time, then
+// copied.
 ORQ_ALWAYS_INLINE inline bool copy_text_words(unsigned char* to, const char* s, std::size_t room,
                                               std::size_t* n) {
-    using Word = std::size_t;
-    constexpr Word kOnes = ~Word{0} / 0xFF;  // 0x01 in every byte
-    constexpr Word kHighs = kOnes << 7;      // 0x80 in every byte
-#if defined(__GNUC__)
-    asm("" : "+r"(s));  // as in copy_text: the word reads past the NUL are deliberate
-#endif
-    std::size_t i = 0;
-    for (; (reinterpret_cast<std::uintptr_t>(s + i) & (sizeof(Word) - 1)) != 0; ++i) {
-        if (i == room) return false;
-        if (s[i] == 0) break;
-    }
-    if (i < room && s[i] != 0) {
-        for (;;) {  // s + i is aligned
-            Word w;
-            std::memcpy(&w, s + i, sizeof w);
-            if ((w - kOnes) & ~w & kHighs) break;  // w holds a zero byte
-            i += sizeof(Word);
-            if (i >= room) return false;
-        }
-        while (s[i] != 0) ++i;
-    }
+    const std::size_t i = find_nul_words(s, room);
     if (i >= room) return false;
     *n = i;
     copy_bytes(to, s, i);

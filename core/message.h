@@ -183,13 +183,14 @@ public:
     unsigned char* place(std::size_t n) { return buf_.place(n); }
 
     const ByteBuffer& buffer() const { return buf_; }
+    // Opened with a CallHead: already a whole module message.
+    bool has_module() const { return has_module_; }
 
     // Puts "module NUL NUL" in front of the frame (n: the name's length),
     // making it a whole module message without copying the frame; false when
     // the name does not fit the headroom. Sending consumes a frame this way:
-    // a frame is sent once. A frame opened with a CallHead is one already.
+    // a frame is sent once.
     bool prefix_module(const char* module, std::size_t n) const {
-        if (has_module_) return true;
         if (n > kHeadroom - 2) return false;
         unsigned char head[kHeadroom];
         copy_bytes(head, module, n);
@@ -234,30 +235,20 @@ int32_t send_frame_slow(int32_t handle, const char* module, const Frame& frame, 
 
 // Sends a frame to a module with no target, no time limit and no cancel.
 // reply and reply_len may be null (the reply is dropped).
-// The frame is turned into the module message in place (see prefix_module).
-// module_len: the module name's length, known to the caller.
-ORQ_ALWAYS_INLINE inline int32_t send_frame(int32_t conn, const char* module, std::size_t module_len,
-                                            const Frame& frame, void* reply, int32_t* reply_len) {
+// The frame is turned into the module message in place (see prefix_module),
+// unless it was opened with a CallHead and is one already.
+ORQ_ALWAYS_INLINE inline int32_t send_frame(int32_t conn, const char* module, const Frame& frame,
+                                            void* reply, int32_t* reply_len) {
     int32_t handle;
     const int32_t rc = route(conn, module, &handle);
     if (rc != kOk) return rc;
-    if (frame.prefix_module(module, module_len)) {
+    if (frame.has_module() || (module && frame.prefix_module(module, std::strlen(module)))) {
         const ByteBuffer& b = frame.buffer();
         if (b.used() > static_cast<std::size_t>(INT32_MAX)) return kBadArgument;
         return exchange(handle, kCmdModuleMessage, b.content(), static_cast<int32_t>(b.used()),
                         reply, reply_len, -1, 0);
     }
     return send_frame_slow(handle, module, frame, reply, reply_len);
-}
-ORQ_ALWAYS_INLINE inline int32_t send_frame(int32_t conn, const char* module, const Frame& frame,
-                                            void* reply, int32_t* reply_len) {
-    if (!module) {
-        int32_t handle;
-        const int32_t rc = route(conn, module, &handle);
-        if (rc != kOk) return rc;
-        return send_frame_slow(handle, module, frame, reply, reply_len);
-    }
-    return send_frame(conn, module, std::strlen(module), frame, reply, reply_len);
 }
 
 // Module names of the service families.
@@ -314,13 +305,13 @@ private:
 // return *received holds the length the exchange reported, bounded to
 // [0, area size]: decoders never look past it.
 ORQ_ALWAYS_INLINE inline int32_t send_frame_area(int32_t conn, const char* module,
-                                                 std::size_t module_len, const Frame& frame,
-                                                 ReplyArea& area, int32_t* received) {
+                                                 const Frame& frame, ReplyArea& area,
+                                                 int32_t* received) {
     int32_t handle;
     int32_t rc = route(conn, module, &handle);
     if (rc != kOk) return rc;
     int32_t len = area.size();
-    if (frame.prefix_module(module, module_len)) {
+    if (frame.has_module() || (module && frame.prefix_module(module, std::strlen(module)))) {
         const ByteBuffer& b = frame.buffer();
         if (b.used() > static_cast<std::size_t>(INT32_MAX)) return kBadArgument;
         rc = exchange_in_area(handle, kCmdModuleMessage, b.content(), static_cast<int32_t>(b.used()),
@@ -332,10 +323,6 @@ ORQ_ALWAYS_INLINE inline int32_t send_frame_area(int32_t conn, const char* modul
     if (len > area.size()) len = area.size();
     *received = len;
     return rc;
-}
-inline int32_t send_frame_area(int32_t conn, const char* module, const Frame& frame, ReplyArea& area,
-                               int32_t* received) {
-    return send_frame_area(conn, module, std::strlen(module), frame, area, received);
 }
 
 }  // namespace orq

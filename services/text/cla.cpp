@@ -77,7 +77,7 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_ClassNoLabel_GetClass(int32_t conn, const 
     // what it would refuse, so that nothing is routed either.
     if (length && (*length < 0 || (*length > 0 && !buffer))) return kBadArgument;
     return guarded([&]() ORQ_ALWAYS_INLINE {
-        return send_frame(conn, kClassGet.module, kClassGet.module_len, build(kClassGet, str(text)), buffer, length);
+        return send_frame(conn, kClassGet.module, build(kClassGet, str(text)), buffer, length);
     });
 }
 

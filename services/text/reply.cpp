@@ -5,7 +5,7 @@
 namespace orq::text {
 
 int32_t send_only(int32_t conn, const Remote& r, const Frame& f) {
-    return send_frame(conn, r.module, r.module_len, f, nullptr, nullptr);
+    return send_frame(conn, r.module, f, nullptr, nullptr);
 }
 
 

@@ -34,28 +34,20 @@ constexpr int32_t kBadReply = kAnswerTooLong;
 
 // One remote function: the module it lives in, the engine selector that opens
 // its frame (only for "KExt_NLPE") and its remote name.
-// The module name's length and the opening bytes of the module message are
-// worked out when the library is built.
+// The opening bytes of its module message are worked out when the library is
+// built.
 struct Remote {
     const char* module;
     bool has_selector;
     int32_t selector;
     const char* name;
-    std::size_t module_len;
     CallHead head;  // the module message's opening bytes
 };
-constexpr std::size_t name_length(const char* s) {
-    std::size_t n = 0;
-    while (s[n]) ++n;
-    return n;
-}
 constexpr Remote nlpe(int32_t selector, const char* name) {
-    return Remote{kModNlpe, true, selector, name, name_length(kModNlpe),
-                  make_call_head(kModNlpe, true, selector, name)};
+    return Remote{kModNlpe, true, selector, name, make_call_head(kModNlpe, true, selector, name)};
 }
 constexpr Remote unselected(const char* module, const char* name) {
-    return Remote{module, false, 0, name, name_length(module),
-                  make_call_head(module, false, 0, name)};
+    return Remote{module, false, 0, name, make_call_head(module, false, 0, name)};
 }
 
 // Typed frame arguments, appended in the order they are listed.
@@ -166,7 +158,7 @@ struct Reply {
 // that cannot be allocated gives -1100 and nothing is sent.
 ORQ_ALWAYS_INLINE inline int32_t send_with_area(int32_t conn, const Remote& r, const Frame& f, int64_t size, Reply* reply) {
     if (!reply->area.allocate(size)) return kBadArgument;
-    return send_frame_area(conn, r.module, r.module_len, f, reply->area, &reply->received);
+    return send_frame_area(conn, r.module, f, reply->area, &reply->received);
 }
 
 // --- Bounded decoders -----------------------------------------------------
@@ -213,7 +205,7 @@ ORQ_ALWAYS_INLINE inline int32_t segmentation_call(int32_t conn, const Remote& r
         const int64_t bytes = 4 * static_cast<int64_t>(capacity);
         if (capacity < 0 || bytes > INT32_MAX) return kBadArgument;
         int32_t len = static_cast<int32_t>(bytes);
-        return send_frame(conn, r.module, r.module_len, f, items, &len);
+        return send_frame(conn, r.module, f, items, &len);
     }
     if (capacity <= 0) return kBadArgument;
     Reply reply;
