@@ -100,8 +100,10 @@ ORQ_ALWAYS_INLINE inline void copy_bytes(unsigned char* to, const void* from, st
         } else if (n >= 4) {
             std::memcpy(to, f, 4);
             std::memcpy(to + n - 4, f + n - 4, 4);
-        } else {
-            for (std::size_t i = 0; i < n; ++i) to[i] = f[i];
+        } else if (n) {  // 1 to 3 bytes: first, middle, last
+            to[0] = f[0];
+            to[n / 2] = f[n / 2];
+            to[n - 1] = f[n - 1];
         }
     } else if (n <= 32) {
         std::memcpy(to, f, 16);
@@ -363,22 +365,6 @@ private:
     std::size_t pos_ = 0;
 };
 
-// Exactly n bytes (n <= 16), a few moves of fixed size.
-ORQ_ALWAYS_INLINE inline void copy_upto16(unsigned char* to, const void* from, std::size_t n) {
-    const unsigned char* f = static_cast<const unsigned char*>(from);
-    if (n >= 8) {
-        std::memcpy(to, f, 8);
-        std::memcpy(to + n - 8, f + n - 8, 8);
-    } else if (n >= 4) {
-        std::memcpy(to, f, 4);
-        std::memcpy(to + n - 4, f + n - 4, 4);
-    } else if (n) {
-        to[0] = f[0];
-        to[n / 2] = f[n / 2];
-        to[n - 1] = f[n - 1];
-    }
-}
-
 // Measures a NUL-terminated text while copying it: the bytes of s before its
 // NUL go to `to`, where `room` bytes may be written, and *n gets their count
 // when it is below room (to[*n] is left for the caller's NUL). False when
@@ -393,6 +379,24 @@ ORQ_ALWAYS_INLINE inline void copy_upto16(unsigned char* to, const void* from, s
 // 16 bytes, is made only once the first aligned block is known to hold no
 // NUL (it then reaches no further than the second). Sanitized builds take
 // the byte-exact path.
+#if ORQ_TEXT_SCAN_SSE2
+// The 16-byte blocks of the SSE2 scans: the offset of p in its aligned block,
+// where that block starts, the block at an aligned address, and a bit for
+// each of its zero bytes.
+inline unsigned block_offset(const char* p) {
+    return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(p) & 15);
+}
+inline const char* block_start(const char* p) {
+    return reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(p) & ~std::uintptr_t{15});
+}
+inline __m128i load_block(const char* aligned) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(aligned));
+}
+inline unsigned nul_bits(__m128i v) {
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+}
+#endif
+
 // Where there is no SSE2 (the 32-bit Windows DLL, other processors): the
 // offset of the first NUL of s, looked for a machine word at a time, aligned
 // words only after the first few bytes, so that a word read never crosses a
@@ -428,18 +432,13 @@ ORQ_ALWAYS_INLINE inline std::size_t text_length_words(const char* s) {
 ORQ_ALWAYS_INLINE inline std::size_t text_length(const char* s) {
 #if ORQ_TEXT_SCAN_SSE2
     asm("" : "+r"(s));  // the block reads past the NUL are deliberate
-    const __m128i zero = _mm_setzero_si128();
-    const std::uintptr_t a = reinterpret_cast<std::uintptr_t>(s);
-    const unsigned skip = static_cast<unsigned>(a & 15);
-    const char* block = reinterpret_cast<const char*>(a - skip);
-    unsigned nul = static_cast<unsigned>(_mm_movemask_epi8(
-                       _mm_cmpeq_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(block)), zero))) >>
-                   skip;
+    const unsigned skip = block_offset(s);
+    const char* block = block_start(s);
+    unsigned nul = nul_bits(load_block(block)) >> skip;
     if (nul) return static_cast<unsigned>(__builtin_ctz(nul));
     for (;;) {
         block += 16;
-        nul = static_cast<unsigned>(_mm_movemask_epi8(
-            _mm_cmpeq_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(block)), zero)));
+        nul = nul_bits(load_block(block));
         if (nul) return static_cast<std::size_t>(block - s) + static_cast<unsigned>(__builtin_ctz(nul));
     }
 #elif !defined(ORQ_EXACT_READS)
@@ -468,23 +467,20 @@ ORQ_ALWAYS_INLINE inline bool copy_text(unsigned char* to, const char* s, std::s
         // reads past its NUL are deliberate (see above), and where it knows a
         // short string literal it would warn about them.
         asm("" : "+r"(s));
-        const __m128i zero = _mm_setzero_si128();
-        const std::uintptr_t a = reinterpret_cast<std::uintptr_t>(s);
-        const unsigned skip = static_cast<unsigned>(a & 15);  // bytes of the first aligned block before s
-        const __m128i first = _mm_load_si128(reinterpret_cast<const __m128i*>(a - skip));
-        unsigned nul = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(first, zero))) >> skip;
+        const unsigned skip = block_offset(s);  // bytes of the first aligned block before s
+        unsigned nul = nul_bits(load_block(block_start(s))) >> skip;
         if (nul) {
             *n = static_cast<unsigned>(__builtin_ctz(nul));
-            copy_upto16(to, s, *n);
+            copy_bytes(to, s, *n);
             return true;
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
         const std::size_t last = room - 16;  // the last offset a block may be stored at
         for (std::size_t off = 16 - skip; off <= last; off += 16) {  // s + off is aligned
-            const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(s + off));
+            const __m128i v = load_block(s + off);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(to + off), v);
-            nul = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)));
+            nul = nul_bits(v);
             if (nul) {
                 *n = off + static_cast<unsigned>(__builtin_ctz(nul));
                 return true;

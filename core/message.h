@@ -135,18 +135,16 @@ public:
             buf_.append_block(head.bytes, head.len);
     }
     // A frame without engine selector ("KExt_ARA", "KExt_KWFS", "KExt_STM").
-    explicit Frame(const char* remote_name) : Frame(remote_name, std::strlen(remote_name)) {}
-    // The same with the name's length known to the caller.
-    Frame(const char* remote_name, std::size_t name_len) : buf_(kHeadroom) { start(remote_name, name_len); }
+    explicit Frame(const char* remote_name) : buf_(kHeadroom) {
+        start(remote_name, std::strlen(remote_name));
+    }
     // A frame with an engine selector ("KExt_NLPE").
-    Frame(int32_t engine_selector, const char* remote_name)
-        : Frame(engine_selector, remote_name, std::strlen(remote_name)) {}
-    Frame(int32_t engine_selector, const char* remote_name, std::size_t name_len) : buf_(kHeadroom) {
+    Frame(int32_t engine_selector, const char* remote_name) : buf_(kHeadroom) {
         if (unsigned char* at = buf_.place(4))
             put_le32(at, engine_selector);
         else
             buf_.append_int32(engine_selector);
-        start(remote_name, name_len);
+        start(remote_name, std::strlen(remote_name));
     }
 
     // String with its NUL; a null string adds nothing at all.
