@@ -7,14 +7,19 @@ namespace ORQExtClient
 {
     /// <summary>Turns the caller's strings into the bytes the library takes and its answers
     /// back into strings, with one Encoding (UTF-8 unless the caller chooses another; never
-    /// the platform's ANSI code page by accident).</summary>
+    /// the platform's ANSI code page by accident). A text the encoding cannot represent is
+    /// refused, never sent altered; answer bytes the encoding cannot read become U+FFFD.</summary>
     internal sealed class TextCodec
     {
-        internal static readonly Encoding Utf8 = new UTF8Encoding(false, true);
+        readonly Encoding encoder, decoder;
 
         internal TextCodec(Encoding encoding)
         {
-            Encoding = encoding ?? Utf8;
+            Encoding = encoding ?? new UTF8Encoding(false);
+            encoder = (Encoding)Encoding.Clone();
+            encoder.EncoderFallback = EncoderFallback.ExceptionFallback;
+            decoder = (Encoding)Encoding.Clone();
+            decoder.DecoderFallback = new DecoderReplacementFallback("\uFFFD");
         }
 
         internal Encoding Encoding { get; }
@@ -41,7 +46,7 @@ namespace ORQExtClient
             if (value == null) throw new ArgumentNullException(param);
             try
             {
-                return Encoding.GetBytes(value);
+                return encoder.GetBytes(value);
             }
             catch (EncoderFallbackException e)
             {
@@ -63,12 +68,12 @@ namespace ORQExtClient
         {
             int n = 0;
             while (n < size && field[n] != 0) ++n;
-            return n == 0 ? "" : Encoding.GetString(field, n);
+            return n == 0 ? "" : decoder.GetString(field, n);
         }
 
         internal string Decode(byte[] data, int offset, int count)
         {
-            return Encoding.GetString(data, offset, count);
+            return decoder.GetString(data, offset, count);
         }
 
         /// <summary>A text answer: up to its first NUL.</summary>

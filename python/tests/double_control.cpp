@@ -1,4 +1,4 @@
-// A small C face of the scripted XSRClient double for the Python tests: queue
+// A small C face of the scripted XSRClient double for the Python and .NET tests: queue
 // answers of XSR_CommandEx and read back what the library sent. Built by the
 // tests against the double's libXSRClient.so.
 #include <cstdint>
@@ -24,6 +24,11 @@ __attribute__((visibility("default"))) void dbl_push(int32_t result, const char*
 __attribute__((visibility("default"))) void dbl_set_open_result(const char* server,
                                                                  int32_t result) {
     xsrdouble::set_open_result(server, result);
+}
+
+// How many XSR_Close calls the library made.
+__attribute__((visibility("default"))) int32_t dbl_close_count() {
+    return static_cast<int32_t>(xsrdouble::count(xsrdouble::Fn::Close));
 }
 
 __attribute__((visibility("default"))) int32_t dbl_command_count() {
