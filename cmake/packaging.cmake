@@ -7,6 +7,8 @@
 #                CMake package, pkg-config files, the test double (Linux)
 #   tools        orqext and xsr-sim (Linux)
 #   docs         README, docs/ and the examples
+#   dotnet       the .NET assembly ORQExtClient.Net.dll, where Mono's mcs
+#                is found (cmake/dotnet.cmake)
 # The packages are built from what the build already made: build first,
 # then install or run cpack.
 include(CMakePackageConfigHelpers)
@@ -80,12 +82,13 @@ endforeach()
 
 # --- Documentation and examples --------------------------------------------
 if(WIN32)
-  install(FILES README.md docs/windows.md DESTINATION ${ORQ_DOC_DIR} COMPONENT docs)
-  install(FILES examples/walkthrough.c DESTINATION ${ORQ_EXAMPLE_DIR} COMPONENT docs)
+  install(FILES README.md docs/windows.md docs/dotnet.md DESTINATION ${ORQ_DOC_DIR} COMPONENT docs)
+  install(FILES examples/walkthrough.c examples/SegmentClassify.cs DESTINATION ${ORQ_EXAMPLE_DIR} COMPONENT docs)
 else()
   file(GLOB ORQ_DOCS CONFIGURE_DEPENDS docs/*.md)
   install(FILES README.md ${ORQ_DOCS} DESTINATION ${ORQ_DOC_DIR} COMPONENT docs)
-  install(FILES examples/walkthrough.c examples/double_test.c DESTINATION ${ORQ_EXAMPLE_DIR} COMPONENT docs)
+  install(FILES examples/walkthrough.c examples/double_test.c examples/SegmentClassify.cs DESTINATION ${ORQ_EXAMPLE_DIR}
+    COMPONENT docs)
 endif()
 
 # --- Packages ----------------------------------------------------------------
@@ -98,11 +101,15 @@ set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
   # One zip: the DLLs (bin), the import library and the .def (lib), the
-  # headers (include), the example source and docs/windows.md.
+  # headers (include), the example sources, docs/windows.md and
+  # docs/dotnet.md, and the .NET assembly (bin) where mcs is found.
   # ORQ_WINDOWS_ARCH (cmake/windows.cmake): win32 or win64.
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME ORQExtClient-${PROJECT_VERSION}-${ORQ_WINDOWS_ARCH})
   set(CPACK_COMPONENTS_ALL runtime development docs)
+  if(ORQ_MCS)
+    list(APPEND CPACK_COMPONENTS_ALL dotnet)
+  endif()
   set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
 else()
   include(cmake/debian.cmake)

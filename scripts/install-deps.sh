@@ -6,6 +6,7 @@
 # --packaging: also what the packaging checks use (pkg-config, dpkg-dev,
 #   lintian, abigail-tools); may follow --windows.
 # --fuzz: also clang and libFuzzer.
+# --dotnet: also Mono (mcs, mono) for the .NET binding.
 set -euo pipefail
 
 pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils
@@ -23,6 +24,10 @@ esac
 # --fuzz: clang with libFuzzer and the sanitizer runtimes (scripts/test-fuzz.sh).
 case " $* " in
   *" --fuzz "*) pkgs+=(clang-14 libclang-rt-14-dev) ;;
+esac
+# --dotnet: Mono's C# compiler and runtime (scripts/test-dotnet.sh).
+case " $* " in
+  *" --dotnet "*) pkgs+=(mono-devel) ;;
 esac
 
 need=()

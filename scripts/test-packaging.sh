@@ -8,6 +8,7 @@
 #  - the ABI guard (scripts/abi-guard.sh);
 #  - the .deb packages (cpack), unpacked with dpkg-deb: contents, metadata,
 #    lintian;
+#  - the .NET assembly as component dotnet and in each Windows zip;
 #  - the Windows zip of each Windows build: contents, version resources, a
 #    consumer built with MinGW from the zip's files alone and run under Wine
 #    against the stand-in XSRClient and xsr-sim (where Wine can run that
@@ -18,7 +19,7 @@
 # <build>/packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh --windows --packaging
+scripts/install-deps.sh --windows --packaging --dotnet
 
 root=$PWD
 release=build/release
@@ -60,7 +61,9 @@ no_build_paths() {
 # --- Install into a temporary prefix -------------------------------------------
 echo "==== packaging: install (${release}) ===="
 cmake -S . -B "$release" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$release" -j "$jobs" --target ORQExtClient XSRClient XSRClientDoubleLib orqext xsr-sim
+# The .NET assembly (target dotnet; Mono's mcs is installed above).
+dotnet_target=(dotnet)
+cmake --build "$release" -j "$jobs" --target ORQExtClient XSRClient XSRClientDoubleLib orqext xsr-sim "${dotnet_target[@]}"
 prefix=$work/prefix
 cmake --install "$release" --prefix "$prefix" >/dev/null
 
@@ -106,6 +109,11 @@ got=$(cd "$work/runtime" && find . \( -type f -o -type l \) | sort | paste -sd' 
 want="./lib/libORQExtClient.so.$major ./lib/libORQExtClient.so.$version ./lib/libXSRClient.so"
 [ "$got" = "$want" ] || fail "runtime component holds: $got"
 ok "runtime component: $want"
+cmake --install "$release" --prefix "$work/dotnet" --component dotnet >/dev/null
+got=$(cd "$work/dotnet" && find . \( -type f -o -type l \) | sort | paste -sd' ' -)
+want="./lib/ORQExtClient.Net.dll ./lib/ORQExtClient.Net.dll.config"
+[ "$got" = "$want" ] || fail "dotnet component holds: $got"
+ok "dotnet component: $want"
 
 # --- Consumers, outside the source tree ----------------------------------------
 echo "==== packaging: consumers ===="
@@ -239,7 +247,7 @@ windows_zip() {
     [ -f "$toolchain" ] || fail "$dir is not configured and $toolchain is missing"
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$toolchain" >/dev/null
   fi
-  cmake --build "$dir" -j "$jobs" --target ORQExtClient XSRClient
+  cmake --build "$dir" -j "$jobs" --target ORQExtClient XSRClient "${dotnet_target[@]}"
   rm -rf "$dir/packages"
   cpack --config "$dir/CPackConfig.cmake" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack (zip)"; }
   local zips=("$dir"/packages/ORQExtClient-"$version"-win*.zip)
@@ -252,9 +260,15 @@ windows_zip() {
   (cd "$out/unpacked" && cmake -E tar xf "$root/$zip")
   local z=$out/unpacked/$name
   for f in bin/ORQExtClient.dll bin/XSRClient.dll lib/libORQExtClient.dll.a lib/ORQExtClient.def \
-    include/orqext.h include/orqext_version.h include/orqext_results.h examples/walkthrough.c docs/windows.md; do
+    include/orqext.h include/orqext_version.h include/orqext_results.h examples/walkthrough.c docs/windows.md \
+    examples/SegmentClassify.cs docs/dotnet.md; do
     [ -f "$z/$f" ] || fail "$name.zip lacks $f"
   done
+  # The managed assembly (a PE file with a CLI header) beside the native DLL.
+  [ -f "$z/bin/ORQExtClient.Net.dll" ] || fail "$name.zip lacks bin/ORQExtClient.Net.dll"
+  file -b "$z/bin/ORQExtClient.Net.dll" | grep -q "Mono/.Net assembly" ||
+    fail "$name.zip: bin/ORQExtClient.Net.dll is not a .NET assembly"
+  ok "$name.zip: the .NET assembly bin/ORQExtClient.Net.dll"
   [ "$(grep -c '^    ORQExt_' "$z/lib/ORQExtClient.def")" -eq "$(grep -c '^ORQExt_' exports/orqext.exports)" ] ||
     fail "$name.zip: the .def does not list every export"
   ok "$name.zip: DLLs, import library, .def, headers, example, docs/windows.md"
