@@ -568,6 +568,7 @@ static class Program
                 IList<Token> tokens = c.Segment(text);
                 Harness.True(tokens.Count == 6 && tokens.Any(t => t.Offset == 11 && t.Length == 8 && t.Word == "New York"), "New York as one");
                 Harness.True(c.DictSearch("new york") >= 1, "search");
+                Harness.Equal(-20203, Harness.Throws<OrqException>(() => c.DictUnload(987654), "unload").Code, "unknown handle");
                 int h = c.DictHandle("netcities");
                 Harness.True(h > 0, "handle");
                 c.DeleteDictHandle(h);
@@ -645,8 +646,13 @@ static class Program
             {
                 c.AssociationBegin("netrun");
                 Harness.True(c.AssociationCount("stock market", "bank rates") > 0, "count");
-                Harness.True(c.AssociationEnd() > 0, "pairs");
+                int pairs = c.AssociationEnd();
+                Harness.True(pairs > 0, "pairs");
                 Harness.True(c.WordSupport("netrun", "stock") > 0, "support");
+                Harness.Equal(pairs, c.AssociationMerge("netrun", "netrun2"), "merged into a new run");
+                int left = c.AssociationFilter("netrun2", "stock", 1);
+                Harness.True(left > 0 && left < pairs, "filtered to the pairs with the term");
+                Harness.Equal(-20203, Harness.Throws<OrqException>(() => c.AssociationMerge("no such run", "netrun3"), "merge").Code, "unknown run");
                 c.ArInitial();
                 Harness.Equal(2, c.ArCreate("netar", "finance", "stock=shares,bonds;bank=loan"), "create");
                 Harness.True(c.ArExists("netar") && !c.ArExists("nope"), "exists");
@@ -657,6 +663,8 @@ static class Program
                 AssociationResult found = c.ArSearch("stock and bank");
                 Harness.Seq(new[] { "stock=shares,bonds", "bank=loan" }, found.Associations.Select(a => a.Term + "=" + string.Join(",", a.Words)), "associations");
                 Harness.Seq(new[] { "finance" }, found.Categories, "found categories");
+                Harness.True(c.ArImport("netar:rates=interest") >= 1, "import");
+                Harness.Seq(new[] { "rates=interest" }, c.ArSearch("rates", false).Associations.Select(a => a.Term + "=" + string.Join(",", a.Words)), "imported entry");
                 var items = Docs.Select(d => new KeywordItem(d, 1)).ToList();
                 Harness.True(c.KeywordFrequency(items) > 0, "frequency");
                 Harness.True(c.KeywordAssociated(items, "bank") > 0, "associated");
@@ -674,6 +682,7 @@ static class Program
                     Harness.Seq(new[] { "beta 2", "alpha 1" }, words.Select(w => w.Word + " " + w.Count), "words");
                     Harness.Equal("0 0 4", words[0].FirstOffset + " " + words[0].TextIndex + " " + words[0].Length, "entry fields");
                     Harness.Throws<OrqAnswerTooLongException>(() => c.ExtractWords(new[] { "one two three" }, capacity: 2), "capacity");
+                    Harness.Seq(new[] { "beta", "alpha" }, c.ExtractWords(new[] { "Beta alpha", "BETA" }, normal: true).Select(w => w.Word), "lower case");
                 }
                 finally
                 {
@@ -697,6 +706,8 @@ static class Program
                 Harness.Equal(3, c.MakeTopic("netsport", "football goals match"), "make");
                 Harness.True(c.Topics().Any(t => t.Name == "netsport" && t.Count == 3), "listed");
                 Harness.Seq(new[] { "goals", "match" }, c.TopicItems("netsport", "two goals in the match"), "items");
+                Harness.True(c.ExportSqlToFile("select * from t", "out.txt", 1, ",") >= 0, "export accepted");
+                Harness.Equal(-20205, Harness.Throws<OrqException>(() => c.ExportSqlToFile("select 1", "", 1, ","), "export").Code, "empty file name");
                 c.TopicUninit();
             });
 
