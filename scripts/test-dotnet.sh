@@ -24,7 +24,7 @@ grep -q "<Version>$version</Version>" dotnet/ORQExtClient.Net.csproj ||
 
 out=$build/dotnet
 # The double's C face (shared with the Python tests), linked to the double.
-g++ -std=c++17 -shared -fPIC -I . python/tests/double_control.cpp -o "$out/libdouble_control.so" \
+g++ -std=c++17 -Wall -Wextra -shared -fPIC -I . python/tests/double_control.cpp -o "$out/libdouble_control.so" \
   -L "$build/double" -lXSRClient
 mcs -nologo -langversion:7 -unsafe -warnaserror+ -r:"$out/ORQExtClient.Net.dll" -r:System.Core \
   -out:"$out/OrqTests.exe" dotnet/tests/OrqTests.cs

@@ -264,14 +264,14 @@ windows_zip() {
     examples/SegmentClassify.cs docs/dotnet.md; do
     [ -f "$z/$f" ] || fail "$name.zip lacks $f"
   done
+  [ "$(grep -c '^    ORQExt_' "$z/lib/ORQExtClient.def")" -eq "$(grep -c '^ORQExt_' exports/orqext.exports)" ] ||
+    fail "$name.zip: the .def does not list every export"
+  ok "$name.zip: DLLs, import library, .def, headers, examples, docs/windows.md, docs/dotnet.md"
   # The managed assembly (a PE file with a CLI header) beside the native DLL.
   [ -f "$z/bin/ORQExtClient.Net.dll" ] || fail "$name.zip lacks bin/ORQExtClient.Net.dll"
   file -b "$z/bin/ORQExtClient.Net.dll" | grep -q "Mono/.Net assembly" ||
     fail "$name.zip: bin/ORQExtClient.Net.dll is not a .NET assembly"
   ok "$name.zip: the .NET assembly bin/ORQExtClient.Net.dll"
-  [ "$(grep -c '^    ORQExt_' "$z/lib/ORQExtClient.def")" -eq "$(grep -c '^ORQExt_' exports/orqext.exports)" ] ||
-    fail "$name.zip: the .def does not list every export"
-  ok "$name.zip: DLLs, import library, .def, headers, example, docs/windows.md"
 
   # The MinGW tools of this build (i686-w64-mingw32-, x86_64-w64-mingw32-).
   local cc tool
