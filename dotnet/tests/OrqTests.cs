@@ -445,7 +445,7 @@ static class Program
                 Harness.Throws<ArgumentOutOfRangeException>(() => c.SendMessage("Echo", B("x"), TimeSpan.FromMilliseconds(-5)), "negative limit");
             });
 
-            Harness.Test("SendAsync completes each task with its own answer, off the caller's thread", () =>
+            Harness.Test("SendAsync completes each task with its own answer; continuations stay off the library's worker", () =>
             {
                 Task<byte[]> a = c.SendAsync("Script", B("delay=100 size=5"));
                 Task<byte[]> b = c.SendAsync("Echo", B("second"));
@@ -459,6 +459,11 @@ static class Program
                 int id = c.QueueMessage("Echo", B("cb"), r => { worker = Thread.CurrentThread.ManagedThreadId; done.Set(); });
                 Harness.True(id > 0 && done.Wait(10000), "callback ran");
                 Harness.True(worker != caller, "the callback runs on the library's worker");
+                // Even a continuation that asks to run synchronously does not run on the
+                // library's worker (it would hold up every other answer there).
+                int continued = c.SendAsync("Echo", B("c")).ContinueWith(t => Thread.CurrentThread.ManagedThreadId,
+                                                                         TaskContinuationOptions.ExecuteSynchronously).Result;
+                Harness.True(continued != worker, "the continuation is not on the library's worker");
             });
 
             Harness.Test("cancellation: the library's cancel, the task cancelled, one completion", () =>
@@ -797,7 +802,9 @@ static class Program
                 { "LD_LIBRARY_PATH", Path.Combine(Build, "double") + ":" + Path.Combine(Build, "dotnet") + ":" + Build },
             };
             string output = Harness.Run("mono", "--debug " + exe + " double " + Repo + " " + Build, env, check: false);
-            Console.Write(output);
+            // Indented, so that the last line of the run is its one summary.
+            foreach (string line in output.Split(new[] { '\n' }, StringSplitOptions.RemoveEmptyEntries))
+                Console.WriteLine("  " + line);
             string last = output.Split(new[] { '\n' }, StringSplitOptions.RemoveEmptyEntries).LastOrDefault() ?? "";
             string[] w = last.Split(' ');
             if (w.Length != 4 || w[1] != "passed,")
