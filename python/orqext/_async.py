@@ -8,12 +8,13 @@ installed); at interpreter exit it is removed again, so the library's worker
 never calls into a finalising interpreter. Callbacks run on the library's
 worker thread. An exception raised by a user callable is caught there (it
 never crosses into C), kept on the request (``callback_error``) and reported
-through the hook set with ``set_callback_error_hook`` (default: the
-traceback on stderr).
+through the hook set with ``set_callback_error_hook`` (default: logged as an
+error with its traceback to the "orqext" logger).
 """
 
 import atexit
 import ctypes
+import logging
 import sys
 import threading
 import traceback
@@ -28,10 +29,13 @@ _next_id = [0]
 _installed = []  # the ctypes callback object, kept while it may be called
 
 
+log = logging.getLogger("orqext")
+
+
 def _default_hook(request, exc):
     which = "request %d" % request.id if request is not None else "an unmatched request"
-    sys.stderr.write("orqext: exception in the callback of asynchronous %s\n" % which)
-    traceback.print_exception(type(exc), exc, exc.__traceback__, file=sys.stderr)
+    log.error("exception in the callback of asynchronous %s", which,
+              exc_info=(type(exc), exc, exc.__traceback__))
 
 
 _hook = [_default_hook]
@@ -39,8 +43,8 @@ _hook = [_default_hook]
 
 def set_callback_error_hook(hook):
     """Sets the function called as hook(request, exception) when a user
-    callback raises (None: the default, which prints the traceback to
-    stderr). Returns the previous hook."""
+    callback raises (None: the default, which logs the exception with its
+    traceback to the "orqext" logger). Returns the previous hook."""
     previous = _hook[0]
     _hook[0] = hook or _default_hook
     return previous

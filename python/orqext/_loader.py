@@ -17,8 +17,11 @@ callback type is a ``WINFUNCTYPE``; elsewhere ``CDLL`` and ``CFUNCTYPE``.
 """
 
 import ctypes
+import logging
 import os
 import sys
+
+log = logging.getLogger("orqext")
 
 WINDOWS = sys.platform == "win32"
 
@@ -81,7 +84,12 @@ def load(environ=None):
                 tried.append(("%s %s" % (label, where), "no such file"))
                 continue
         try:
-            return LibraryType(where), where
+            lib = LibraryType(where)
         except OSError as e:
             tried.append(("%s %s" % (label, where), str(e) or type(e).__name__))
+            log.debug("library: %s %s did not load: %s", label, where, tried[-1][1])
+            continue
+        log.debug("library: loaded %s (%s) after %d other candidates", where, label, len(tried))
+        return lib, where
+    log.debug("library: nothing loaded, %d candidates tried", len(tried))
     raise LibraryNotFound(tried)

@@ -10,6 +10,7 @@ lines (``id TAB category TAB score``, ``term TAB count``) or lists
 line that does not have that shape raises ReplyFormatError.
 """
 
+import logging
 from ctypes import byref, c_char_p, c_int16, c_int32, c_uint8, create_string_buffer
 
 from . import raw
@@ -17,6 +18,9 @@ from .errors import AnswerTooLong, BadArgument, OrqExtError, check
 from .records import (Association, AssociationResult, BsmResult, CategoryScore, Classification,
                       ClassifyResult, Document, ExtractedWord, KeywordItem, Similarity, TermCount,
                       Token, Topic, UnlabelledClass)
+
+
+log = logging.getLogger("orqext")
 
 
 class ReplyFormatError(OrqExtError):
@@ -75,7 +79,7 @@ class ServiceCalls:
     def _texts(self, texts, most, what):
         texts = [self._t(t, what) for t in texts]
         if len(texts) > most:
-            raise BadArgument(-1100, what, "at most %d texts" % most)
+            raise BadArgument(-1100, None, "at most %d texts" % most, argument=what)
         return texts + [None] * (most - len(texts))
 
     def _documents(self, documents, what="documents"):
@@ -251,6 +255,8 @@ class ServiceCalls:
             if max(need_a, need_b) > self.max_answer_size:
                 raise AnswerTooLong(-1107, name, "above the maximum answer size",
                                     length=max(need_a, need_b))
+            log.debug("%s: answers of %d and %d bytes, more than %d and %d: once more with "
+                      "their lengths", name, la.value, lb.value, cap_a, cap_b)
             cap_a, cap_b = need_a, need_b
         raise AssertionError("unreachable")
 
@@ -516,7 +522,8 @@ class ServiceCalls:
         args = raw.StmClusterShutdownArgs(*[int(v) for v in values])
         data = self._t(name, "name")
         if len(data) >= raw.ORQEXT_STM_CLUSTER_NAME_SIZE:
-            raise BadArgument(-1100, "ORQExt_STM_TextCluster_ShutDown", "name too long")
+            raise BadArgument(-1100, "text_cluster_shutdown", "longer than %d bytes"
+                              % (raw.ORQEXT_STM_CLUSTER_NAME_SIZE - 1), argument="name")
         args.name = data
         return self._call("ORQExt_STM_TextCluster_ShutDown", int(handle), byref(args))
 

@@ -14,6 +14,7 @@ AnswerTooLong. The retry runs the call on the server a second time.
 """
 
 import ctypes
+import logging
 import threading
 from ctypes import byref, c_int32, create_string_buffer
 
@@ -21,6 +22,8 @@ from . import _async, raw
 from ._services import ServiceCalls
 from .errors import AnswerTooLong, BadArgument, NoConnection, check, error_for
 from .records import Cluster, Node
+
+log = logging.getLogger("orqext")
 
 DEFAULT_ANSWER_SIZE = 64 * 1024
 DEFAULT_MAX_ANSWER_SIZE = 64 * 1024 * 1024
@@ -41,10 +44,10 @@ class Codec:
         if value is None:
             if allow_none:
                 return None
-            raise BadArgument(-1100, what, "a text is required")
+            raise BadArgument(-1100, None, "a text is required", argument=what)
         data = self.data(value, what)
         if b"\0" in data:
-            raise BadArgument(-1100, what, "the text holds a NUL byte")
+            raise BadArgument(-1100, None, "the text holds a NUL byte", argument=what)
         return data
 
     def data(self, value, what):
@@ -53,18 +56,19 @@ class Codec:
             try:
                 return value.encode(self.encoding, self.errors)
             except UnicodeEncodeError as e:
-                raise BadArgument(-1100, what, "not encodable with %s: %s"
-                                  % (self.encoding, e.reason)) from e
+                raise BadArgument(-1100, None, "not encodable with %s: %s"
+                                  % (self.encoding, e.reason), argument=what) from e
         if isinstance(value, (bytes, bytearray, memoryview)):
             return bytes(value)
-        raise BadArgument(-1100, what, "expected str or bytes, got %s" % type(value).__name__)
+        raise BadArgument(-1100, None, "expected str or bytes, got %s" % type(value).__name__,
+                          argument=what)
 
 
 def _fit(codec, value, size, what):
     """A text for a fixed array of size bytes (NUL included): never cut."""
     data = codec.text(value if value is not None else b"", what)
     if len(data) >= size:
-        raise BadArgument(-1100, what, "longer than %d bytes" % (size - 1))
+        raise BadArgument(-1100, None, "longer than %d bytes" % (size - 1), argument=what)
     return data
 
 
@@ -95,7 +99,8 @@ def server_status(server, port, encoding="utf-8"):
 def _connect_value(codec, value, what):
     data = codec.text(value, what)
     if b";" in data or b"=" in data:
-        raise BadArgument(-1100, what, "';' and '=' cannot be given in a connect string")
+        raise BadArgument(-1100, None, "';' and '=' cannot be given in a connect string",
+                          argument=what)
     return data
 
 
@@ -140,7 +145,7 @@ class Connection(ServiceCalls):
     @answer_size.setter
     def answer_size(self, value):
         if not 1 <= int(value) <= _INT32_MAX:
-            raise ValueError("answer_size must be 1 .. 2^31-1")
+            raise BadArgument(-1100, None, "must be 1 .. 2^31-1", argument="answer_size")
         self._answer_size = int(value)
 
     @property
@@ -151,7 +156,7 @@ class Connection(ServiceCalls):
     @max_answer_size.setter
     def max_answer_size(self, value):
         if not 1 <= int(value) <= _INT32_MAX:
-            raise ValueError("max_answer_size must be 1 .. 2^31-1")
+            raise BadArgument(-1100, None, "must be 1 .. 2^31-1", argument="max_answer_size")
         self._max_answer_size = int(value)
 
     # -- life cycle ---------------------------------------------------------
@@ -225,6 +230,8 @@ class Connection(ServiceCalls):
             if whole > self.max_answer_size:
                 raise AnswerTooLong(-1107, name, "the answer has %d bytes, above the maximum "
                                     "answer size %d" % (whole, self.max_answer_size), length=whole)
+            log.debug("%s: the answer has %d bytes, more than %d: once more with its length",
+                      name, whole, cap)
             cap = whole
         raise AssertionError("unreachable")
 
@@ -247,7 +254,7 @@ class Connection(ServiceCalls):
             name = "ORQExt_SendMessageTimeOut"
             limit = int(round(float(timeout) * 1000))
             if limit < 0:
-                raise BadArgument(-1100, name, "the time limit must not be negative")
+                raise BadArgument(-1100, "send", "must not be negative", argument="timeout")
 
             def invoke(buf, length):
                 return raw.ORQExt_SendMessageTimeOut(h, mod, tgt, data, len(data), buf,
@@ -261,7 +268,7 @@ class Connection(ServiceCalls):
         an AsyncRequest (wait(), answer(), cancel())."""
         data = self.codec.data(payload, "payload")
         if not data:
-            raise BadArgument(-1100, "ORQExt_AsyncSendMessage", "the payload must not be empty")
+            raise BadArgument(-1100, "send_async", "must not be empty", argument="payload")
         return _async.send(self._h(), self._t(module, "module"),
                            self._t(target, "target", allow_none=True), data, callback,
                            int(answer_capacity))

@@ -243,7 +243,8 @@ def test_interpreter_exit_with_asynchronous_requests_is_clean(sim, script):
     import os
     import subprocess
     import sys
-    code = ("import orqext\nconn = orqext.connect('127.0.0.1', %d, 'admin', 'admin')\n%s\n"
+    code = ("import logging, orqext\nlogging.basicConfig()\n"
+            "conn = orqext.connect('127.0.0.1', %d, 'admin', 'admin')\n%s\n"
             "print('done')\n" % (sim.port, script))
     p = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60,
                        env=dict(os.environ))
