@@ -57,7 +57,7 @@ for v in $(env | sed -n 's/^\(ORQEXT_[A-Za-z0-9_]*\)=.*/\1/p'); do unset "$v"; d
   --cache-dir build/mypy-cache examples/segment_classify.py
 
 tests="$PWD/python/tests"
-args=(-p no:cacheprovider -q --build-dir "$PWD/$build" --expect-installed)
+args=(-p no:cacheprovider -q "--build-dir=$PWD/$build" --expect-installed)
 rc=0
 # From build/ so that the source folder is not on the import path: the
 # installed package is the one tested.

@@ -33,6 +33,8 @@ How the calls map onto the library:
   (its server calls, never its 200 ms sleep).
 """
 
+from __future__ import annotations
+
 import asyncio
 import concurrent.futures
 import functools

@@ -5,6 +5,8 @@ and with the texts of ``exports/orqext_results.h`` (a test keeps the two
 equal): (code, name, source, meaning).
 """
 
+from __future__ import annotations
+
 from typing import Any, Dict, Optional, Tuple, Type
 
 RESULTS: Tuple[Tuple[int, str, str, str], ...] = (
