@@ -82,6 +82,7 @@ class AsyncRequest:
         self.callback_error: Optional[BaseException] = None
 
     def done(self) -> bool:
+        """True once the request was answered (its callback ran) or cancelled."""
         return self._done.is_set()
 
     def wait(self, timeout: Optional[float] = None) -> Optional[AsyncResult]:

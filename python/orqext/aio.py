@@ -44,7 +44,8 @@ from typing import Any, Callable, Dict, Generator, List, Optional, Set, Type, Ty
 
 from . import _async
 from .connection import DEFAULT_ANSWER_SIZE, Connection
-from .errors import AnswerTooLong, BadArgument, NoConnection, Timeout, error_for
+from .errors import (AnswerTooLong, BadArgument, NoConnection, Timeout, error_for, milliseconds,
+                     int32)
 from .records import AsyncResult, Text
 
 __all__ = ["connect", "AsyncConnection", "VIAS"]
@@ -156,8 +157,8 @@ class AsyncConnection:
         if how != "async":
             raise BadArgument(-1100, "send", "must be one of %s, got %r" % (", ".join(VIAS), how),
                               argument="via")
-        if timeout is not None and float(timeout) < 0:
-            raise BadArgument(-1100, "send", "must not be negative", argument="timeout")
+        if timeout is not None:
+            milliseconds(timeout)  # refused here as the synchronous call would
         codec = self._conn.codec
         data = codec.data(payload, "payload")
         if not data:
@@ -165,7 +166,7 @@ class AsyncConnection:
                               argument="payload")
         mod = codec.text(module, "module")
         tgt = codec.text(target, "target", allow_none=True)
-        room = DEFAULT_ANSWER_SIZE if capacity is None else int(capacity)
+        room = DEFAULT_ANSWER_SIZE if capacity is None else int32(capacity, "capacity")
         loop = asyncio.get_running_loop()
         future: "asyncio.Future[AsyncResult]" = loop.create_future()
 

@@ -23,7 +23,8 @@ from ctypes import byref, c_int32, create_string_buffer
 
 from . import _async, raw
 from ._services import ServiceCalls
-from .errors import AnswerTooLong, BadArgument, NoConnection, check, error_for
+from .errors import (AnswerTooLong, BadArgument, NoConnection, check, error_for, int32,
+                     milliseconds)
 from ._async import AsyncRequest
 from .records import AsyncCallback, Cluster, Data, Node, Text
 
@@ -31,8 +32,6 @@ log = logging.getLogger("orqext")
 
 DEFAULT_ANSWER_SIZE = 64 * 1024
 DEFAULT_MAX_ANSWER_SIZE = 64 * 1024 * 1024
-# The most a length field can say; buffers are never asked for beyond it.
-_INT32_MAX = 0x7FFFFFFF
 
 
 class Codec:
@@ -103,7 +102,7 @@ def server_status(server: Text, port: int, encoding: str = 'utf-8') -> int:
     """Probes a server address; returns the (non-negative) status, raises for
     a failure."""
     host = Codec(encoding).text(server, "server")
-    return check(raw.ORQExt_GetServerStatus(host, int(port)), "ORQExt_GetServerStatus")
+    return check(raw.ORQExt_GetServerStatus(host, int32(port, "port")), "ORQExt_GetServerStatus")
 
 
 def _connect_value(codec: Codec, value: Text, what: str) -> bytes:
@@ -120,7 +119,7 @@ def exec_sql(statement: Text, server: Text, port: int, user: Text, password: Tex
     (ORQExt_ExecSql); returns the server's status."""
     codec = Codec(encoding)
     parts = [b"server=" + _connect_value(codec, server, "server"),
-             b"port=" + str(int(port)).encode(),
+             b"port=" + str(int32(port, "port")).encode(),
              b"user=" + _connect_value(codec, user, "user"),
              b"pass=" + _connect_value(codec, password, "password")]
     return check(raw.ORQExt_ExecSql(b";".join(parts), codec.text(statement, "statement")),
@@ -140,7 +139,7 @@ class Connection(ServiceCalls):
         self._lock = threading.Lock()
         self._handle = 0
         status = c_int32(0)
-        handle = raw.ORQExt_Connect(self.codec.text(server, "server"), int(port),
+        handle = raw.ORQExt_Connect(self.codec.text(server, "server"), int32(port, "port"),
                                     self.codec.text(user, "user"),
                                     self.codec.text(password, "password"), byref(status))
         if status.value < 0 or handle == 0:
@@ -157,9 +156,10 @@ class Connection(ServiceCalls):
 
     @answer_size.setter
     def answer_size(self, value: int) -> None:
-        if not 1 <= int(value) <= _INT32_MAX:
+        size = int32(value, "answer_size")
+        if size < 1:
             raise BadArgument(-1100, None, "must be 1 .. 2^31-1", argument="answer_size")
-        self._answer_size = int(value)
+        self._answer_size = size
 
     @property
     def max_answer_size(self) -> int:
@@ -168,9 +168,10 @@ class Connection(ServiceCalls):
 
     @max_answer_size.setter
     def max_answer_size(self, value: int) -> None:
-        if not 1 <= int(value) <= _INT32_MAX:
+        size = int32(value, "max_answer_size")
+        if size < 1:
             raise BadArgument(-1100, None, "must be 1 .. 2^31-1", argument="max_answer_size")
-        self._max_answer_size = int(value)
+        self._max_answer_size = size
 
     # -- life cycle ---------------------------------------------------------
     @property
@@ -180,6 +181,7 @@ class Connection(ServiceCalls):
 
     @property
     def closed(self) -> bool:
+        """True once the connection is closed."""
         return self._handle == 0
 
     def _h(self) -> int:
@@ -232,7 +234,7 @@ class Connection(ServiceCalls):
                capacity: Optional[int] = None) -> Tuple[int, bytes]:
         """Runs invoke(buffer, length) under the self-sizing rule; returns
         (result, answer bytes)."""
-        cap = self.answer_size if capacity is None else int(capacity)
+        cap = self.answer_size if capacity is None else int32(capacity, "capacity")
         for attempt in (1, 2):
             buf = create_string_buffer(cap)
             length = c_int32(cap)
@@ -270,9 +272,7 @@ class Connection(ServiceCalls):
                 return raw.ORQExt_SendMessage(h, mod, tgt, data, len(data), buf, byref(length))
         else:
             name = "ORQExt_SendMessageTimeOut"
-            limit = int(round(float(timeout) * 1000))
-            if limit < 0:
-                raise BadArgument(-1100, "send", "must not be negative", argument="timeout")
+            limit = milliseconds(timeout)
 
             def invoke(buf: Any, length: c_int32) -> Any:
                 return raw.ORQExt_SendMessageTimeOut(h, mod, tgt, data, len(data), buf,
@@ -290,7 +290,7 @@ class Connection(ServiceCalls):
             raise BadArgument(-1100, "send_async", "must not be empty", argument="payload")
         return _async.send(self._h(), self._t(module, "module"),
                            self._t(target, "target", allow_none=True), data, callback,
-                           int(answer_capacity))
+                           int32(answer_capacity, "answer_capacity"))
 
     def execute(self, statement: Text) -> int:
         """Runs a statement on this connection (ORQExt_ExecSql2)."""
@@ -306,6 +306,8 @@ class Connection(ServiceCalls):
                         autostart: bool = False, file_ref: Optional[Text] = None,
                         cmd_param: Optional[Text] = None, desc: Optional[Text] = None,
                         depend_files: Optional[Text] = None) -> int:
+        """Registers a module on the server (``autostart``: start it too) (ORQExt_RegExtMod).
+        Returns the server's status (not negative); a failure raises OrqExtError."""
         t = self._t
         return self._call("ORQExt_RegExtMod", t(module, "module"),
                           t(version, "version", True), 1 if autostart else 0,
@@ -313,29 +315,41 @@ class Connection(ServiceCalls):
                           t(desc, "desc", True), t(depend_files, "depend_files", True))
 
     def unregister_module(self, module: Text, version: Optional[Text] = None) -> int:
+        """Removes a module's registration (ORQExt_UnRegExtMod). Returns the server's status
+        (not negative); a failure raises OrqExtError."""
         return self._call("ORQExt_UnRegExtMod", self._t(module, "module"),
                           self._t(version, "version", True))
 
     def start_module(self, module: Text, version: Optional[Text] = None) -> int:
+        """Starts a registered module (ORQExt_LoadExtMod). Returns the server's status (not
+        negative); a failure raises OrqExtError."""
         return self._call("ORQExt_LoadExtMod", self._t(module, "module"),
                           self._t(version, "version", True))
 
     def stop_module(self, module: Text, version: Optional[Text] = None) -> int:
+        """Stops a running module (ORQExt_UnloadExtMod). Returns the server's status (not
+        negative); a failure raises OrqExtError."""
         return self._call("ORQExt_UnloadExtMod", self._t(module, "module"),
                           self._t(version, "version", True))
 
     # The three queries answer text; one terminating NUL is not part of it.
     def module_info(self, module: Text, second_name: Optional[Text] = None) -> bytes:
+        """The server's description of one module, as bytes (its terminating NUL dropped)
+        (ORQExt_GetModInfo)."""
         h, mod, sec = self._h(), self._t(module, "module"), self._t(second_name, "second_name", True)
         return self._sized("ORQExt_GetModInfo", lambda b, n: raw.ORQExt_GetModInfo(
             h, mod, sec, b, byref(n)))[1].split(b"\0", 1)[0]
 
     def module_list(self) -> bytes:
+        """The server's list of modules, as bytes (its terminating NUL dropped)
+        (ORQExt_GetModInfos)."""
         h = self._h()
         return self._sized("ORQExt_GetModInfos",
                            lambda b, n: raw.ORQExt_GetModInfos(h, b, byref(n)))[1].split(b"\0", 1)[0]
 
     def extension_version(self) -> bytes:
+        """The server's extension version text, as bytes (its terminating NUL dropped)
+        (ORQExt_GetExtVersion)."""
         h = self._h()
         return self._sized("ORQExt_GetExtVersion",
                            lambda b, n: raw.ORQExt_GetExtVersion(h, b, byref(n)))[1].split(b"\0", 1)[0]
@@ -343,6 +357,7 @@ class Connection(ServiceCalls):
     # -- cluster routing ----------------------------------------------------
     @property
     def cluster_enabled(self) -> bool:
+        """True while routing to cluster nodes is on for this connection."""
         return bool(raw.ORQExt_IsClusterEnable(self._h()) != 0)
 
     def enable_cluster(self, on: bool = True) -> int:
@@ -351,6 +366,8 @@ class Connection(ServiceCalls):
         return self._call("ORQExt_EnableCluster", 1 if on else 0)
 
     def refresh_cluster(self) -> int:
+        """Reloads the cluster description from the server (ORQExt_UpdateCluster). Returns the
+        module's status (not negative); a failure raises OrqExtError."""
         return self._call("ORQExt_UpdateCluster")
 
     def add_cluster(self, cluster: Cluster, nodes: Iterable[Node] = ()) -> int:
@@ -362,7 +379,7 @@ class Connection(ServiceCalls):
             arr = (raw.NodeInfo * len(nodes))()
             for slot, node in zip(arr, nodes):
                 slot.server = _fit(self.codec, node.server, 20, "node server")
-                slot.port = int(node.port)
+                slot.port = int32(node.port, "node port")
                 slot.user = _fit(self.codec, node.user, 128, "node user")
                 setattr(slot, "pass", _fit(self.codec, node.password, 64, "node password"))
                 slot.attr = _fit(self.codec, node.attr, 128, "node attr")
@@ -375,6 +392,8 @@ class Connection(ServiceCalls):
         return self._call("ORQExt_DelClusterInfo", byref(rec), self._t(node, "node", True))
 
     def cluster_count(self) -> int:
+        """The number of clusters of the connection's cluster description
+        (ORQExt_GetClusterCount)."""
         return self._call("ORQExt_GetClusterCount")
 
     def clusters(self) -> List[Cluster]:
@@ -389,6 +408,8 @@ class Connection(ServiceCalls):
             cap *= 2
 
     def cluster(self, name: Text, tag: Text) -> Cluster:
+        """The cluster (name, tag) of the description: a Cluster; raises -4128 when there is
+        none (ORQExt_GetClusterInfoByName)."""
         rec = cluster_record(self.codec, Cluster(name, tag))
         self._call("ORQExt_GetClusterInfoByName", byref(rec))
         return _cluster_of(rec)

@@ -204,6 +204,32 @@ def error_for(code: int, call: Optional[str] = None, detail: Optional[str] = Non
     return _CLASSES.get(code, OrqExtError)(code, call, detail)
 
 
+def int32(value: Any, what: str) -> int:
+    """An int32 argument: what int() takes, within -2^31 .. 2^31-1 (ctypes
+    would silently cut a larger number to its low 32 bits)."""
+    try:
+        n = int(value)
+    except (TypeError, ValueError):
+        raise BadArgument(-1100, None, "expected an integer, got %r" % (value,),
+                          argument=what) from None
+    if not -0x80000000 <= n <= 0x7FFFFFFF:
+        raise BadArgument(-1100, None, "%d is outside the 32-bit range" % n, argument=what)
+    return n
+
+
+def milliseconds(seconds: Any, what: str = "timeout") -> int:
+    """A time limit given in seconds as the library's milliseconds: a finite
+    number, not negative, at most 2^31-1 ms."""
+    try:
+        ms = round(float(seconds) * 1000)
+    except (TypeError, ValueError, OverflowError):
+        raise BadArgument(-1100, None, "expected seconds, got %r" % (seconds,),
+                          argument=what) from None
+    if ms < 0:
+        raise BadArgument(-1100, None, "must not be negative", argument=what)
+    return int32(ms, what)
+
+
 def check(code: int, call: str) -> int:
     """Returns a non-negative code; raises the exception of a negative one."""
     if code < 0:
