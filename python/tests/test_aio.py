@@ -18,6 +18,16 @@ from orqext import _async, aio, raw
 SLOW = "delay=5000 size=4"  # answers after 5 s: long enough to be cancelled first
 
 
+def run(main):
+    """run(main) with a guard against hanging: a loop that is never
+    woken (a future resolved from the wrong thread) fails the test after 120 s
+    instead of stopping the suite. A guard, not a measure: nothing here
+    comes near it."""
+    async def guarded():
+        return await asyncio.wait_for(main(), 120)
+    return asyncio.run(guarded())
+
+
 @pytest.fixture
 def completions(monkeypatch):
     """How often each asynchronous request was completed by the library's
@@ -77,7 +87,7 @@ def test_many_requests_on_one_and_several_connections(sim, completions, monkeypa
                     await c.close()
         return loop_thread, answers
 
-    loop_thread, answers = asyncio.run(main())
+    loop_thread, answers = run(main)
     assert answers == ([b"one %d" % i for i in range(40)] +
                        [b"conn %d message %d" % (n, i) for n in range(3) for i in range(15)])
     assert len(ids) == len(set(ids)) == 85
@@ -124,7 +134,7 @@ def test_cancelling_the_waiting_task_cancels_the_request(sim, completions, monke
             assert await conn.send("Echo", "next") == b"next"
             return e.value
 
-    error = asyncio.run(main())
+    error = run(main)
     if how == "task.cancel":
         assert isinstance(error, asyncio.CancelledError)
     else:
@@ -153,7 +163,7 @@ def test_a_closed_connection_under_waiting_tasks(sim, completions, monkeypatch):
         await conn.close()  # a second close does nothing
         return outcomes
 
-    outcomes = asyncio.run(main())
+    outcomes = run(main)
     for e in outcomes:
         assert isinstance(e, orqext.NoConnection) and isinstance(e, ConnectionError), e
     assert outcomes[0].code == -4100
@@ -172,7 +182,7 @@ def test_a_lost_server_under_a_waiting_task(sims):
                 await waiting
             return e.value
 
-    error = asyncio.run(main())
+    error = run(main)
     assert isinstance(error, orqext.NoConnection), error
 
 
@@ -186,7 +196,7 @@ def test_the_loop_ending_with_requests_pending(sim, completions, monkeypatch):
         await asyncio.sleep(0.3)
         return conn  # asyncio.run cancels the three tasks as it ends
 
-    conn = asyncio.run(leave_pending())
+    conn = run(leave_pending)
     assert len(ids) == 3
     assert all(completions[i] == 0 and not still_queued(i) for i in ids)
     assert not set(ids) & set(_async._pending)
@@ -230,7 +240,7 @@ def test_failures_raise_their_class(sim, via):
                 await conn.send("Ec\0ho", "x")
             return unknown.value, bad.value
 
-    unknown, bad = asyncio.run(main())
+    unknown, bad = run(main)
     assert unknown.code == -20101
     assert bad.argument == "module" and "'module'" in str(bad)
 
@@ -244,7 +254,7 @@ def test_an_answer_longer_than_the_capacity(conn, sim):
             answer = await c.send("Script", "size=300", capacity=128, via="thread")
             return e.value, answer
 
-    error, answer = asyncio.run(main())
+    error, answer = run(main)
     assert error.code == -1107 and error.length == 128
     assert answer == bytes(97 + i % 26 for i in range(300))
 
@@ -262,7 +272,7 @@ def test_blocking_calls_run_in_the_thread_pool(sim):
                                              for i in range(20)])
             return loop_thread, listed, tokens, own, answers
 
-    loop_thread, listed, tokens, own, answers = asyncio.run(main())
+    loop_thread, listed, tokens, own, answers = run(main)
     assert b"KExt_NLPE" in listed
     assert [t.word for t in tokens] and all(isinstance(t, orqext.Token) for t in tokens)
     assert own == 7 and loop_thread not in threads
