@@ -14,7 +14,8 @@
 # when the versioned symbols the libraries import (objdump -T) and the
 # libraries they need fit that manylinux baseline; otherwise linux_x86_64.
 # Windows wheels cannot be run here: their contents, the DLLs' machine type
-# and their imports are checked instead.
+# and their imports are checked instead. They need the MinGW-w64 cross
+# compilers (scripts/install-deps.sh --windows installs them).
 #
 # Everything is written under build/python-wheel/ (nothing in python/); the
 # wheel goes to build/python-wheel/dist/. The last line printed is the
@@ -102,7 +103,8 @@ EOF
     else
       build=build/windows64 toolchain=cmake/toolchain-mingw64.cmake expect_format=pei-x86-64
     fi
-    scripts/install-deps.sh --windows >&2
+    # The MinGW-w64 cross compilers come with scripts/install-deps.sh
+    # --windows (which also brings Wine for the tests; not needed here).
     if [ ! -f "$build/build.ninja" ]; then
       cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         "-DCMAKE_TOOLCHAIN_FILE=$toolchain" >/dev/null
@@ -112,7 +114,8 @@ EOF
     strip_tool=$(grep -m1 '^CMAKE_STRIP:' "$build/CMakeCache.txt" | cut -d= -f2)
     "${strip_tool:-strip}" --strip-debug "$lib"/*.dll
     # ORQExtClient.dll takes the five XSR_ functions from XSRClient.dll beside it.
-    if ! objdump -p "$lib/ORQExtClient.dll" | grep -q "DLL Name: XSRClient.dll"; then
+    imports=$(objdump -p "$lib/ORQExtClient.dll")
+    if ! grep -q "DLL Name: XSRClient.dll" <<<"$imports"; then
       echo "python-wheel: ORQExtClient.dll does not import XSRClient.dll" >&2
       exit 1
     fi

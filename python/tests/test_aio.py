@@ -146,13 +146,17 @@ def test_cancelling_the_waiting_task_cancels_the_request(sim, completions, monke
     assert slow not in _async._pending
 
 
-def test_a_closed_connection_under_waiting_tasks(sim, completions, monkeypatch):
+def test_a_closed_connection_under_waiting_tasks(sims, completions, monkeypatch):
     ids = sent_ids(monkeypatch)
+    # A server of its own: its module calls outlast the test (never answered
+    # in time), and it cancels them as it stops.
+    server = sims()
+    never = "delay=100000 size=4"
 
     async def main():
-        conn = await orqext.aio.connect("127.0.0.1", sim.port, "admin", "admin")
-        waiting = [asyncio.ensure_future(conn.send("Script", SLOW)) for _ in range(3)]
-        in_thread = asyncio.ensure_future(conn.send("Script", "delay=2000 size=4", via="thread"))
+        conn = await orqext.aio.connect("127.0.0.1", server.port, "admin", "admin")
+        waiting = [asyncio.ensure_future(conn.send("Script", never)) for _ in range(3)]
+        in_thread = asyncio.ensure_future(conn.send("Script", never, via="thread"))
         await asyncio.sleep(0.5)
         await conn.close()
         outcomes = await asyncio.gather(*waiting, in_thread, return_exceptions=True)
