@@ -93,7 +93,7 @@ def load(environ: Optional[Mapping[str, str]] = None) -> Tuple[Any, str]:
             tried.append(("%s %s" % (label, where), str(e) or type(e).__name__))
             log.debug("library: %s %s did not load: %s", label, where, tried[-1][1])
             continue
-        log.debug("library: loaded %s (%s) after %d other candidates", where, label, len(tried))
+        log.debug("library: loaded %s (%s; %d tried before)", where, label, len(tried))
         return lib, where
-    log.debug("library: nothing loaded, %d candidates tried", len(tried))
+    log.debug("library: nothing loaded (%d tried)", len(tried))
     raise LibraryNotFound(tried)

@@ -1,5 +1,6 @@
 """Where the package finds the library, and what it says when it cannot."""
 
+import logging
 import os
 import subprocess
 import sys
@@ -46,6 +47,17 @@ def test_when_nothing_loads_every_candidate_is_listed_with_its_reason(tmp_path, 
         missing = os.sep in where and not os.path.exists(where)
         assert why == ("no such file" if missing else "refused: " + where)
         assert what in str(e.value)
+
+
+def test_loading_is_logged_to_the_orqext_logger(tmp_path, caplog):
+    caplog.set_level(logging.DEBUG, logger="orqext")
+    missing = str(tmp_path / "libORQExtClient.so.1")
+    _loader.load({"ORQEXT_PREFIX": str(tmp_path), "ORQEXT_LIBRARY": LIBRARY})
+    with pytest.raises(orqext.LibraryNotFound):
+        _loader.load({"ORQEXT_LIBRARY": missing})
+    messages = [r.getMessage() for r in caplog.records if r.name == "orqext"]
+    assert messages == ["library: loaded %s (ORQEXT_LIBRARY; 0 tried before)" % LIBRARY,
+                        "library: nothing loaded (1 tried)"]
 
 
 def test_a_library_installed_under_a_prefix_is_found(tmp_path):
