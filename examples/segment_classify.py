@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Segments and classifies a few documents through ORQExtClient.
 
-Needs the orqext Python package (pip install --no-build-isolation ./python)
-and a server, for example xsr-sim:
+Needs the orqext Python package (pip install the wheel that
+scripts/python-wheel.sh makes, docs/python.md) and a server, for example
+xsr-sim:
 
     build/release/sim/xsr-sim --port 7300 &
     python3 examples/segment_classify.py --port 7300
@@ -23,7 +24,7 @@ DOCUMENTS = [
 ]
 
 
-def ensure_started(conn, module):
+def ensure_started(conn: orqext.Connection, module: str) -> None:
     """Registers (with autostart) or starts the module when it is not running."""
     rows = [line.split("\t") for line in conn.module_list().decode(errors="replace").splitlines()]
     state = {row[0].lower(): row[2] for row in rows if len(row) > 2}
@@ -33,7 +34,7 @@ def ensure_started(conn, module):
         conn.start_module(module)
 
 
-def main():
+def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, default=7300)
@@ -49,7 +50,7 @@ def main():
         conn.dict_import("places: new york, hong kong")
         conn.dict_load("places")
         for number, text in enumerate(DOCUMENTS):
-            words = [token.word.decode() for token in conn.segment(text)]
+            words = [token.word.decode() for token in conn.segment(text) if token.word is not None]
             print("document %d: %d words: %s" % (number, len(words), " | ".join(words)))
 
         # One classifier (handle 1) classifies the whole batch.

@@ -7,6 +7,7 @@
 #   lintian, abigail-tools); may follow --windows.
 # --fuzz: also clang and libFuzzer.
 # --dotnet: also Mono (mcs, mono) for the .NET binding.
+# --python: also what the Python step uses (wheel building, mypy).
 set -euo pipefail
 
 pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils
@@ -20,6 +21,9 @@ if [ "${1:-}" = "--windows" ]; then
 fi
 case " $* " in
   *" --packaging "*) pkgs+=(pkgconf dpkg-dev file lintian abigail-tools) ;;
+esac
+case " $* " in
+  *" --python "*) pkgs+=(python3-build python3-wheel python3-mypy python3-pip-whl) ;;
 esac
 # --fuzz: clang with libFuzzer and the sanitizer runtimes (scripts/test-fuzz.sh).
 case " $* " in

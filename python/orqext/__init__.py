@@ -5,8 +5,13 @@ server's extension modules.
     with orqext.connect("127.0.0.1", 7300, "admin", "admin") as conn:
         print(conn.send("Echo", "hello"))
 
-``orqext.raw`` declares every export of the library for direct ctypes use.
+``orqext.raw`` declares every export of the library for direct ctypes use;
+``orqext.aio`` is the asyncio form. The package logs library loading, answer
+retries and exceptions in callbacks to ``logging.getLogger("orqext")``,
+silent unless the application configures logging.
 """
+
+import logging
 
 from ._async import AsyncRequest, set_callback_error_hook
 from ._loader import LibraryNotFound
@@ -17,6 +22,8 @@ from .errors import (RESULTS, AnswerTooLong, BadArgument, NoConnection, OrqExtEr
 from .records import (Association, AssociationResult, AsyncResult, BsmResult, CategoryScore,
                       Classification, ClassifyResult, Cluster, Document, ExtractedWord,
                       KeywordItem, Node, Similarity, TermCount, Token, Topic, UnlabelledClass)
+
+logging.getLogger("orqext").addHandler(logging.NullHandler())
 
 __version__ = "1.0.0"
 

@@ -8,45 +8,55 @@ installed); at interpreter exit it is removed again, so the library's worker
 never calls into a finalising interpreter. Callbacks run on the library's
 worker thread. An exception raised by a user callable is caught there (it
 never crosses into C), kept on the request (``callback_error``) and reported
-through the hook set with ``set_callback_error_hook`` (default: the
-traceback on stderr).
+through the hook set with ``set_callback_error_hook`` (default: logged as an
+error with its traceback to the "orqext" logger).
 """
+
+from __future__ import annotations
 
 import atexit
 import ctypes
+import logging
 import sys
 import threading
 import traceback
+from typing import Any, Callable, Dict, List, Optional
 
 from . import raw
 from .errors import OrqExtError, error_for
-from .records import AsyncResult
+from .records import AsyncCallback, AsyncResult
+
+#: hook(request or None, exception): told of an exception in a callback.
+ErrorHook = Callable[["Optional[AsyncRequest]", BaseException], object]
 
 _lock = threading.Lock()
-_pending = {}
+_pending: Dict[int, "AsyncRequest"] = {}
 _next_id = [0]
-_installed = []  # the ctypes callback object, kept while it may be called
+_installed: List[Any] = []  # the ctypes callback object, kept while it may be called
 
 
-def _default_hook(request, exc):
+log = logging.getLogger("orqext")
+
+
+def _default_hook(request: "Optional[AsyncRequest]", exc: BaseException) -> None:
     which = "request %d" % request.id if request is not None else "an unmatched request"
-    sys.stderr.write("orqext: exception in the callback of asynchronous %s\n" % which)
-    traceback.print_exception(type(exc), exc, exc.__traceback__, file=sys.stderr)
+    log.error("exception in the callback of asynchronous %s", which,
+              exc_info=(type(exc), exc, exc.__traceback__))
 
 
-_hook = [_default_hook]
+_hook: List[ErrorHook] = [_default_hook]
 
 
-def set_callback_error_hook(hook):
+def set_callback_error_hook(hook: "Optional[ErrorHook]") -> "ErrorHook":
     """Sets the function called as hook(request, exception) when a user
-    callback raises (None: the default, which prints the traceback to
-    stderr). Returns the previous hook."""
+    callback raises (None: the default, which logs the exception with its
+    traceback to the "orqext" logger). Returns the previous hook."""
     previous = _hook[0]
     _hook[0] = hook or _default_hook
     return previous
 
 
-def _report(request, exc):
+def _report(request: "Optional[AsyncRequest]", exc: BaseException) -> None:
     """Hands a callback's exception to the hook (request may be None when the
     answer could not be matched to one)."""
     try:
@@ -62,26 +72,27 @@ class AsyncRequest:
     """A queued asynchronous message. ``wait()`` blocks until its answer came
     and the callback ran (or it was cancelled) and returns the AsyncResult."""
 
-    def __init__(self, request_id, callback):
+    def __init__(self, request_id: int, callback: Optional[AsyncCallback]) -> None:
         self.id = request_id
         self._callback = callback
         self._done = threading.Event()
-        self.result = None
+        self.result: Optional[AsyncResult] = None
         self.cancelled = False
-        self.cancel_result = None
-        self.callback_error = None
+        self.cancel_result: Optional[int] = None
+        self.callback_error: Optional[BaseException] = None
 
-    def done(self):
+    def done(self) -> bool:
+        """True once the request was answered (its callback ran) or cancelled."""
         return self._done.is_set()
 
-    def wait(self, timeout=None):
+    def wait(self, timeout: Optional[float] = None) -> Optional[AsyncResult]:
         """The AsyncResult (None when cancelled). Raises TimeoutError when it
         did not finish within timeout seconds."""
         if not self._done.wait(timeout):
             raise TimeoutError("asynchronous request %d: no answer within %s s" % (self.id, timeout))
         return self.result
 
-    def answer(self, timeout=None):
+    def answer(self, timeout: Optional[float] = None) -> bytes:
         """The answer bytes; a failed answer raises its OrqExtError."""
         r = self.wait(timeout)
         if r is None:
@@ -90,7 +101,7 @@ class AsyncRequest:
             raise error_for(r.code, "asynchronous message")
         return r.answer
 
-    def cancel(self):
+    def cancel(self) -> bool:
         """Cancels the request: True when the library took it out of its
         queue (its callback will not run), False when it had finished already.
         The library also sends a cancel to the server; that call's result is
@@ -109,7 +120,7 @@ class AsyncRequest:
         self._done.set()
         return True
 
-    def _complete(self, result):
+    def _complete(self, result: AsyncResult) -> None:
         self.result = result
         try:
             if self._callback is not None:
@@ -121,7 +132,7 @@ class AsyncRequest:
             self._done.set()
 
 
-def _dispatch(request_id, result, answer, answer_len):
+def _dispatch(request_id: int, result: int, answer: Optional[int], answer_len: int) -> None:
     request = None
     try:
         # The answer bytes are the library's and valid during this call only.
@@ -134,7 +145,7 @@ def _dispatch(request_id, result, answer, answer_len):
         _report(request, e)
 
 
-def _install():
+def _install() -> None:
     with _lock:
         if _installed:
             return
@@ -144,7 +155,7 @@ def _install():
     atexit.register(_uninstall)
 
 
-def _uninstall():
+def _uninstall() -> None:
     """Removes the callback: the library drops every queued request without
     calling back; the requests still pending end as cancelled."""
     with _lock:
@@ -164,16 +175,15 @@ def _uninstall():
         request._done.set()
 
 
-def _new_id():
-    # Ids are unique among the pending requests of the process, so each
-    # answer reaches exactly its own callable.
+def _new_id() -> int:
     while True:
         _next_id[0] = _next_id[0] % 0x7FFFFFFF + 1
         if _next_id[0] not in _pending:
             return _next_id[0]
 
 
-def send(handle, module, target, payload, callback, capacity):
+def send(handle: int, module: bytes, target: Optional[bytes], payload: bytes,
+         callback: Optional[AsyncCallback], capacity: int) -> AsyncRequest:
     _install()
     with _lock:
         request = AsyncRequest(_new_id(), callback)

@@ -16,12 +16,19 @@ On Windows the DLL is loaded with ``WinDLL`` (stdcall on 32-bit) and the
 callback type is a ``WINFUNCTYPE``; elsewhere ``CDLL`` and ``CFUNCTYPE``.
 """
 
+from __future__ import annotations
+
 import ctypes
+import logging
 import os
 import sys
+from typing import Any, Iterable, List, Mapping, Optional, Tuple
+
+log = logging.getLogger("orqext")
 
 WINDOWS = sys.platform == "win32"
 
+NAMES: Tuple[str, ...]
 if WINDOWS:
     LibraryType = ctypes.WinDLL  # type: ignore[attr-defined]
     FUNCTYPE = ctypes.WINFUNCTYPE  # type: ignore[attr-defined]
@@ -37,7 +44,7 @@ else:
 class LibraryNotFound(OSError):
     """No candidate of the search loaded; ``tried`` lists (candidate, reason)."""
 
-    def __init__(self, tried):
+    def __init__(self, tried: Iterable[Tuple[str, str]]) -> None:
         self.tried = list(tried)
         lines = ["the ORQExtClient library could not be loaded; tried:"]
         lines += ["  %s: %s" % (what, why) for what, why in self.tried]
@@ -45,11 +52,11 @@ class LibraryNotFound(OSError):
                      "prefix it was installed to with cmake --install")
         super().__init__("\n".join(lines))
 
-    def __reduce__(self):
+    def __reduce__(self) -> Tuple[Any, ...]:
         return (LibraryNotFound, (self.tried,))
 
 
-def candidates(environ=None):
+def candidates(environ: Optional[Mapping[str, str]] = None) -> List[Tuple[str, str]]:
     """The places to try, in order: (label, path or bare name)."""
     env = os.environ if environ is None else environ
     explicit = env.get("ORQEXT_LIBRARY")
@@ -72,7 +79,7 @@ def candidates(environ=None):
     return found
 
 
-def load(environ=None):
+def load(environ: Optional[Mapping[str, str]] = None) -> Tuple[Any, str]:
     """Loads the library; LibraryNotFound names every candidate tried."""
     tried = []
     for label, where in candidates(environ):
@@ -81,7 +88,12 @@ def load(environ=None):
                 tried.append(("%s %s" % (label, where), "no such file"))
                 continue
         try:
-            return LibraryType(where), where
+            lib = LibraryType(where)
         except OSError as e:
             tried.append(("%s %s" % (label, where), str(e) or type(e).__name__))
+            log.debug("library: %s %s did not load: %s", label, where, tried[-1][1])
+            continue
+        log.debug("library: loaded %s (%s; %d tried before)", where, label, len(tried))
+        return lib, where
+    log.debug("library: nothing loaded (%d tried)", len(tried))
     raise LibraryNotFound(tried)

@@ -13,62 +13,75 @@ is made once more with a buffer of exactly that length (at most
 AnswerTooLong. The retry runs the call on the server a second time.
 """
 
+from __future__ import annotations
+
 import ctypes
+import logging
 import threading
+from typing import Any, Callable, Iterable, List, Literal, Optional, Tuple, overload
 from ctypes import byref, c_int32, create_string_buffer
 
 from . import _async, raw
 from ._services import ServiceCalls
-from .errors import AnswerTooLong, BadArgument, NoConnection, check, error_for
-from .records import Cluster, Node
+from .errors import (AnswerTooLong, BadArgument, NoConnection, check, error_for, int32,
+                     milliseconds)
+from ._async import AsyncRequest
+from .records import AsyncCallback, Cluster, Data, Node, Text
+
+log = logging.getLogger("orqext")
 
 DEFAULT_ANSWER_SIZE = 64 * 1024
 DEFAULT_MAX_ANSWER_SIZE = 64 * 1024 * 1024
-# The most a length field can say; buffers are never asked for beyond it.
-_INT32_MAX = 0x7FFFFFFF
 
 
 class Codec:
     """Turns the caller's texts into the bytes the library takes."""
 
-    def __init__(self, encoding="utf-8", errors="strict"):
+    def __init__(self, encoding: str = 'utf-8', errors: str = 'strict') -> None:
         "".encode(encoding, errors)  # an unknown codec fails here, not later
         self.encoding = encoding
         self.errors = errors
 
-    def text(self, value, what, allow_none=False):
+    @overload
+    def text(self, value: Data, what: str, allow_none: Literal[False] = False) -> bytes: ...
+
+    @overload
+    def text(self, value: Optional[Data], what: str, allow_none: bool) -> Optional[bytes]: ...
+
+    def text(self, value: Optional[Data], what: str, allow_none: bool = False) -> Optional[bytes]:
         """A NUL-terminated string argument (bytes, or None where allowed)."""
         if value is None:
             if allow_none:
                 return None
-            raise BadArgument(-1100, what, "a text is required")
+            raise BadArgument(-1100, None, "a text is required", argument=what)
         data = self.data(value, what)
         if b"\0" in data:
-            raise BadArgument(-1100, what, "the text holds a NUL byte")
+            raise BadArgument(-1100, None, "the text holds a NUL byte", argument=what)
         return data
 
-    def data(self, value, what):
+    def data(self, value: Data, what: str) -> bytes:
         """Bytes of any content (payloads)."""
         if isinstance(value, str):
             try:
                 return value.encode(self.encoding, self.errors)
             except UnicodeEncodeError as e:
-                raise BadArgument(-1100, what, "not encodable with %s: %s"
-                                  % (self.encoding, e.reason)) from e
+                raise BadArgument(-1100, None, "not encodable with %s: %s"
+                                  % (self.encoding, e.reason), argument=what) from e
         if isinstance(value, (bytes, bytearray, memoryview)):
             return bytes(value)
-        raise BadArgument(-1100, what, "expected str or bytes, got %s" % type(value).__name__)
+        raise BadArgument(-1100, None, "expected str or bytes, got %s" % type(value).__name__,
+                          argument=what)
 
 
-def _fit(codec, value, size, what):
+def _fit(codec: Codec, value: Optional[Text], size: int, what: str) -> bytes:
     """A text for a fixed array of size bytes (NUL included): never cut."""
     data = codec.text(value if value is not None else b"", what)
     if len(data) >= size:
-        raise BadArgument(-1100, what, "longer than %d bytes" % (size - 1))
+        raise BadArgument(-1100, None, "longer than %d bytes" % (size - 1), argument=what)
     return data
 
 
-def cluster_record(codec, cluster):
+def cluster_record(codec: Codec, cluster: Cluster) -> raw.ClusterInfo:
     rec = raw.ClusterInfo()
     rec.name = _fit(codec, cluster.name, 256, "cluster name")
     rec.tag = _fit(codec, cluster.tag, 16, "cluster tag")
@@ -77,34 +90,36 @@ def cluster_record(codec, cluster):
     return rec
 
 
-def _cluster_of(rec):
+def _cluster_of(rec: raw.ClusterInfo) -> Cluster:
     return Cluster(rec.name, rec.tag, rec.attr_a, rec.attr_b)
 
 
-def _node_of(rec):
+def _node_of(rec: raw.NodeInfo) -> Node:
     return Node(rec.server, rec.port, rec.user, getattr(rec, "pass"), rec.attr)
 
 
-def server_status(server, port, encoding="utf-8"):
+def server_status(server: Text, port: int, encoding: str = 'utf-8') -> int:
     """Probes a server address; returns the (non-negative) status, raises for
     a failure."""
     host = Codec(encoding).text(server, "server")
-    return check(raw.ORQExt_GetServerStatus(host, int(port)), "ORQExt_GetServerStatus")
+    return check(raw.ORQExt_GetServerStatus(host, int32(port, "port")), "ORQExt_GetServerStatus")
 
 
-def _connect_value(codec, value, what):
+def _connect_value(codec: Codec, value: Text, what: str) -> bytes:
     data = codec.text(value, what)
     if b";" in data or b"=" in data:
-        raise BadArgument(-1100, what, "';' and '=' cannot be given in a connect string")
+        raise BadArgument(-1100, None, "';' and '=' cannot be given in a connect string",
+                          argument=what)
     return data
 
 
-def exec_sql(statement, server, port, user, password, encoding="utf-8"):
+def exec_sql(statement: Text, server: Text, port: int, user: Text, password: Text,
+             encoding: str = 'utf-8') -> int:
     """Runs a statement on a connection opened for it alone
     (ORQExt_ExecSql); returns the server's status."""
     codec = Codec(encoding)
     parts = [b"server=" + _connect_value(codec, server, "server"),
-             b"port=" + str(int(port)).encode(),
+             b"port=" + str(int32(port, "port")).encode(),
              b"user=" + _connect_value(codec, user, "user"),
              b"pass=" + _connect_value(codec, password, "password")]
     return check(raw.ORQExt_ExecSql(b";".join(parts), codec.text(statement, "statement")),
@@ -114,15 +129,17 @@ def exec_sql(statement, server, port, user, password, encoding="utf-8"):
 class Connection(ServiceCalls):
     """An open connection. Use it as a context manager, or call close()."""
 
-    def __init__(self, server, port, user, password, *, encoding="utf-8", errors="strict",
-                 answer_size=DEFAULT_ANSWER_SIZE, max_answer_size=DEFAULT_MAX_ANSWER_SIZE):
+    def __init__(self, server: Text, port: int, user: Text, password: Text, *,
+                 encoding: str = 'utf-8', errors: str = 'strict',
+                 answer_size: int = DEFAULT_ANSWER_SIZE,
+                 max_answer_size: int = DEFAULT_MAX_ANSWER_SIZE) -> None:
         self.codec = Codec(encoding, errors)
         self.answer_size = answer_size
         self.max_answer_size = max_answer_size
         self._lock = threading.Lock()
         self._handle = 0
         status = c_int32(0)
-        handle = raw.ORQExt_Connect(self.codec.text(server, "server"), int(port),
+        handle = raw.ORQExt_Connect(self.codec.text(server, "server"), int32(port, "port"),
                                     self.codec.text(user, "user"),
                                     self.codec.text(password, "password"), byref(status))
         if status.value < 0 or handle == 0:
@@ -133,88 +150,95 @@ class Connection(ServiceCalls):
 
     # -- sizes ------------------------------------------------------------
     @property
-    def answer_size(self):
+    def answer_size(self) -> int:
         """The buffer size the self-sizing calls start with."""
         return self._answer_size
 
     @answer_size.setter
-    def answer_size(self, value):
-        if not 1 <= int(value) <= _INT32_MAX:
-            raise ValueError("answer_size must be 1 .. 2^31-1")
-        self._answer_size = int(value)
+    def answer_size(self, value: int) -> None:
+        size = int32(value, "answer_size")
+        if size < 1:
+            raise BadArgument(-1100, None, "must be 1 .. 2^31-1", argument="answer_size")
+        self._answer_size = size
 
     @property
-    def max_answer_size(self):
+    def max_answer_size(self) -> int:
         """The largest buffer a retry may ask for."""
         return self._max_answer_size
 
     @max_answer_size.setter
-    def max_answer_size(self, value):
-        if not 1 <= int(value) <= _INT32_MAX:
-            raise ValueError("max_answer_size must be 1 .. 2^31-1")
-        self._max_answer_size = int(value)
+    def max_answer_size(self, value: int) -> None:
+        size = int32(value, "max_answer_size")
+        if size < 1:
+            raise BadArgument(-1100, None, "must be 1 .. 2^31-1", argument="max_answer_size")
+        self._max_answer_size = size
 
     # -- life cycle ---------------------------------------------------------
     @property
-    def handle(self):
+    def handle(self) -> int:
         """The library's connection handle (0 once closed)."""
         return self._handle
 
     @property
-    def closed(self):
+    def closed(self) -> bool:
+        """True once the connection is closed."""
         return self._handle == 0
 
-    def _h(self):
+    def _h(self) -> int:
         h = self._handle
         if h == 0:
             raise NoConnection(-4100, None, "the connection is closed")
         return h
 
-    def close(self):
+    def close(self) -> None:
         """Closes the connection (a second close does nothing)."""
         with self._lock:
             h, self._handle = self._handle, 0
         if h:
             check(raw.ORQExt_DisConnect(h), "ORQExt_DisConnect")
 
-    def __del__(self):
-        # As a file object does: a connection nobody refers to any more is
-        # closed. Failures cannot be reported from here.
+    def __del__(self) -> None:
         try:
             if getattr(self, "_handle", 0):
                 self.close()
         except Exception:
             pass
 
-    def __enter__(self):
+    def __enter__(self) -> Connection:
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: object) -> None:
         self.close()
-        return False
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return "<orqext.Connection handle=%d%s>" % (self._handle, " closed" if self.closed else "")
 
-    def is_alive(self):
+    def is_alive(self) -> bool:
         """True while the client library reports the connection alive."""
         return self._handle != 0 and raw.ORQExt_IsConnect(self._handle) != 0
 
     # -- shared helpers -----------------------------------------------------
-    def _t(self, value, what, allow_none=False):
+    @overload
+    def _t(self, value: Text, what: str, allow_none: Literal[False] = False) -> bytes: ...
+
+    @overload
+    def _t(self, value: Optional[Text], what: str, allow_none: bool) -> Optional[bytes]: ...
+
+    def _t(self, value: Optional[Text], what: str, allow_none: bool = False) -> Optional[bytes]:
         return self.codec.text(value, what, allow_none)
 
-    def _call(self, name, *args):
+    def _call(self, name: str, *args: Any) -> int:
         return check(getattr(raw.library(), name)(self._h(), *args), name)
 
-    def _sized(self, name, invoke, capacity=None):
+    def _sized(self, name: str, invoke: Callable[[Any, c_int32], Any],
+               capacity: Optional[int] = None) -> Tuple[int, bytes]:
         """Runs invoke(buffer, length) under the self-sizing rule; returns
         (result, answer bytes)."""
-        cap = self.answer_size if capacity is None else int(capacity)
+        cap = self.answer_size if capacity is None else int32(capacity, "capacity")
         for attempt in (1, 2):
             buf = create_string_buffer(cap)
             length = c_int32(cap)
-            rc = invoke(buf, length)
+            rc: int = invoke(buf, length)
             if rc != -1107:
                 check(rc, name)
                 return rc, buf.raw[:max(0, min(length.value, cap))]
@@ -225,12 +249,15 @@ class Connection(ServiceCalls):
             if whole > self.max_answer_size:
                 raise AnswerTooLong(-1107, name, "the answer has %d bytes, above the maximum "
                                     "answer size %d" % (whole, self.max_answer_size), length=whole)
+            log.debug("%s: the answer has %d bytes, more than %d: once more with its length",
+                      name, whole, cap)
             cap = whole
         raise AssertionError("unreachable")
 
     # -- messages and statements ---------------------------------------------
-    def send(self, module, payload=b"", *, target=None, timeout=None, cancel=False,
-             capacity=None):
+    def send(self, module: Text, payload: Data = b'', *, target: Optional[Text] = None,
+             timeout: Optional[float] = None, cancel: bool = False,
+             capacity: Optional[int] = None) -> bytes:
         """Sends a message to a module and returns its answer. With
         ``timeout`` (seconds) the call gives up after that long (Timeout); with
         ``cancel`` the pending answer is cancelled then."""
@@ -241,91 +268,109 @@ class Connection(ServiceCalls):
         if timeout is None:
             name = "ORQExt_SendMessage"
 
-            def invoke(buf, length):
+            def invoke(buf: Any, length: c_int32) -> Any:
                 return raw.ORQExt_SendMessage(h, mod, tgt, data, len(data), buf, byref(length))
         else:
             name = "ORQExt_SendMessageTimeOut"
-            limit = int(round(float(timeout) * 1000))
-            if limit < 0:
-                raise BadArgument(-1100, name, "the time limit must not be negative")
+            limit = milliseconds(timeout)
 
-            def invoke(buf, length):
+            def invoke(buf: Any, length: c_int32) -> Any:
                 return raw.ORQExt_SendMessageTimeOut(h, mod, tgt, data, len(data), buf,
                                                      byref(length), limit, 1 if cancel else 0)
         return self._sized(name, invoke, capacity)[1]
 
-    def send_async(self, module, payload, callback=None, *, target=None,
-                   answer_capacity=DEFAULT_ANSWER_SIZE):
+    def send_async(self, module: Text, payload: Data, callback: Optional[AsyncCallback] = None, *,
+                   target: Optional[Text] = None,
+                   answer_capacity: int = DEFAULT_ANSWER_SIZE) -> AsyncRequest:
         """Queues a message; the library's worker sends it and calls
         ``callback(AsyncResult)`` on its own thread with the answer. Returns
         an AsyncRequest (wait(), answer(), cancel())."""
         data = self.codec.data(payload, "payload")
         if not data:
-            raise BadArgument(-1100, "ORQExt_AsyncSendMessage", "the payload must not be empty")
+            raise BadArgument(-1100, "send_async", "must not be empty", argument="payload")
         return _async.send(self._h(), self._t(module, "module"),
                            self._t(target, "target", allow_none=True), data, callback,
-                           int(answer_capacity))
+                           int32(answer_capacity, "answer_capacity"))
 
-    def execute(self, statement):
+    def execute(self, statement: Text) -> int:
         """Runs a statement on this connection (ORQExt_ExecSql2)."""
         return self._call("ORQExt_ExecSql2", self._t(statement, "statement"))
 
-    def statement_process(self, statement):
+    def statement_process(self, statement: Text) -> int:
         """Sends an extension statement's free text to the module's statement
         process (ORQExt_QuerySqlProcess)."""
         return self._call("ORQExt_QuerySqlProcess", self._t(statement, "statement"))
 
     # -- module administration ---------------------------------------------
-    def register_module(self, module, version=None, *, autostart=False, file_ref=None,
-                        cmd_param=None, desc=None, depend_files=None):
+    def register_module(self, module: Text, version: Optional[Text] = None, *,
+                        autostart: bool = False, file_ref: Optional[Text] = None,
+                        cmd_param: Optional[Text] = None, desc: Optional[Text] = None,
+                        depend_files: Optional[Text] = None) -> int:
+        """Registers a module on the server (``autostart``: start it too) (ORQExt_RegExtMod).
+        Returns the server's status (not negative); a failure raises OrqExtError."""
         t = self._t
         return self._call("ORQExt_RegExtMod", t(module, "module"),
                           t(version, "version", True), 1 if autostart else 0,
                           t(file_ref, "file_ref", True), t(cmd_param, "cmd_param", True),
                           t(desc, "desc", True), t(depend_files, "depend_files", True))
 
-    def unregister_module(self, module, version=None):
+    def unregister_module(self, module: Text, version: Optional[Text] = None) -> int:
+        """Removes a module's registration (ORQExt_UnRegExtMod). Returns the server's status
+        (not negative); a failure raises OrqExtError."""
         return self._call("ORQExt_UnRegExtMod", self._t(module, "module"),
                           self._t(version, "version", True))
 
-    def start_module(self, module, version=None):
+    def start_module(self, module: Text, version: Optional[Text] = None) -> int:
+        """Starts a registered module (ORQExt_LoadExtMod). Returns the server's status (not
+        negative); a failure raises OrqExtError."""
         return self._call("ORQExt_LoadExtMod", self._t(module, "module"),
                           self._t(version, "version", True))
 
-    def stop_module(self, module, version=None):
+    def stop_module(self, module: Text, version: Optional[Text] = None) -> int:
+        """Stops a running module (ORQExt_UnloadExtMod). Returns the server's status (not
+        negative); a failure raises OrqExtError."""
         return self._call("ORQExt_UnloadExtMod", self._t(module, "module"),
                           self._t(version, "version", True))
 
     # The three queries answer text; one terminating NUL is not part of it.
-    def module_info(self, module, second_name=None):
+    def module_info(self, module: Text, second_name: Optional[Text] = None) -> bytes:
+        """The server's description of one module, as bytes (its terminating NUL dropped)
+        (ORQExt_GetModInfo)."""
         h, mod, sec = self._h(), self._t(module, "module"), self._t(second_name, "second_name", True)
         return self._sized("ORQExt_GetModInfo", lambda b, n: raw.ORQExt_GetModInfo(
             h, mod, sec, b, byref(n)))[1].split(b"\0", 1)[0]
 
-    def module_list(self):
+    def module_list(self) -> bytes:
+        """The server's list of modules, as bytes (its terminating NUL dropped)
+        (ORQExt_GetModInfos)."""
         h = self._h()
         return self._sized("ORQExt_GetModInfos",
                            lambda b, n: raw.ORQExt_GetModInfos(h, b, byref(n)))[1].split(b"\0", 1)[0]
 
-    def extension_version(self):
+    def extension_version(self) -> bytes:
+        """The server's extension version text, as bytes (its terminating NUL dropped)
+        (ORQExt_GetExtVersion)."""
         h = self._h()
         return self._sized("ORQExt_GetExtVersion",
                            lambda b, n: raw.ORQExt_GetExtVersion(h, b, byref(n)))[1].split(b"\0", 1)[0]
 
     # -- cluster routing ----------------------------------------------------
     @property
-    def cluster_enabled(self):
-        return raw.ORQExt_IsClusterEnable(self._h()) != 0
+    def cluster_enabled(self) -> bool:
+        """True while routing to cluster nodes is on for this connection."""
+        return bool(raw.ORQExt_IsClusterEnable(self._h()) != 0)
 
-    def enable_cluster(self, on=True):
+    def enable_cluster(self, on: bool = True) -> int:
         """Switches routing to cluster nodes on (reloading the cluster
         description) or off."""
         return self._call("ORQExt_EnableCluster", 1 if on else 0)
 
-    def refresh_cluster(self):
+    def refresh_cluster(self) -> int:
+        """Reloads the cluster description from the server (ORQExt_UpdateCluster). Returns the
+        module's status (not negative); a failure raises OrqExtError."""
         return self._call("ORQExt_UpdateCluster")
 
-    def add_cluster(self, cluster, nodes=()):
+    def add_cluster(self, cluster: Cluster, nodes: Iterable[Node] = ()) -> int:
         """Adds a cluster (no nodes) or nodes to a cluster on the server."""
         rec = cluster_record(self.codec, cluster)
         nodes = list(nodes)
@@ -334,22 +379,24 @@ class Connection(ServiceCalls):
             arr = (raw.NodeInfo * len(nodes))()
             for slot, node in zip(arr, nodes):
                 slot.server = _fit(self.codec, node.server, 20, "node server")
-                slot.port = int(node.port)
+                slot.port = int32(node.port, "node port")
                 slot.user = _fit(self.codec, node.user, 128, "node user")
                 setattr(slot, "pass", _fit(self.codec, node.password, 64, "node password"))
                 slot.attr = _fit(self.codec, node.attr, 128, "node attr")
         return self._call("ORQExt_AddClusterInfo", byref(rec), arr, len(nodes))
 
-    def delete_cluster(self, name, tag, node=None):
+    def delete_cluster(self, name: Text, tag: Text, node: Optional[Text] = None) -> int:
         """Deletes a cluster, or with ``node`` ("server" or "server:port")
         those of its nodes."""
         rec = cluster_record(self.codec, Cluster(name, tag))
         return self._call("ORQExt_DelClusterInfo", byref(rec), self._t(node, "node", True))
 
-    def cluster_count(self):
+    def cluster_count(self) -> int:
+        """The number of clusters of the connection's cluster description
+        (ORQExt_GetClusterCount)."""
         return self._call("ORQExt_GetClusterCount")
 
-    def clusters(self):
+    def clusters(self) -> List[Cluster]:
         """The clusters of the description (reloaded first)."""
         cap = max(self.cluster_count(), 1)
         while True:
@@ -360,12 +407,14 @@ class Connection(ServiceCalls):
                 return [_cluster_of(arr[i]) for i in range(got)]
             cap *= 2
 
-    def cluster(self, name, tag):
+    def cluster(self, name: Text, tag: Text) -> Cluster:
+        """The cluster (name, tag) of the description: a Cluster; raises -4128 when there is
+        none (ORQExt_GetClusterInfoByName)."""
         rec = cluster_record(self.codec, Cluster(name, tag))
         self._call("ORQExt_GetClusterInfoByName", byref(rec))
         return _cluster_of(rec)
 
-    def nodes(self, name, tag):
+    def nodes(self, name: Text, tag: Text) -> List[Node]:
         """The nodes of the cluster (name, tag); [] when there is none."""
         rec = cluster_record(self.codec, Cluster(name, tag))
         cap = max(self._call("ORQExt_GetClusterNodeCount", byref(rec)), 1)
@@ -378,7 +427,7 @@ class Connection(ServiceCalls):
             cap *= 2
 
 
-def connect(server, port, user, password, **options):
+def connect(server: Text, port: int, user: Text, password: Text, **options: Any) -> Connection:
     """Opens a connection: ``connect("127.0.0.1", 7300, "admin", "admin")``.
 
     Options: ``encoding`` and ``errors`` (the codec for str arguments,

@@ -5,7 +5,11 @@ and with the texts of ``exports/orqext_results.h`` (a test keeps the two
 equal): (code, name, source, meaning).
 """
 
-RESULTS = (
+from __future__ import annotations
+
+from typing import Any, Dict, Optional, Tuple, Type
+
+RESULTS: Tuple[Tuple[int, str, str, str], ...] = (
     (0, "ORQEXT_OK", "ORQExtClient",
      "success"),
     (-1100, "ORQEXT_E_BAD_ARGUMENT", "ORQExtClient",
@@ -103,7 +107,7 @@ RESULTS = (
 _BY_CODE = {row[0]: row for row in RESULTS}
 
 
-def describe(code):
+def describe(code: int) -> Tuple[str, str]:
     """(name, meaning) of a Result code; unknown codes get a generic text."""
     row = _BY_CODE.get(code)
     if row is not None:
@@ -115,37 +119,49 @@ def describe(code):
 
 class OrqExtError(Exception):
     """A call failed. ``code`` is its Result code, ``name`` and ``meaning`` come
-    from the result table, ``call`` names the export (or operation)."""
+    from the result table, ``call`` names the export (or operation),
+    ``argument`` the argument that was refused (None when not known)."""
 
-    def __init__(self, code, call=None, detail=None):
+    def __init__(self, code: int, call: Optional[str] = None, detail: Optional[str] = None,
+                 *, argument: Optional[str] = None) -> None:
         self.code = code
         self.call = call
         self.detail = detail
+        self.argument = argument
         self.name, self.meaning = describe(code)
-        text = "%d %s: %s" % (code, self.name, self.meaning)
-        if call:
-            text = "%s failed: %s" % (call, text)
-        if detail:
-            text += " (%s)" % detail
+        if argument:
+            # The argument and what is wrong with it first; the generic
+            # meaning of -1100 says nothing more.
+            text = "argument %r: %s (%d %s)" % (argument, detail or self.meaning, code, self.name)
+            if call:
+                text = "%s: %s" % (call, text)
+        else:
+            text = "%d %s: %s" % (code, self.name, self.meaning)
+            if call:
+                text = "%s failed: %s" % (call, text)
+            if detail:
+                text += " (%s)" % detail
         super().__init__(text)
 
-    def __reduce__(self):
+    def __reduce__(self) -> Tuple[Any, ...]:
         return (_rebuild, (type(self), self.code, self.call, self.detail, dict(self.__dict__)))
 
 
-def _rebuild(cls, code, call, detail, state):
-    e = cls(code, call, detail)
+def _rebuild(cls: Type[OrqExtError], code: int, call: Optional[str], detail: Optional[str],
+             state: Dict[str, Any]) -> OrqExtError:
+    e = cls(code, call, detail, argument=state.get("argument"))
     e.__dict__.update(state)
     return e
 
 
-class Timeout(OrqExtError):
+class Timeout(OrqExtError, TimeoutError):
     """No complete answer within the time limit (-1112, -1113) or within the
-    client library's I/O limit (-20007)."""
+    client library's I/O limit (-20007). Also a TimeoutError."""
 
 
-class NoConnection(OrqExtError):
-    """The connection is unknown, could not be made, was refused or lost."""
+class NoConnection(OrqExtError, ConnectionError):
+    """The connection is unknown, could not be made, was refused or lost.
+    Also a ConnectionError."""
 
 
 class AnswerTooLong(OrqExtError):
@@ -153,17 +169,19 @@ class AnswerTooLong(OrqExtError):
     it was still too long after the one retry with the reported length.
     ``length`` is the length the library reported (None when unknown)."""
 
-    def __init__(self, code=-1107, call=None, detail=None, length=None):
-        super().__init__(code, call, detail)
+    def __init__(self, code: int = -1107, call: Optional[str] = None,
+                 detail: Optional[str] = None, length: Optional[int] = None,
+                 *, argument: Optional[str] = None) -> None:
+        super().__init__(code, call, detail, argument=argument)
         self.length = length
 
 
 class BadArgument(OrqExtError, ValueError):
     """An argument was refused (by the library, -1100, or before the call:
-    nothing was sent)."""
+    nothing was sent). ``argument`` names it where the package refused it."""
 
 
-_CLASSES = {
+_CLASSES: Dict[int, Type[OrqExtError]] = {
     -1100: BadArgument,
     -1107: AnswerTooLong,
     -20104: AnswerTooLong,
@@ -181,12 +199,38 @@ _CLASSES = {
 }
 
 
-def error_for(code, call=None, detail=None):
+def error_for(code: int, call: Optional[str] = None, detail: Optional[str] = None) -> OrqExtError:
     """The exception for a failed Result code."""
     return _CLASSES.get(code, OrqExtError)(code, call, detail)
 
 
-def check(code, call):
+def int32(value: Any, what: str) -> int:
+    """An int32 argument: what int() takes, within -2^31 .. 2^31-1 (ctypes
+    would silently cut a larger number to its low 32 bits)."""
+    try:
+        n = int(value)
+    except (TypeError, ValueError):
+        raise BadArgument(-1100, None, "expected an integer, got %r" % (value,),
+                          argument=what) from None
+    if not -0x80000000 <= n <= 0x7FFFFFFF:
+        raise BadArgument(-1100, None, "%d is outside the 32-bit range" % n, argument=what)
+    return n
+
+
+def milliseconds(seconds: Any, what: str = "timeout") -> int:
+    """A time limit given in seconds as the library's milliseconds: a finite
+    number, not negative, at most 2^31-1 ms."""
+    try:
+        ms = round(float(seconds) * 1000)
+    except (TypeError, ValueError, OverflowError):
+        raise BadArgument(-1100, None, "expected seconds, got %r" % (seconds,),
+                          argument=what) from None
+    if ms < 0:
+        raise BadArgument(-1100, None, "must not be negative", argument=what)
+    return int32(ms, what)
+
+
+def check(code: int, call: str) -> int:
     """Returns a non-negative code; raises the exception of a negative one."""
     if code < 0:
         raise error_for(code, call)

@@ -12,8 +12,11 @@ on first use (see ``orqext._loader`` for where it is looked for)::
 given file before first use. Buffers are the caller's, as in C.
 """
 
+from __future__ import annotations
+
 import ctypes
 import threading
+from typing import Any, List, Optional
 from ctypes import POINTER, Structure, c_char, c_char_p, c_int16, c_int32, c_uint8, c_void_p
 
 from . import _loader
@@ -259,7 +262,7 @@ _lib = None
 _path = None
 
 
-def _declare(lib):
+def _declare(lib: Any) -> Any:
     for name, restype, argtypes in EXPORTS:
         fn = getattr(lib, name)
         fn.restype = restype
@@ -267,7 +270,7 @@ def _declare(lib):
     return lib
 
 
-def load(path=None):
+def load(path: Optional[str] = None) -> Any:
     """Loads the library (from ``path`` when given, else by the search of
     ``orqext._loader``) and declares every export. Loading again returns the
     library already loaded; a different path then is an error."""
@@ -285,12 +288,12 @@ def load(path=None):
         return _lib
 
 
-def library():
+def library() -> Any:
     """The loaded library (loading it on first use)."""
     return _lib if _lib is not None else load()
 
 
-def library_path():
+def library_path() -> Optional[str]:
     """Where the library was loaded from (None before it is loaded)."""
     return _path
 
@@ -298,11 +301,11 @@ def library_path():
 _NAMES = frozenset(name for name, _, _ in EXPORTS)
 
 
-def __getattr__(name):
+def __getattr__(name: str) -> Any:
     if name in _NAMES:
         return getattr(library(), name)
     raise AttributeError("module %r has no attribute %r" % (__name__, name))
 
 
-def __dir__():
+def __dir__() -> List[str]:
     return sorted(set(globals()) | _NAMES)

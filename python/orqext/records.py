@@ -5,10 +5,18 @@ a call, ``str`` fields are accepted too and encoded with the connection's
 codec.
 """
 
-from dataclasses import dataclass, field
-from typing import List, Optional, Union
+from __future__ import annotations
 
+from dataclasses import dataclass, field
+from typing import TYPE_CHECKING, Callable, List, Optional, Tuple, Union
+
+#: A text argument: str (encoded with the connection's codec) or bytes.
 Text = Union[str, bytes]
+
+if TYPE_CHECKING:
+    from .errors import OrqExtError
+#: Message payloads and documents: str or any bytes-like object.
+Data = Union[str, bytes, bytearray, memoryview]
 
 
 @dataclass
@@ -47,7 +55,7 @@ class KeywordItem:
     text2: Optional[Text] = None
 
 
-@dataclass
+@dataclass(frozen=True)
 class Token:
     """A segmented word: byte offset and byte length in the text, and the
     bytes they cover (None when the entry does not lie inside the text)."""
@@ -56,7 +64,7 @@ class Token:
     word: Optional[bytes]
 
 
-@dataclass
+@dataclass(frozen=True)
 class ExtractedWord:
     """One entry of the word extraction answer."""
     word: bytes
@@ -66,7 +74,7 @@ class ExtractedWord:
     length: int
 
 
-@dataclass
+@dataclass(frozen=True)
 class Classification:
     """The category of one document of a batch."""
     id: int
@@ -74,13 +82,13 @@ class Classification:
     score: int
 
 
-@dataclass
+@dataclass(frozen=True)
 class CategoryScore:
     name: bytes
     score: int
 
 
-@dataclass
+@dataclass(frozen=True)
 class ClassifyResult:
     """The answer of the dictionary classifier (engine 3): the best category,
     the scores and the three values the call hands back."""
@@ -91,7 +99,7 @@ class ClassifyResult:
     value_c: int
 
 
-@dataclass
+@dataclass(frozen=True)
 class BsmResult:
     """The answer of the BSM classifier (engine 7)."""
     best: bytes
@@ -99,47 +107,47 @@ class BsmResult:
     matched: bool
 
 
-@dataclass
+@dataclass(frozen=True)
 class UnlabelledClass:
     """The class a text joined: its number and its label."""
     number: Optional[int]
     label: bytes
 
 
-@dataclass
+@dataclass(frozen=True)
 class Association:
     """A term and the words associated with it."""
     term: bytes
     words: List[bytes]
 
 
-@dataclass
+@dataclass(frozen=True)
 class AssociationResult:
     associations: List[Association]
     categories: List[bytes] = field(default_factory=list)
 
 
-@dataclass
+@dataclass(frozen=True)
 class TermCount:
     """A term (or key) and its count."""
     term: bytes
     count: int
 
 
-@dataclass
+@dataclass(frozen=True)
 class Similarity:
     """How similar the document ``id`` is (the module's score)."""
     id: int
     score: int
 
 
-@dataclass
+@dataclass(frozen=True)
 class Topic:
     name: bytes
     count: int
 
 
-@dataclass
+@dataclass(frozen=True)
 class AsyncResult:
     """The answer of an asynchronous message, as the callback receives it."""
     request_id: int
@@ -147,10 +155,18 @@ class AsyncResult:
     answer: bytes
 
     @property
-    def ok(self):
+    def ok(self) -> bool:
+        """True when the request succeeded (code not negative)."""
         return self.code >= 0
 
-    def error(self):
+    def error(self) -> "Optional[OrqExtError]":
         """The exception for a failed answer, None for a successful one."""
         from .errors import error_for
         return None if self.code >= 0 else error_for(self.code, "asynchronous message")
+
+
+#: A document of the batch calls: a text (its id is its position), an
+#: (id, text) pair or a Document.
+DocumentLike = Union[Data, Tuple[int, Data], Document]
+#: What send_async calls with the answer, on the library's worker thread.
+AsyncCallback = Callable[[AsyncResult], object]

@@ -1,8 +1,10 @@
 """Shared fixtures: where the build is, xsr-sim processes, a C compiler.
 
-ORQEXT_BUILD_DIR names the build folder (default: build/release of this
-checkout); the library under test is ORQEXT_LIBRARY, else the one in that
-folder.
+``--build-dir`` names the build folder that holds xsr-sim, the scripted
+double and the library the C-level tests use (default: build/release of this
+checkout). The package under test finds its library itself: an installed
+wheel carries it; a package without one (run from the source tree) is given
+the build's through ORQEXT_LIBRARY.
 """
 
 import os
@@ -16,11 +18,34 @@ import time
 import pytest
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-BUILD = os.path.abspath(os.environ.get("ORQEXT_BUILD_DIR", os.path.join(REPO, "build", "release")))
-os.environ.setdefault("ORQEXT_LIBRARY", os.path.join(BUILD, "libORQExtClient.so"))
-LIBRARY = os.environ["ORQEXT_LIBRARY"]
+BUILD = os.path.join(REPO, "build", "release")
+LIBRARY = os.path.join(BUILD, "libORQExtClient.so")
 HEADER_DIR = os.path.join(REPO, "exports")
 SIM = os.path.join(BUILD, "sim", "xsr-sim")
+
+
+def pytest_addoption(parser):
+    parser.addoption("--build-dir", default=BUILD,
+                     help="build folder with xsr-sim, the double and the library")
+    parser.addoption("--expect-installed", action="store_true",
+                     help="the package under test must be an installed one carrying its library")
+
+
+def pytest_configure(config):
+    global BUILD, LIBRARY, SIM
+    BUILD = os.path.abspath(config.getoption("--build-dir"))
+    LIBRARY = os.path.join(BUILD, "libORQExtClient.so")
+    SIM = os.path.join(BUILD, "sim", "xsr-sim")
+    import orqext
+    own = os.path.join(os.path.dirname(orqext.__file__), "lib")
+    if not os.path.isdir(own):
+        os.environ.setdefault("ORQEXT_LIBRARY", LIBRARY)
+
+
+@pytest.fixture(scope="session")
+def expect_installed(pytestconfig):
+    return pytestconfig.getoption("--expect-installed")
+
 
 SERVICE_MODULES = "\n".join("module %s %s" % (m, m) for m in
                             ("KExt_NLPE", "KExt_ARA", "KExt_KWFS", "KExt_STM")) + "\n"

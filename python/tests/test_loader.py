@@ -1,5 +1,6 @@
 """Where the package finds the library, and what it says when it cannot."""
 
+import logging
 import os
 import subprocess
 import sys
@@ -48,6 +49,17 @@ def test_when_nothing_loads_every_candidate_is_listed_with_its_reason(tmp_path, 
         assert what in str(e.value)
 
 
+def test_loading_is_logged_to_the_orqext_logger(tmp_path, caplog):
+    caplog.set_level(logging.DEBUG, logger="orqext")
+    missing = str(tmp_path / "libORQExtClient.so.1")
+    _loader.load({"ORQEXT_PREFIX": str(tmp_path), "ORQEXT_LIBRARY": LIBRARY})
+    with pytest.raises(orqext.LibraryNotFound):
+        _loader.load({"ORQEXT_LIBRARY": missing})
+    messages = [r.getMessage() for r in caplog.records if r.name == "orqext"]
+    assert messages == ["library: loaded %s (ORQEXT_LIBRARY; 0 tried before)" % LIBRARY,
+                        "library: nothing loaded (1 tried)"]
+
+
 def test_a_library_installed_under_a_prefix_is_found(tmp_path):
     # The layout cmake --install makes: PREFIX/lib/libORQExtClient.so.1.
     lib = tmp_path / "lib"
@@ -62,7 +74,23 @@ def test_a_library_installed_under_a_prefix_is_found(tmp_path):
     assert out == [str(lib / "libORQExtClient.so.1"), "0"]
 
 
-def test_the_installed_package_is_the_one_under_test():
-    if os.environ.get("ORQEXT_EXPECT_INSTALLED") != "1":
+def test_the_installed_package_is_the_one_under_test(expect_installed):
+    if not expect_installed:
         pytest.skip("run from the source tree")
+    assert not [k for k in os.environ if k.startswith("ORQEXT_")]
     assert os.path.realpath(orqext.__file__).startswith(os.path.realpath(sys.prefix))
+    # The wheel's own library, found without any variable.
+    from orqext import raw
+    raw.library()
+    package_lib = os.path.join(os.path.dirname(os.path.realpath(orqext.__file__)), "lib")
+    assert os.path.dirname(os.path.realpath(raw.library_path())) == package_lib
+
+
+def test_the_variables_still_come_before_the_package_library(tmp_path):
+    # ORQEXT_PREFIX and ORQEXT_LIBRARY are looked at before the package's
+    # own lib folder, so another build or the server's XSRClient can be used.
+    package_lib = os.path.join(os.path.dirname(os.path.abspath(_loader.__file__)), "lib")
+    labels = [label for label, _ in _loader.candidates({"ORQEXT_PREFIX": str(tmp_path)})]
+    assert labels.index("ORQEXT_PREFIX") < labels.index("package")
+    paths = [where for _, where in _loader.candidates({})]
+    assert paths[0] == os.path.join(package_lib, _loader.NAMES[0])
