@@ -6,6 +6,8 @@
 # --packaging: also what the packaging checks use (pkg-config, dpkg-dev,
 #   lintian, abigail-tools); may follow --windows.
 # --fuzz: also clang and libFuzzer.
+# --i386: also the 32-bit Linux cross compiler and user-mode emulation
+#   (qemu-user), which need no i386 architecture on the machine.
 set -euo pipefail
 
 pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils
@@ -23,6 +25,12 @@ esac
 # --fuzz: clang with libFuzzer and the sanitizer runtimes (scripts/test-fuzz.sh).
 case " $* " in
   *" --fuzz "*) pkgs+=(clang-14 libclang-rt-14-dev) ;;
+esac
+
+# --i386: the 32-bit Linux build run under qemu-i386 (scripts/test-i386.sh);
+# GoogleTest is compiled from the googletest sources of libgtest-dev.
+case " $* " in
+  *" --i386 "*) pkgs+=(g++-i686-linux-gnu qemu-user googletest) ;;
 esac
 
 need=()
