@@ -65,7 +65,7 @@ fi
 
 # --- Build and run ----------------------------------------------------------------
 echo "==== linux-i386 (${build}, under qemu-i386) ===="
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B "$build" -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-linux-i386.cmake -DORQ_BUILD_BENCHMARKS=OFF \
   "-DORQ_NATIVE_XSR_SIM=${sim}" >/dev/null
 cmake --build "$build" -j "${jobs}"
@@ -75,6 +75,8 @@ if [ ${#excluded[@]} -gt 0 ]; then
   skip=(-E "$(IFS='|'; echo "${excluded[*]}")")
 fi
 ctest --test-dir "$build" --output-on-failure -j "${jobs}" --timeout 600 "${skip[@]}"
+# A second configure must leave nothing to rebuild here either.
+scripts/test-reconfigure.sh "$build"
 
 # --- What ran ---------------------------------------------------------------------
 ctest --test-dir "$build" -N --show-only=json-v1 |

@@ -13,25 +13,31 @@ import re
 import sys
 
 
+# Programs of unit tests besides tests/unit's: the lifecycle tests, the
+# double as shipped and its documented example, xsr-sim's parts, the stress
+# test over the double, the C++ layer's result texts.
+UNIT_PROGRAMS = ("lifecycle_tests", "double_c_tests", "double_example", "xsr_sim_logic_tests",
+                 "stress_double_tests", "cpp_result_text_check")
+
+
 def kind(test):
     name = test["name"]
     cmd = test.get("command", [])
     if name.startswith("sim64:"):
         return "sim64 examples" if "example" in name else "sim64"
-    programs = [os.path.basename(c) for c in cmd if "/" in c and not c.endswith("qemu-run.sh")
-                and not c.endswith("qemu-root")]
-    program = programs[0] if programs else ""
+    # Under the emulator: sh qemu-run.sh ROOT PROGRAM ARGUMENTS...
+    runs = [i for i, c in enumerate(cmd) if c.endswith("/qemu-run.sh")]
+    program = os.path.basename(cmd[runs[0] + 2] if runs else cmd[0] if cmd else "")
     if name.startswith("record_layout_"):
         return "layouts"
-    if "example" in name:
-        return "examples"
+    if program.startswith("unit_") or program in UNIT_PROGRAMS:
+        return "unit"
     if program == "e2e_tests":
         return "e2e"
     if program in ("e2e_cli_tests", "stress_sim_tests"):
         return "services"
-    if program.startswith("unit_") or program in ("lifecycle_tests", "double_c_tests", "xsr_sim_logic_tests",
-                                                  "stress_double_tests", "cpp_result_text_check"):
-        return "unit"
+    if name.endswith("example_e2e") or name.startswith("example_roundtrip_"):
+        return "examples"
     return "other"
 
 
