@@ -27,10 +27,9 @@ start=$SECONDS
 excluded=(
   # A death test in GoogleTest's threadsafe style: the child starts the test
   # program again (execv of itself), which the kernel refuses for a 32-bit
-  # program (the emulator is not registered with binfmt_misc here). The
-  # unload under a blocked worker it checks at process exit is checked by
-  # dlclose in AsyncUnloadTest.DlcloseWithAWorkerBlockedInTheServer..., which
-  # runs.
+  # program (the emulator is not registered with binfmt_misc here). The same
+  # unload with a worker blocked in the server, through dlclose instead of
+  # at process exit, runs (AsyncUnloadTest.DlcloseWithAWorkerBlocked...).
   '^AsyncUnloadTest\.ProcessExitWithAWorkerBlockedInTheServerEndsCleanly$'
 )
 
