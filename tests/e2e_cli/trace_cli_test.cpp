@@ -12,6 +12,7 @@
 
 #include "tests/e2e_cli/service_fixture.h"
 #include "tests/e2e_cli/tool_run.h"
+#include "tests/support/temp_path.h"
 #include "xsr/trace/trace.h"
 
 namespace e2ecli {
@@ -19,10 +20,7 @@ namespace {
 
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-std::string temp_path(const std::string& name) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    return ::testing::TempDir() + "orqext_" + info->name() + "_" + name;
-}
+std::string temp_path(const std::string& name) { return testing_support::temp_path("orqext_", name); }
 
 // orqext programs started while it lives load the recording XSRClient, which
 // forwards to the networked one and appends to the trace file. The
