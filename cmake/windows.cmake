@@ -98,14 +98,8 @@ endif()
 set(ORQ_WINDOWS_SKIP_UNIT_AREAS "" CACHE STRING "tests/unit folders left out of the Windows build")
 
 if(ORQ_BUILD_TESTS)
-  set(ORQ_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources (Debian: libgtest-dev)")
-  if(NOT EXISTS ${ORQ_GTEST_SOURCE_DIR}/CMakeLists.txt)
-    message(FATAL_ERROR "GoogleTest sources not found in ${ORQ_GTEST_SOURCE_DIR} (install libgtest-dev)")
-  endif()
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
-  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
-  add_subdirectory(${ORQ_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  include(${CMAKE_SOURCE_DIR}/cmake/googletest-source.cmake)
 endif()
 
 # --- Version resources --------------------------------------------------------

@@ -8,6 +8,8 @@
 # --fuzz: also clang and libFuzzer.
 # --dotnet: also Mono (mcs, mono) for the .NET binding.
 # --python: also what the Python step uses (wheel building, mypy).
+# --i386: also the 32-bit Linux cross compiler and user-mode emulation
+#   (qemu-user), which need no i386 architecture on the machine.
 set -euo pipefail
 
 pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils
@@ -32,6 +34,12 @@ esac
 # --dotnet: Mono's C# compiler and runtime (scripts/test-dotnet.sh).
 case " $* " in
   *" --dotnet "*) pkgs+=(mono-devel) ;;
+esac
+
+# --i386: the 32-bit Linux build run under qemu-i386 (scripts/test-i386.sh);
+# GoogleTest is compiled from the googletest sources of libgtest-dev.
+case " $* " in
+  *" --i386 "*) pkgs+=(g++-i686-linux-gnu qemu-user googletest) ;;
 esac
 
 need=()

@@ -31,6 +31,8 @@ scripts/test-fuzz.sh
 # The 64-bit and 32-bit Windows DLLs, cross-built and tested under Wine (the
 # 32-bit Wine tests only where this machine can run 32-bit programs).
 scripts/windows-test.sh
+# The 32-bit Linux build and its tests under user-mode emulation (qemu-i386).
+scripts/test-i386.sh
 scripts/test-bench.sh
 # The installed library, its consumers, the packages and the ABI guard.
 scripts/test-packaging.sh

@@ -10,6 +10,7 @@
 
 #include "orqext.h"
 #include "xsrclient_double.h"
+#include "tests/support/temp_path.h"
 
 namespace {
 
@@ -204,7 +205,7 @@ TEST_F(DoubleC, ReplaysATraceOfARecordedRun) {
         "XT1 command seq=2" + head + "rc=0 h=1001 magic=32639 hint=45000 cap=256 len=4 hdr=" + hex(header) +
         " body=" + hex(body(0)) + " nobody2=1 ans=" + hex("pong") + "\n"
         "XT1 close seq=3" + head + "rc=0 h=1001\n";
-    const std::string path = ::testing::TempDir() + "double_c_replay.xt";
+    const std::string path = testing_support::temp_path("double_c_", "replay.xt");
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     std::fwrite(trace.data(), 1, trace.size(), f);

@@ -48,7 +48,8 @@ SimProcess::~SimProcess() {
 }
 
 bool SimProcess::start(const std::string& config, const std::string& name) {
-    std::vector<std::string> args = {XSR_SIM_PATH, "--port", "0"};
+    const char* other = std::getenv("ORQ_E2E_XSR_SIM");
+    std::vector<std::string> args = {other != nullptr && *other != '\0' ? other : XSR_SIM_PATH, "--port", "0"};
     if (!config.empty()) {
         char tmpl[] = "/tmp/xsrsimcfgXXXXXX";
         const int fd = mkstemp(tmpl);
@@ -226,6 +227,10 @@ int thread_count() {
     }();
     (void)settled;
     return count_entries("/proc/self/task");
+}
+
+bool threads_at_most(int n) {
+    return eventually([n] { return thread_count() <= n; }, 2000);
 }
 
 FakePeer::FakePeer(std::function<void(int fd)> serve) : serve_(std::move(serve)) {

@@ -21,7 +21,10 @@ public:
     SimProcess& operator=(const SimProcess&) = delete;
 
     // Starts xsr-sim --port 0 with the config text (none when empty) and
-    // waits for its listening line. False (with a message) on failure.
+    // waits for its listening line. False (with a message) on failure. The
+    // program is this build's xsr-sim, or the one ORQ_E2E_XSR_SIM names
+    // (another build's: the 32-bit build's suites also run against the
+    // 64-bit server).
     bool start(const std::string& config = std::string(), const std::string& name = std::string());
     // Sends the signal (SIGTERM by default) and waits; the exit status (0
     // for a clean stop), -1 when it did not end within the bound (it is then
@@ -74,6 +77,10 @@ private:
 // Open file descriptors and threads of this process (leak checks).
 int open_fds();
 int thread_count();
+// Whether the process has at most n threads, within a bounded wait: a thread
+// leaves /proc/self/task a moment after a join of it has returned (a moment
+// long enough to be seen under emulation).
+bool threads_at_most(int n);
 
 // Reads one frame (prefix, then the rest) from a raw socket; empty on error.
 std::vector<unsigned char> raw_read_frame(int fd, int max_ms);

@@ -12,6 +12,7 @@
 
 #include "tests/e2e_cli/service_fixture.h"
 #include "tests/e2e_cli/tool_run.h"
+#include "tests/support/temp_path.h"
 #include "xsr/trace/trace.h"
 
 namespace e2ecli {
@@ -19,10 +20,7 @@ namespace {
 
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-std::string temp_path(const std::string& name) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    return ::testing::TempDir() + "orqext_" + info->name() + "_" + name;
-}
+std::string temp_path(const std::string& name) { return testing_support::temp_path("orqext_", name); }
 
 // orqext programs started while it lives load the recording XSRClient, which
 // forwards to the networked one and appends to the trace file. The
@@ -167,6 +165,32 @@ TEST_F(TraceCli, NamesAndBytesFromATraceCannotDriveTheTerminal) {
     const ToolRun show = run_tool({"trace", "show", trace_});
     EXPECT_TRUE(has(show.out, "evil\\x1b[2Jhost")) << show.out;
     EXPECT_TRUE(has(show.out, "u\\rser")) << show.out;
+}
+
+// Each record shows the time of day (UTC) it started at, whatever its
+// year: after 2038 a 32-bit time_t no longer holds the seconds since 1970.
+TEST_F(TraceCli, ShowGivesTheTimeOfDayOfEveryRecord) {
+    const struct {
+        int64_t start_us;
+        const char* shown;
+    } cases[] = {
+        {0, "#1 00:00:00.000000 "},
+        {1796922620069309, "#2 17:10:20.069309 "},          // 2026-12-10
+        {INT64_C(2209034096500000), "#3 12:34:56.500000 "},  // 2040-01-01, past 32-bit seconds
+        {INT64_C(7273756798000001), "#4 23:59:58.000001 "},  // 2200-06-30
+        {-1, "#5 23:59:59.999999 "},                          // a microsecond before 1970
+    };
+    std::string text;
+    uint64_t seq = 0;
+    for (const auto& c : cases) {
+        xsrtrace::Record r = command(++seq, std::string("Echo\0\0x", 7), 0, 1);
+        r.start_us = c.start_us;
+        text += xsrtrace::encode(r);
+    }
+    write_file(trace_, text);
+    const ToolRun show = run_tool({"trace", "show", trace_});
+    ASSERT_EQ(show.exit_code, 0) << show.err;
+    for (const auto& c : cases) EXPECT_TRUE(has(show.out, c.shown)) << c.shown << "\n" << show.out;
 }
 
 TEST_F(TraceCli, StatsCountCallsFailuresAndLatencyPercentiles) {

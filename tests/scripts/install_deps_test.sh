@@ -1,5 +1,5 @@
 #!/bin/sh
-# scripts/install-deps.sh --windows against stand-ins for dpkg and apt-get:
+# scripts/install-deps.sh --windows (and --i386) against stand-ins for dpkg and apt-get:
 # which packages it asks for, and how it takes apt's outcome. On a kernel
 # without 32-bit support the i386 packages unpack but their install scripts
 # and triggers fail with "Exec format error"; that must neither stop the
@@ -86,5 +86,19 @@ for p in g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 g++-mingw-w64-i686
 done
 grep -qx i386 "$work/clean_install/archs" || { echo "FAIL clean_install: i386 not added"; fails=$((fails + 1)); }
 [ ! -e "$work/nothing_missing/apt-calls" ] || { echo "FAIL nothing_missing: apt-get install ran"; fails=$((fails + 1)); }
+
+# --i386: the cross compiler and the emulator, without the i386
+# architecture (nothing of it is needed).
+STATE="$work/i386"
+export STATE
+mkdir -p "$STATE/installed"
+echo done >"$STATE/output"
+echo 0 >"$STATE/rc"
+: >"$STATE/fails"
+PATH="$work/bin:$PATH" bash "$script" --i386 >/dev/null 2>&1 || { echo "FAIL i386: exit code $?"; fails=$((fails + 1)); }
+for p in g++-i686-linux-gnu qemu-user; do
+  grep -qw -- "$p" "$STATE/apt-calls" || { echo "FAIL i386: $p not installed"; fails=$((fails + 1)); }
+done
+[ ! -s "$STATE/archs" ] || { echo "FAIL i386: architecture added: $(cat "$STATE/archs")"; fails=$((fails + 1)); }
 
 [ "$fails" -eq 0 ]

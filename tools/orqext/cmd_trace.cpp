@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <vector>
 
@@ -41,18 +40,18 @@ std::string meaning_of(const xsrtrace::Record& r) {
     return r.result == 0 ? "success" : "failure";
 }
 
-// "HH:MM:SS.uuuuuu" (UTC) of a time in microseconds since 1970.
+// "HH:MM:SS.uuuuuu" (UTC) of a time in microseconds since 1970, by
+// arithmetic: a 32-bit time_t holds no time after January 2038, and the
+// time of day needs no calendar. Times before 1970 count back from midnight.
 std::string clock_time(int64_t us) {
-    const std::time_t secs = static_cast<std::time_t>(us / 1000000);
-    std::tm tm{};
-#if defined(_WIN32)
-    gmtime_s(&tm, &secs);
-#else
-    gmtime_r(&secs, &tm);
-#endif
+    constexpr int64_t kDayUs = INT64_C(86400) * 1000000;
+    int64_t of_day = us % kDayUs;
+    if (of_day < 0) of_day += kDayUs;
+    const int64_t secs = of_day / 1000000;
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%06lld", tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  static_cast<long long>(us % 1000000));
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%06d", static_cast<int>(secs / 3600),
+                  static_cast<int>(secs / 60 % 60), static_cast<int>(secs % 60),
+                  static_cast<int>(of_day % 1000000));
     return buf;
 }
 

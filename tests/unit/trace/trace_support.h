@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_path.h"
 #include "xsr/double/xsr_double.h"
 #include "xsr/trace/trace.h"
 #include "xsr/xsrclient.h"
@@ -100,8 +101,7 @@ private:
 class TempFile {
 public:
     explicit TempFile(const std::string& name) {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = ::testing::TempDir() + "orq_" + (info ? std::string(info->name()) : std::string("x")) + "_" + name;
+        path_ = testing_support::temp_path("orq_", name);
         std::remove(path_.c_str());
     }
     ~TempFile() { std::remove(path_.c_str()); }
