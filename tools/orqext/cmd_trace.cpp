@@ -369,7 +369,13 @@ int export_cmd(Context& ctx) {
     auto ts_of = [&](const xsrtrace::Record& r) { return r.start_us - t0; };
     auto end_of = [&](const xsrtrace::Record& r) { return ts_of(r) + std::max<int64_t>(r.duration_us, 0); };
 
-    std::vector<std::string> events;
+    // Events in the order written: an exchange before the calls it holds,
+    // so that a viewer that keeps the order of equal times nests them.
+    std::vector<std::pair<std::size_t, std::string>> placed;
+    struct Events {
+        std::vector<std::pair<std::size_t, std::string>>* to;
+        void push_back(std::string e) { to->emplace_back(2 * to->size() + 1, std::move(e)); }
+    } events{&placed};
     std::map<uint64_t, std::map<uint64_t, bool>> threads;
     for (const auto& r : file.records) threads[r.pid][r.thread] = true;
     for (const auto& p : threads) {
@@ -385,13 +391,14 @@ int export_cmd(Context& ctx) {
     struct Exchange {
         std::vector<const xsrtrace::Record*> calls;
         int32_t handle = 0;
+        std::size_t first_event = 0;  // order of its first call's event
     };
     std::map<std::pair<uint64_t, uint64_t>, Exchange> open;
     auto close_exchange = [&](Exchange& x) {
         if (x.calls.size() > 1) {
             const xsrtrace::Record& first = *x.calls.front();
             const xsrtrace::Record& last = *x.calls.back();
-            events.push_back(event("X", "exchange: " + slice_name(first), "exchange", first.pid, first.thread,
+            placed.emplace_back(x.first_event - 1, event("X", "exchange: " + slice_name(first), "exchange", first.pid, first.thread,
                                    ts_of(first),
                                    ",\"dur\":" + std::to_string(end_of(last) - ts_of(first)) +
                                        ",\"args\":{\"calls\":" + std::to_string(x.calls.size()) +
@@ -410,6 +417,7 @@ int export_cmd(Context& ctx) {
         const uint16_t code = command ? r.code() : 0;
         const bool unfinished = command && (r.result == kPending || r.result == kPart);
         const int64_t mid = ts_of(r) + std::max<int64_t>(r.duration_us, 0) / 2;
+        const std::size_t call_event = 2 * placed.size() + 1;
         events.push_back(event("X", slice_name(r), xsrtrace::fn_name(r.fn), r.pid, r.thread, ts_of(r),
                                ",\"dur\":" + std::to_string(std::max<int64_t>(r.duration_us, 0)) + ",\"args\":{" +
                                    call_args(r) + "}"));
@@ -438,6 +446,7 @@ int export_cmd(Context& ctx) {
                                (code == kCodePoll || code == kCodeTicket);
         if (!continues) close_exchange(x);
         if (continues || unfinished) {
+            if (x.calls.empty()) x.first_event = call_event;
             x.handle = r.handle;
             x.calls.push_back(&r);
             if (!unfinished) close_exchange(x);
@@ -447,7 +456,12 @@ int export_cmd(Context& ctx) {
 
     *ctx.out << "{\"displayTimeUnit\":\"ms\",\"otherData\":{\"source\":" << json_string(ctx.in.arg(0))
              << ",\"records\":" << file.records.size() << ",\"start_us\":" << t0 << "},\"traceEvents\":[\n";
-    for (std::size_t i = 0; i < events.size(); ++i) *ctx.out << events[i] << (i + 1 < events.size() ? ",\n" : "\n");
+    std::stable_sort(placed.begin(), placed.end(),
+                     [](const std::pair<std::size_t, std::string>& a, const std::pair<std::size_t, std::string>& b) {
+                         return a.first < b.first;
+                     });
+    for (std::size_t i = 0; i < placed.size(); ++i)
+        *ctx.out << placed[i].second << (i + 1 < placed.size() ? ",\n" : "\n");
     *ctx.out << "]}\n";
     return kExitOk;
 }
