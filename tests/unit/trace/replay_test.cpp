@@ -241,6 +241,16 @@ TEST_F(ReplayTest, AMaskedClusterAddAndDescriptionReplay) {
     EXPECT_TRUE(xsrdouble::replay_misses().empty());
 }
 
+// Sets an environment variable; an empty value removes it.
+void set_variable(const char* name, const char* value) {
+#if defined(_WIN32)
+    _putenv_s(name, value);
+#else
+    if (*value) setenv(name, value, 1);
+    else unsetenv(name);
+#endif
+}
+
 // Paced replay waits for the recorded duration of each call, but never
 // longer than the cap (1 s unless set), and says when it capped one.
 TEST_F(ReplayTest, PacedReplayCapsEachPause) {
@@ -293,14 +303,14 @@ TEST_F(ReplayTest, PacedReplayCapsEachPause) {
     } envs[] = {{"250", 250000, false}, {"0", 0, false}, {"soon", 1000000, true}, {"-5", 1000000, true}};
     for (const Env& e : envs) {
         SCOPED_TRACE(e.value);
-        setenv("XSR_DOUBLE_REPLAY_PACE_MAX_MS", e.value, 1);
+        set_variable("XSR_DOUBLE_REPLAY_PACE_MAX_MS", e.value);
         testing::internal::CaptureStderr();
         const xsrdouble::ReplayOptions o = xsrdouble::replay_options_from_environment();
         const std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(o.max_pause_us, e.want);
         EXPECT_EQ(err.find("XSR_DOUBLE_REPLAY_PACE_MAX_MS") != std::string::npos, e.reported) << err;
     }
-    unsetenv("XSR_DOUBLE_REPLAY_PACE_MAX_MS");
+    set_variable("XSR_DOUBLE_REPLAY_PACE_MAX_MS", "");
 }
 
 // A damaged line of the trace is named when the replay loads it, so a test
