@@ -29,6 +29,7 @@
 #include <string>
 
 #include "xsr/proto/wire.h"
+#include "xsr/trace/frames.h"
 #include "xsr/trace/secrets.h"
 #include "xsr/trace/trace.h"
 #include "xsr/xsrclient.h"
@@ -404,11 +405,6 @@ bool secrets_wanted() {
     return env && std::strcmp(env, "1") == 0;
 }
 
-int32_t le32(const std::string& s, std::size_t at) {
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data() + at);
-    return static_cast<int32_t>(p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24));
-}
-
 // Masks the passwords of a command's record: the node records of a cluster
 // add, and those of a cluster description, whose answer may come in several
 // calls (a pending answer, then polls by its ticket; parts, then polls with
@@ -431,17 +427,17 @@ public:
             it = open_.emplace(key, PasswordFields(PasswordFields::Layout::ClusterDescription)).first;
             it->second = PasswordFields(PasswordFields::Layout::ClusterDescription);
         } else {
-            if (r.body.size() != 8) return;
-            key = Key{r.handle, le32(r.body, 0), le32(r.body, 4)};
+            if (r.body.size() != 8 || !xsrtrace::read_ticket(r.body, &key.t0, &key.t1)) return;
             it = open_.find(key);
             if (it == open_.end()) return;
         }
         if (r.result == xsrproto::kPending) {
             // The answer is the ticket the polls will carry.
-            if (code == kClusterDescription && r.answer.size() >= 8) {
+            Key ticket{r.handle, 0, 0};
+            if (code == kClusterDescription && xsrtrace::read_ticket(r.answer, &ticket.t0, &ticket.t1)) {
                 PasswordFields f = it->second;
                 open_.erase(it);
-                open_.emplace(Key{r.handle, le32(r.answer, 0), le32(r.answer, 4)}, f);
+                open_.emplace(ticket, f);
             }
             return;
         }
