@@ -93,6 +93,7 @@ const std::map<std::string, Directive>& directives() {
         {"workers", {1, 1, number(&Config::workers, 1, 256)}},
         {"max_jobs", {1, 1, number(&Config::max_jobs, 1, 65536)}},
         {"max_connections", {1, 1, number(&Config::max_connections, 1, 4096)}},
+        {"idle_timeout_ms", {1, 1, number(&Config::idle_timeout_ms, 0, 86400000)}},
         // module NAME TYPE [started|registered] [version=V] [param=P]
         {"module", {2, 5, [](const Tokens& t, Config* c, std::string* err) {
              ModuleEntry m;

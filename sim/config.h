@@ -47,6 +47,10 @@ struct Config {
     uint32_t workers = 16;                // threads running slow module calls
     uint32_t max_jobs = 256;              // queued and running module calls
     uint32_t max_connections = 256;       // open sockets
+    uint32_t idle_timeout_ms = 300000;    // a logged-in socket idle this long is closed; 0: never
+    // The clock of the idle limit, in milliseconds; null: the monotonic
+    // clock. Tests set a clock of their own and drive it.
+    int64_t (*clock_ms)() = nullptr;
 };
 
 // Parses config text. False with a message naming the line on the first

@@ -1,4 +1,4 @@
-// xsr-sim --port N [--config FILE] [--name NAME] | --help | --version
+// xsr-sim --port N [--config FILE] [--name NAME] [--idle-timeout S] | --help | --version
 //
 // Serves until SIGINT or SIGTERM. Once listening it prints one line on
 // stdout:   xsr-sim listening port=<N> addresses=<a>[,<b>]
@@ -15,7 +15,7 @@
 
 namespace {
 
-const char kUsage[] = "usage: xsr-sim --port N [--config FILE] [--name NAME]\n";
+const char kUsage[] = "usage: xsr-sim --port N [--config FILE] [--name NAME] [--idle-timeout S]\n";
 
 int help() {
     std::printf("%s\n"
@@ -23,6 +23,8 @@ int help() {
                 "  --port N       port to listen on, 0 to 65535 (0: a free one); required\n"
                 "  --config FILE  config file: users, modules, clusters, limits\n"
                 "  --name NAME    the server's name (module Ident answers it)\n"
+                "  --idle-timeout S  close a logged-in socket that sends nothing for S seconds\n"
+                "                 (default 300; 0: never)\n"
                 "  --help         this text\n"
                 "  --version      the version\n\n"
                 "Once listening it prints one line on stdout:\n"
@@ -44,6 +46,7 @@ int usage(const std::string& problem) {
 int main(int argc, char** argv) {
     long port = -1;
     std::string config_path, name;
+    long idle_s = -1;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") return help();
@@ -51,7 +54,8 @@ int main(int argc, char** argv) {
             std::printf("xsr-sim " ORQEXT_VERSION_STRING "\n");
             return 0;
         }
-        if (a != "--port" && a != "--config" && a != "--name") return usage("unknown option '" + a + "'");
+        if (a != "--port" && a != "--config" && a != "--name" && a != "--idle-timeout")
+            return usage("unknown option '" + a + "'");
         if (i + 1 >= argc) return usage(a + " needs a value");
         const std::string v = argv[++i];
         if (a == "--port") {
@@ -59,6 +63,11 @@ int main(int argc, char** argv) {
                 return usage("--port: '" + v + "' is not a number (expected 0 to 65535; 0 picks a free port)");
             port = std::strtol(v.c_str(), nullptr, 10);
             if (port > 65535) return usage("--port: " + v + " is out of range (expected 0 to 65535; 0 picks a free port)");
+        } else if (a == "--idle-timeout") {
+            if (v.empty() || v.size() > 5 || v.find_first_not_of("0123456789") != std::string::npos ||
+                std::strtol(v.c_str(), nullptr, 10) > 86400)
+                return usage("--idle-timeout: '" + v + "' is not a number of seconds from 0 to 86400 (0: never)");
+            idle_s = std::strtol(v.c_str(), nullptr, 10);
         } else if (a == "--config") {
             config_path = v;
         } else {
@@ -74,6 +83,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (!name.empty()) cfg.name = name;
+    if (idle_s >= 0) cfg.idle_timeout_ms = static_cast<uint32_t>(idle_s) * 1000;
 
     // Every thread inherits the blocked signals; this one takes them.
     sigset_t set;

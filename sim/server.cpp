@@ -24,6 +24,7 @@ namespace {
 constexpr int64_t kIdleWait = int64_t(1) << 40;  // idle between frames: until the peer or stop ends it
 constexpr std::size_t kReadChunk = 1u << 20;     // a large frame's buffer grows as its bytes arrive
 constexpr std::size_t kLogLimit = 1000;
+constexpr std::size_t kKeptFrame = 64 * 1024;    // a larger frame's buffer is let go once it is served
 
 }  // namespace
 
@@ -81,6 +82,12 @@ struct Server::Connection {
     CancelToken cancel;  // inline module calls
     std::shared_ptr<Session> session;
     Bytes frame;
+    // For the idle limit: logged in and waiting for a request since
+    // idle_since (server clock); a socket that is reading or serving a
+    // request is not idle.
+    std::atomic<bool> waiting{false};
+    std::atomic<int64_t> idle_since{0};
+    std::atomic<std::size_t> frame_room{0};  // the frame buffer's capacity, for stats
 };
 
 // An answer frame to write: bytes [off, off+len) of `bytes`, which are part
@@ -299,6 +306,7 @@ void Server::accept_loop() {
         for (auto& p : fds) p.revents = 0;
         const int r = ::poll(fds.data(), fds.size(), 1000);
         reap_connections(false);
+        end_idle_connections();
         if (r <= 0) continue;
         if (fds.back().revents) break;
         for (std::size_t i = 0; i + 1 < fds.size(); ++i) {
@@ -332,6 +340,23 @@ void Server::accept_loop() {
             }
         }
     }
+}
+
+int64_t Server::clock_ms() const { return cfg_.clock_ms ? cfg_.clock_ms() : xsrnet::now_ms(); }
+
+std::size_t Server::end_idle_connections() {
+    if (cfg_.idle_timeout_ms == 0) return 0;
+    const int64_t now = clock_ms();
+    std::size_t ended = 0;
+    std::lock_guard<std::mutex> g(conn_mu_);
+    for (auto& c : conns_) {
+        if (c->done || !c->waiting || now - c->idle_since < static_cast<int64_t>(cfg_.idle_timeout_ms)) continue;
+        // Its thread wakes with the socket ended and closes it.
+        c->waiting = false;
+        xsrnet::shutdown_socket(c->s);
+        ++ended;
+    }
+    return ended;
 }
 
 // --- framing -----------------------------------------------------------------
@@ -438,6 +463,8 @@ bool Server::handshake(Connection* c) {
             c->session = s;
             w.session = s->id;
             std::memcpy(w.token, s->token, kTokenSize);
+            c->idle_since = clock_ms();
+            c->waiting = true;
             return send_bytes(c->s, encode_welcome(head.request_id, w), cfg_.frame_limit_ms);
         }
         case kAttach: {
@@ -459,6 +486,8 @@ bool Server::handshake(Connection* c) {
             }
             w.session = id;
             std::memcpy(w.token, token, kTokenSize);
+            c->idle_since = clock_ms();
+            c->waiting = true;
             return send_bytes(c->s, encode_welcome(head.request_id, w), cfg_.frame_limit_ms);
         }
         default:
@@ -484,10 +513,12 @@ void Server::serve_frames(Connection* c) {
         for (;;) {
             Head head;
             int32_t fault = 0;
-            // A logged-in socket may stay idle between frames for as long as
-            // it likes; shutdown at stop ends the wait.
+            // Between frames a logged-in socket waits until the idle limit
+            // (end_idle_connections), stop or its peer ends the wait. It
+            // became idle at its login or when its last answer was ready.
             const Read r = read_frame(c->s, c->frame, cfg_.max_request, kIdleWait, cfg_.frame_limit_ms,
                                       &head, &fault);
+            c->waiting = false;
             if (r == Read::Gone) break;
             CommandView cmd;
             if (r == Read::Bad || head.kind != kCommand ||
@@ -498,6 +529,14 @@ void Server::serve_frames(Connection* c) {
             }
             ++requests_;
             Outgoing out = dispatch(*c->session, cmd, *c);
+            // The request is served: a large frame's buffer is not kept for
+            // the rest of the connection's life.
+            if (c->frame.capacity() > kKeptFrame) Bytes().swap(c->frame);
+            c->frame_room = c->frame.capacity();
+            // Idle from here: the answer's send has the frame limit of its
+            // own, and a client that has its answer finds the socket waiting.
+            c->idle_since = clock_ms();
+            c->waiting = true;
 
             AnswerFixed fixed;
             fixed.result = out.result;
@@ -920,7 +959,11 @@ void Server::clear_statement_log() {
 }
 
 std::string Server::stats() const {
-    std::size_t sessions = 0, sockets = 0, tickets = 0;
+    std::size_t sessions = 0, sockets = 0, tickets = 0, frame_bytes = 0;
+    {
+        std::lock_guard<std::mutex> g(conn_mu_);
+        for (const auto& c : conns_) frame_bytes += c->frame_room;
+    }
     std::vector<std::shared_ptr<Session>> list;
     {
         std::lock_guard<std::mutex> g(sess_mu_);
@@ -936,7 +979,8 @@ std::string Server::stats() const {
     }
     return "sessions=" + std::to_string(sessions) + "\nsockets=" + std::to_string(sockets) +
            "\ntickets=" + std::to_string(tickets) + "\ncancelled=" + std::to_string(cancelled_.load()) +
-           "\nrequests=" + std::to_string(requests_.load()) + "\nheld=" + std::to_string(held_.load()) + "\n";
+           "\nrequests=" + std::to_string(requests_.load()) + "\nheld=" + std::to_string(held_.load()) +
+           "\nframe_bytes=" + std::to_string(frame_bytes) + "\n";
 }
 
 bool Server::hold_gate(const std::string& name, const CancelToken& cancel, uint32_t max_ms) {

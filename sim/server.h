@@ -42,6 +42,11 @@ public:
 
     ModuleTypes& types() { return types_; }
 
+    // Closes every logged-in socket that has waited for its next request
+    // longer than the idle limit (none with a limit of 0), and returns how
+    // many it closed. The accept loop calls it about once a second.
+    std::size_t end_idle_connections();
+
     // ServerView
     std::string server_name() const override;
     std::string statement_log() const override;
@@ -70,6 +75,7 @@ private:
     bool handshake(Connection* c);
     void end_connection(Connection* c);
     void reap_connections(bool all);
+    int64_t clock_ms() const;
 
     Outgoing dispatch(Session& s, const xsrproto::CommandView& cmd, Connection& c);
     Outgoing cmd_action(Session&, const xsrproto::CommandView&, Connection&);
@@ -109,7 +115,7 @@ private:
     std::mutex stop_mu_;
 
     // connections
-    std::mutex conn_mu_;
+    mutable std::mutex conn_mu_;
     std::list<std::unique_ptr<Connection>> conns_;
 
     // sessions

@@ -26,6 +26,7 @@ TEST(SimConfigTest, DirectivesSetTheirValues) {
                              "user alice \"pass word\"   # trailing comment\n"
                              "part_size 500\n"
                              "pending_after_ms 0\n"
+                             "idle_timeout_ms 0\n"
                              "module Lazy echo registered version=2.1 param=p\n"
                              "cluster C t \"a a\" b\n"
                              "node C t 127.0.0.1 7300 admin \"\" x\n"
@@ -37,6 +38,7 @@ TEST(SimConfigTest, DirectivesSetTheirValues) {
     EXPECT_EQ(c.users[0].password, "pass word");
     EXPECT_EQ(c.part_size, 500u);
     EXPECT_EQ(c.pending_after_ms, 0u);
+    EXPECT_EQ(c.idle_timeout_ms, 0u) << "0: no idle limit";
     ASSERT_EQ(c.modules.size(), 1u);
     EXPECT_FALSE(c.modules[0].started);
     EXPECT_EQ(c.modules[0].version, "2.1");

@@ -127,6 +127,8 @@ TEST(SimUsage, HelpSucceedsAndBadArgumentsSayWhatIsWrong) {
         {{"--port"}, "--port needs a value"},
         {{"--port", "0", "--config"}, "--config needs a value"},
         {{"--frob", "1"}, "unknown option '--frob'"},
+        {{"--port", "0", "--idle-timeout", "soon"}, "--idle-timeout: 'soon' is not a number of seconds"},
+        {{"--port", "0", "--idle-timeout", "86401"}, "--idle-timeout: '86401' is not a number of seconds"},
         {{"--port", "0", "--config", "/nonexistent/xsr-sim.conf"}, "cannot read /nonexistent/xsr-sim.conf"},
     };
     for (const Case& c : cases) {

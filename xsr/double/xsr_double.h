@@ -107,7 +107,16 @@ void set_responder(std::shared_ptr<Responder> r);
 struct ReplayOptions {
     bool loose = false;
     bool paced = false;
+    // Paced replay: the longest pause of one call, so that a damaged or
+    // crafted duration cannot stall a run (XSR_DOUBLE_REPLAY_PACE_MAX_MS).
+    int64_t max_pause_us = 1000000;
+    // How a pause is taken; empty: the thread sleeps. Tests count pauses.
+    std::function<void(int64_t us)> pause;
 };
+// The options the environment asks for: XSR_DOUBLE_REPLAY_MATCH=loose,
+// XSR_DOUBLE_REPLAY_PACED=1, XSR_DOUBLE_REPLAY_PACE_MAX_MS=N (0 or more;
+// anything else keeps the default and is reported on stderr).
+ReplayOptions replay_options_from_environment();
 bool replay(const std::string& trace_path, const ReplayOptions& options, std::string* error);
 // Requests the replay has not matched (for a test's report), and how many
 // recorded calls were not asked for.

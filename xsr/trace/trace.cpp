@@ -1,5 +1,6 @@
 #include "xsr/trace/trace.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -228,6 +229,7 @@ bool read_file(const std::string& path, File* out, std::string* error) {
     std::size_t pos = 0;
     while (pos < all.size()) {
         const std::size_t nl = all.find('\n', pos);
+        ++out->lines;
         if (nl == std::string::npos) {
             out->torn_tail = true;  // a record cut short: not counted
             break;
@@ -236,10 +238,45 @@ bool read_file(const std::string& path, File* out, std::string* error) {
         pos = nl + 1;
         if (line.empty()) continue;
         Record r;
-        if (decode(line, &r) == Parse::Ok) out->records.push_back(std::move(r));
-        else ++out->malformed;
+        switch (decode(line, &r)) {
+            case Parse::Ok: out->records.push_back(std::move(r)); continue;
+            case Parse::OtherVersion:
+                out->damaged.push_back({out->lines, "a record of another format version (" +
+                                                        line.substr(0, std::min<std::size_t>(line.find(' '), 8)) + ")"});
+                break;
+            case Parse::NotTrace: out->damaged.push_back({out->lines, "no trace record"}); break;
+            case Parse::Malformed:
+                out->damaged.push_back({out->lines, "no complete record of format version " +
+                                                        std::to_string(kVersion)});
+                break;
+        }
+        ++out->malformed;
+    }
+    // Numbers run from 1 in each process without a break.
+    std::map<uint64_t, std::vector<uint64_t>> seqs;
+    for (const Record& r : out->records) seqs[r.pid].push_back(r.seq);
+    for (auto& p : seqs) {
+        std::sort(p.second.begin(), p.second.end());
+        uint64_t expect = 1;
+        for (uint64_t s : p.second) {
+            if (s > expect) out->gaps.push_back({p.first, expect, s - 1});
+            expect = s + 1;
+        }
     }
     return true;
+}
+
+std::vector<std::string> damage_report(const File& f) {
+    std::vector<std::string> out;
+    for (const File::Damage& d : f.damaged) out.push_back("line " + std::to_string(d.line) + " is damaged: " + d.why);
+    if (f.torn_tail)
+        out.push_back("line " + std::to_string(f.lines) + ", the last, is cut short (the program ended while writing it)");
+    for (const File::Gap& g : f.gaps)
+        out.push_back((g.first == g.last ? "record #" + std::to_string(g.first) + " of process " + std::to_string(g.pid) + " is"
+                                         : "records #" + std::to_string(g.first) + " to #" + std::to_string(g.last) +
+                                               " of process " + std::to_string(g.pid) + " are") +
+                      " missing");
+    return out;
 }
 
 }  // namespace xsrtrace

@@ -61,7 +61,23 @@ struct File {
     std::vector<Record> records;
     int malformed = 0;      // lines that are no complete record of this version
     bool torn_tail = false; // the last line has no newline (cut by a crash)
+    // Each line that is no record, by its number (from 1), and why.
+    struct Damage {
+        std::size_t line;
+        std::string why;
+    };
+    std::vector<Damage> damaged;
+    // Record numbers missing within a process: records that were never
+    // written (the recorder could not write them) or lines that are damaged.
+    struct Gap {
+        uint64_t pid, first, last;
+    };
+    std::vector<Gap> gaps;
+    std::size_t lines = 0;  // lines read, the torn one included
 };
+// One line of text for each damaged line, the torn last line and each gap,
+// in that order; empty for a trace without damage.
+std::vector<std::string> damage_report(const File& f);
 // False with a message when the file cannot be read.
 bool read_file(const std::string& path, File* out, std::string* error);
 

@@ -228,6 +228,36 @@ TEST(TraceFormat, AFileCutShortLosesOnlyItsUnfinishedLine) {
     EXPECT_FALSE(file.torn_tail);
 }
 
+// Each damaged line is named with its number and why, the torn last line
+// too, and records missing from a process's numbers (never written, or on a
+// damaged line) are named as a gap.
+TEST(TraceFormat, DamagedLinesAndMissingRecordsAreNamed) {
+    auto close_line = [](uint64_t pid, uint64_t seq) {
+        Record r = base(Fn::Close);
+        r.pid = pid;
+        r.seq = seq;
+        return xsrtrace::encode(r);
+    };
+    const std::string torn = close_line(7, 6);
+    TempFile f("damaged.xt");
+    // A torn record merged with the next one, as an unmended short write
+    // leaves it, and records #3 to #4 of process 7 never written.
+    f.write(close_line(7, 1) + torn.substr(0, 20) + close_line(7, 2) + close_line(8, 1) +
+            "XT2 close seq=5\n" + close_line(7, 5) + torn.substr(0, 30));
+    xsrtrace::File file;
+    std::string error;
+    ASSERT_TRUE(xsrtrace::read_file(f.path(), &file, &error)) << error;
+    EXPECT_EQ(file.records.size(), 3u);
+    EXPECT_EQ(xsrtrace::damage_report(file),
+              (std::vector<std::string>{"line 2 is damaged: no complete record of format version 1",
+                                        "line 4 is damaged: a record of another format version (XT2)",
+                                        "line 6, the last, is cut short (the program ended while writing it)",
+                                        "records #2 to #4 of process 7 are missing"}));
+    f.write(close_line(7, 1) + close_line(7, 2));
+    ASSERT_TRUE(xsrtrace::read_file(f.path(), &file, &error)) << error;
+    EXPECT_TRUE(xsrtrace::damage_report(file).empty());
+}
+
 TEST(TraceFormat, AMissingFileIsReportedWithItsName) {
     xsrtrace::File file;
     std::string error;

@@ -9,6 +9,9 @@
 #if !defined(_WIN32)
 
 #include <dlfcn.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +29,7 @@
 
 #include "tests/unit/trace/trace_support.h"
 #include "xsr/trace/frames.h"
+#include "xsr/trace/secrets.h"
 
 using trace_test::TempFile;
 using xsrdouble::Reply;
@@ -283,8 +287,8 @@ TEST(Recorder, ProblemsAreReportedOnceAndNeverFailACall) {
         bool calls_work;
     } cases[] = {
         {"trace in a folder that does not exist", ORQ_DOUBLE_PATH, "/nonexistent/orq/trace.xt",
-         "cannot open the trace file /nonexistent/orq/trace.xt", true},
-        {"trace that is a folder", ORQ_DOUBLE_PATH, "/", "cannot open the trace file /", true},
+         "the trace file /nonexistent/orq/trace.xt is not written", true},
+        {"trace that is a folder", ORQ_DOUBLE_PATH, "/", "the trace file / is not written: it cannot be opened", true},
         {"no real library", "/nonexistent/libXSRClient.so", "", "cannot load the real client library", false},
     };
     for (const Case& c : cases) {
@@ -362,6 +366,240 @@ TEST(Recorder, ConcurrencyRecordsOfManyThreadsStayWholeAndOrdered) {
     }
     EXPECT_EQ(bodies.size(), records.size()) << "every call recorded once";
     EXPECT_EQ(threads.size(), static_cast<std::size_t>(kThreads));
+}
+
+// A trace path that is no file of the user's own, readable by the user
+// alone, is refused: nothing is written there, one line on stderr says why,
+// and the calls go on unrecorded. A new trace is 0600 whatever the umask.
+TEST(Recorder, ATraceFileThatIsNoPrivateFileOfTheUserIsRefused) {
+    const std::string kOther = "a line of another file\n";
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& trace, const std::string& other)> make;
+        const char* report;  // nullptr: the trace is written
+        mode_t umask_value;
+    } cases[] = {
+        {"a symbolic link to another file",
+         [](const std::string& t, const std::string& o) { ASSERT_EQ(symlink(o.c_str(), t.c_str()), 0); },
+         "it is a symbolic link", 022},
+        {"a hard link to another file",
+         [](const std::string& t, const std::string& o) { ASSERT_EQ(link(o.c_str(), t.c_str()), 0); },
+         "more than one name", 022},
+        {"a file others may read",
+         [](const std::string& t, const std::string&) {
+             std::ofstream(t) << "";
+             ASSERT_EQ(chmod(t.c_str(), 0644), 0);
+         },
+         "others may read or write it (mode 0644", 022},
+        {"a file others may write",
+         [](const std::string& t, const std::string&) {
+             std::ofstream(t) << "";
+             ASSERT_EQ(chmod(t.c_str(), 0602), 0);
+         },
+         "others may read or write it (mode 0602", 022},
+        {"another user's file",
+         [](const std::string& t, const std::string&) {
+             std::ofstream(t) << "";
+             ASSERT_EQ(chmod(t.c_str(), 0600), 0);
+             if (geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+             ASSERT_EQ(chown(t.c_str(), 65534, 65534), 0);
+         },
+         "it belongs to another user", 022},
+        {"a FIFO (opened without waiting for a reader)",
+         [](const std::string& t, const std::string&) { ASSERT_EQ(mkfifo(t.c_str(), 0600), 0); },
+         "not a regular file", 022},
+        {"a new file under umask 0", [](const std::string&, const std::string&) {}, nullptr, 0},
+        {"a new file under umask 0277", [](const std::string&, const std::string&) {}, nullptr, 0277},
+        {"the user's own private file, appended to",
+         [&](const std::string& t, const std::string&) {
+             std::ofstream(t) << kOther;
+             ASSERT_EQ(chmod(t.c_str(), 0600), 0);
+         },
+         nullptr, 022},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFile trace("trace.xt"), other("other.txt");
+        other.write(kOther);
+        ASSERT_EQ(chmod(other.path().c_str(), 0600), 0);
+        c.make(trace.path(), other.path());
+        if (testing::Test::IsSkipped()) continue;
+        const ChildRun run = in_child({{"ORQ_XSR_REAL", ORQ_DOUBLE_PATH}, {"ORQ_XSR_TRACE", trace.path()}}, [&] {
+            umask(c.umask_value);
+            Recorder rec;
+            if (!rec.load()) return 2;
+            xsrdouble::reset();
+            int bad = 0;
+            for (int i = 0; i < 3; ++i) {
+                const Seen s = command_through(rec.command, command_cases()[0]);
+                if (s.rc != 0 || s.buf.compare(0, 4, "pong") != 0) ++bad;
+            }
+            return bad;
+        });
+        EXPECT_EQ(run.exit_code, 0) << "the calls go on: " << run.err;
+        EXPECT_EQ(other.read(), kOther) << "the other file is untouched";
+        struct stat st {};
+        ASSERT_EQ(lstat(trace.path().c_str(), &st), 0);
+        if (c.report) {
+            EXPECT_EQ(count(run.err, "XSRClient recorder:"), 1u) << run.err;
+            EXPECT_NE(run.err.find(c.report), std::string::npos) << run.err;
+            EXPECT_NE(run.err.find("calls go on unrecorded"), std::string::npos) << run.err;
+            if (S_ISREG(st.st_mode) && st.st_nlink == 1) {
+                EXPECT_EQ(trace.read(), "") << "nothing written to the refused file";
+            }
+            if (S_ISLNK(st.st_mode) || st.st_nlink > 1) unlink(trace.path().c_str());
+        } else {
+            EXPECT_EQ(run.err, "");
+            EXPECT_TRUE(S_ISREG(st.st_mode));
+            EXPECT_EQ(st.st_mode & 07777, 0600u);
+            const std::string text = trace.read();
+            EXPECT_EQ(read_trace(trace).size(), 3u) << text;
+        }
+    }
+}
+
+// Little-endian int32 and NUL-terminated strings, for frames of the tests.
+std::string i32(int32_t v) {
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF);
+    return s;
+}
+std::string z(const std::string& s) { return s + std::string(1, '\0'); }
+std::string header_of(uint16_t code) {
+    std::string h = kHeader;
+    h[0] = static_cast<char>(code & 0xFF);
+    h[1] = static_cast<char>(code >> 8);
+    return h;
+}
+std::string node(const std::string& server, int32_t port, const std::string& user, const std::string& pass) {
+    return z(server) + i32(port) + z(user) + z(pass) + z("attr");
+}
+
+// Every password the library sends or receives through XSR_CommandEx is
+// masked in the trace unless ORQ_XSR_TRACE_SECRETS=1: the node records of a
+// cluster add, and those of a cluster description, whole or in parts after a
+// pending answer. The rest of the bytes and every length stay as they
+// travelled, and the caller gets the real bytes either way.
+TEST(Recorder, NodePasswordsAreMaskedUnlessSecretsAreAskedFor) {
+    const std::string add = i32(1) + z("C") + z("t") + std::string(1, '\0') + i32(2) +
+                            node("h1", 7300, "admin", "pw-one") + node("h2", 7301, "bob", "pw-two");
+    const std::string description = i32(3) + i32(2) + z("C") + z("t") + z("a") + z("b") + i32(1) +
+                                    node("h1", 7300, "admin", "pw-three") + z("D") + z("t") + z("") + z("") +
+                                    i32(1) + node("h2", 7301, "admin", "pw-four");
+    for (const bool secrets : {false, true}) {
+        SCOPED_TRACE(secrets ? "ORQ_XSR_TRACE_SECRETS=1" : "masked");
+        TempFile trace("trace.xt");
+        std::vector<std::pair<std::string, std::string>> env = {{"ORQ_XSR_REAL", ORQ_DOUBLE_PATH},
+                                                                {"ORQ_XSR_TRACE", trace.path()}};
+        if (secrets) env.push_back({"ORQ_XSR_TRACE_SECRETS", "1"});
+        else unsetenv("ORQ_XSR_TRACE_SECRETS");
+        const ChildRun run = in_child(env, [&] {
+            Recorder rec;
+            if (!rec.load()) return 2;
+            xsrdouble::reset();
+            auto call = [&](uint16_t code, const std::string& body, int32_t cap, std::string* got) {
+                const std::string h = header_of(code);
+                std::string buf(static_cast<std::size_t>(cap), '\0');
+                int32_t len = cap;
+                const int32_t rc = rec.command(1001, 32639, 0, 45000, &buf[0], &len, h.data(), 16, 0, body.data(),
+                                               static_cast<int32_t>(body.size()), 0, nullptr, 0);
+                if (got) *got = buf.substr(0, static_cast<std::size_t>(std::max(0, std::min(len, cap))));
+                return rc;
+            };
+            int bad = 0;
+            std::string got;
+            xsrdouble::push(xsrdouble::ok());
+            bad += call(11, add, 16, nullptr) != 0;
+            // The description whole, then pending and in three parts split
+            // inside the passwords.
+            xsrdouble::push(xsrdouble::ok(description));
+            bad += call(13, "", 512, &got) != 0 || got != description;
+            const std::size_t cut1 = description.find("pw-th") + 3, cut2 = description.find("pw-fo") + 2;
+            xsrdouble::push(xsrdouble::pending(9, 4));
+            xsrdouble::push(xsrdouble::part(description.substr(0, cut1)));
+            xsrdouble::push(xsrdouble::part(description.substr(cut1, cut2 - cut1)));
+            xsrdouble::push(xsrdouble::ok(description.substr(cut2)));
+            std::string whole, piece;
+            bad += call(13, "", 512, &piece) != -9000;
+            const std::string ticket = i32(9) + i32(4);
+            for (int i = 0; i < 3; ++i) {
+                call(4, ticket, 512, &piece);
+                whole += piece;
+            }
+            bad += whole != description;
+            // A poll of another ticket is no part of the description.
+            xsrdouble::push(xsrdouble::ok(z("x") + "pw-five"));
+            call(4, i32(1) + i32(1), 512, nullptr);
+            return bad;
+        });
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        const std::string text = trace.read();
+        const auto records = read_trace(trace);
+        ASSERT_EQ(records.size(), 7u) << text;
+        for (const char* pw : {"pw-one", "pw-two", "pw-three", "pw-four"}) {
+            const std::string hex = xsrtrace::to_hex(pw);
+            EXPECT_EQ(text.find(hex) != std::string::npos, secrets) << pw;
+        }
+        EXPECT_NE(text.find(xsrtrace::to_hex("pw-five")), std::string::npos) << "an answer of no description";
+        auto masked = [&](std::string bytes) {
+            if (secrets) return bytes;
+            for (const char* pw : {"pw-one", "pw-two", "pw-three", "pw-four"}) {
+                const auto at = bytes.find(pw);
+                if (at != std::string::npos) bytes.replace(at, std::strlen(pw), std::string(std::strlen(pw), '*'));
+            }
+            return bytes;
+        };
+        EXPECT_EQ(records[0].body, masked(add));
+        EXPECT_EQ(records[1].answer, masked(description));
+        EXPECT_EQ(records[1].answer_len, static_cast<int32_t>(description.size())) << "lengths as they travelled";
+        EXPECT_EQ(records[2].answer, i32(9) + i32(4)) << "the ticket";
+        EXPECT_EQ(records[3].answer + records[4].answer + records[5].answer, masked(description));
+        EXPECT_EQ(xsrtrace::cluster_add_without_passwords(records[0].body),
+                  xsrtrace::cluster_add_without_passwords(add))
+            << "a cluster add matches without its passwords";
+    }
+}
+
+// A write that fails part way (here: the file size limit, reached in the
+// middle of a record) leaves no torn line: the file ends with the last whole
+// record, the records that could not be written are counted, and once the
+// limit is lifted recording resumes with a message saying how many were lost.
+TEST(Recorder, AWriteThatFailsPartWayLeavesOnlyWholeRecords) {
+    TempFile trace("trace.xt");
+    const ChildRun run = in_child({{"ORQ_XSR_REAL", ORQ_DOUBLE_PATH}, {"ORQ_XSR_TRACE", trace.path()}}, [&] {
+        signal(SIGXFSZ, SIG_IGN);
+        Recorder rec;
+        if (!rec.load()) return 2;
+        xsrdouble::reset();
+        auto calls = [&](int n) {
+            for (int i = 0; i < n; ++i) command_through(rec.command, command_cases()[0]);
+        };
+        calls(2);
+        struct stat st {};
+        if (stat(trace.path().c_str(), &st) != 0) return 3;
+        rlimit old {};
+        getrlimit(RLIMIT_FSIZE, &old);
+        // Room for half of the next record.
+        rlimit low = old;
+        low.rlim_cur = static_cast<rlim_t>(st.st_size + st.st_size / 4);
+        if (setrlimit(RLIMIT_FSIZE, &low) != 0) return 4;
+        calls(3);
+        if (setrlimit(RLIMIT_FSIZE, &old) != 0) return 5;
+        calls(2);
+        return 0;
+    });
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    int malformed = -1;
+    const auto records = read_trace(trace, &malformed);
+    EXPECT_EQ(malformed, 0) << trace.read();
+    ASSERT_EQ(records.size(), 4u) << trace.read();
+    const std::vector<uint64_t> seqs = {records[0].seq, records[1].seq, records[2].seq, records[3].seq};
+    EXPECT_EQ(seqs, (std::vector<uint64_t>{1, 2, 6, 7})) << "the lost records leave a gap in the numbers";
+    EXPECT_NE(run.err.find("cannot write record #3"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("recording resumed with record #6; 3 record(s) were lost (#3 to #5)"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(count(run.err, "XSRClient recorder:"), 2u) << run.err;
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -18,6 +20,7 @@
 #include "exports/orqext.h"
 #include "tests/support/fixture.h"
 #include "tests/unit/trace/trace_support.h"
+#include "xsr/trace/secrets.h"
 
 extern "C" int32_t xsr_double_replay(const char* trace_path, int32_t loose);
 
@@ -185,6 +188,146 @@ TEST_F(ReplayTest, TheCEntryLoadsATraceOrSaysWhyNot) {
     EXPECT_EQ(xsr_double_replay("/nonexistent/orq.xt", 0), -1);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("/nonexistent/orq.xt"), std::string::npos);
     EXPECT_EQ(xsr_double_replay(nullptr, 0), -1);
+}
+
+// A trace recorded without secrets holds the node passwords masked: a
+// cluster add matches whatever password the program sends now, and the
+// description is handed to the program with its masked password.
+TEST_F(ReplayTest, AMaskedClusterAddAndDescriptionReplay) {
+    auto i32 = [](int32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+    auto z = [](const std::string& t) { return t + std::string(1, '\0'); };
+    const std::string description = i32(1) + i32(1) + z("C") + z("t") + z("") + z("") + i32(1) + z("h1") +
+                                    i32(7300) + z("admin") + z("s3cret") + z("");
+    auto run_with = [](const char* password) {
+        return [password](int32_t c) {
+            ClusterInfo ci{};
+            std::strcpy(ci.name, "C");
+            std::strcpy(ci.tag, "t");
+            NodeInfo n{};
+            std::strcpy(n.server, "h1");
+            n.port = 7300;
+            std::strcpy(n.user, "admin");
+            std::strcpy(n.pass, password);
+            const int32_t add = ORQExt_AddClusterInfo(c, &ci, &n, 1);
+            const int32_t update = ORQExt_UpdateCluster(c);
+            NodeInfo got[2] = {};
+            int32_t count = 2;
+            const int32_t info = ORQExt_GetNodeInfo(c, &ci, got, &count);
+            return "add=" + std::to_string(add) + " update=" + std::to_string(update) + " info=" +
+                   std::to_string(info) + " pass=" + got[0].pass + "\n";
+        };
+    };
+    Scripted script({xsrdouble::ok(), xsrdouble::ok(description), xsrdouble::ok(description),
+                     xsrdouble::ok(description), xsrdouble::ok(description)});
+    const int32_t conn = connect();
+    const std::string recorded = run_with("s3cret")(conn);
+    ORQExt_DisConnect(conn);
+    ASSERT_NE(recorded.find("pass=s3cret"), std::string::npos) << recorded;
+    // The trace as the recorder writes it without ORQ_XSR_TRACE_SECRETS.
+    std::vector<xsrtrace::Record> records = script.records();
+    for (xsrtrace::Record& r : records) {
+        if (r.code() == 11) xsrtrace::mask_cluster_add(&r.body);
+        if (r.code() == 13) {
+            xsrtrace::PasswordFields f(xsrtrace::PasswordFields::Layout::ClusterDescription);
+            f.mask(&r.answer[0], r.answer.size());
+        }
+    }
+    trace_.write(records);
+    xsrdouble::set_handler(nullptr);
+    ASSERT_EQ(trace_.read().find(xsrtrace::to_hex("s3cret")), std::string::npos);
+
+    const std::string replayed = replay(run_with("another password"));
+    EXPECT_EQ(replayed, "add=0 update=0 info=1 pass=******\ndisconnect=0\n");
+    EXPECT_TRUE(xsrdouble::replay_misses().empty());
+}
+
+// Sets an environment variable; an empty value removes it.
+void set_variable(const char* name, const char* value) {
+#if defined(_WIN32)
+    _putenv_s(name, value);
+#else
+    if (*value) setenv(name, value, 1);
+    else unsetenv(name);
+#endif
+}
+
+// Paced replay waits for the recorded duration of each call, but never
+// longer than the cap (1 s unless set), and says when it capped one.
+TEST_F(ReplayTest, PacedReplayCapsEachPause) {
+    record([](int32_t c) { return send(c, "Echo", "a") + send(c, "Echo", "b"); },
+           {xsrdouble::ok("x"), xsrdouble::ok("y")});
+    // The first call's duration crafted to an hour.
+    std::string text = trace_.read();
+    const auto at = text.find(" us=", text.find("XT1 command"));
+    text.replace(at, text.find(' ', at + 1) - at, " us=3600000000");
+    trace_.write(text);
+
+    struct Case {
+        const char* what;
+        int64_t max_pause_us;
+        std::vector<int64_t> pauses;
+    } cases[] = {{"the default cap", xsrdouble::ReplayOptions().max_pause_us, {1000000, 0}},
+                 {"a cap of 250 ms", 250000, {250000, 0}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        orq::lifecycle::unload();
+        xsrdouble::reset();
+        orq::lifecycle::load();
+        std::vector<int64_t> pauses;
+        xsrdouble::ReplayOptions o;
+        o.paced = true;
+        o.max_pause_us = c.max_pause_us;
+        o.pause = [&](int64_t us) { pauses.push_back(us); };
+        std::string error;
+        ASSERT_TRUE(xsrdouble::replay(trace_.path(), o, &error)) << error;
+        int32_t status = 1;
+        const int32_t conn = ORQExt_Connect("srv", 7300, "user", "pw", &status);
+        testing::internal::CaptureStderr();
+        const std::string seen = send(conn, "Echo", "a") + send(conn, "Echo", "b");
+        const std::string err = testing::internal::GetCapturedStderr();
+        ORQExt_DisConnect(conn);
+        EXPECT_NE(seen.find("buf=y"), std::string::npos) << seen;
+        ASSERT_EQ(pauses.size(), 2u);
+        EXPECT_EQ(pauses[0], c.pauses[0]);
+        EXPECT_LT(pauses[1], 1000000) << "a normal duration is kept";
+        EXPECT_NE(err.find("took 3600000000 us when recorded; its pause is capped at " +
+                           std::to_string(c.max_pause_us) + " us"),
+                  std::string::npos)
+            << err;
+    }
+    // The cap from the environment.
+    struct Env {
+        const char* value;
+        int64_t want;
+        bool reported;
+    } envs[] = {{"250", 250000, false}, {"0", 0, false}, {"soon", 1000000, true}, {"-5", 1000000, true}};
+    for (const Env& e : envs) {
+        SCOPED_TRACE(e.value);
+        set_variable("XSR_DOUBLE_REPLAY_PACE_MAX_MS", e.value);
+        testing::internal::CaptureStderr();
+        const xsrdouble::ReplayOptions o = xsrdouble::replay_options_from_environment();
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(o.max_pause_us, e.want);
+        EXPECT_EQ(err.find("XSR_DOUBLE_REPLAY_PACE_MAX_MS") != std::string::npos, e.reported) << err;
+    }
+    set_variable("XSR_DOUBLE_REPLAY_PACE_MAX_MS", "");
+}
+
+// A damaged line of the trace is named when the replay loads it, so a test
+// that misses its call is told why.
+TEST_F(ReplayTest, DamagedLinesAreReportedWhenTheReplayLoads) {
+    record([](int32_t c) { return send(c, "Echo", "a"); }, {xsrdouble::ok("x")});
+    std::string text = trace_.read();
+    const auto second = text.find('\n') + 1;
+    text.insert(second, text.substr(second, 25));  // a torn copy of the next line, merged into it
+    trace_.write(text);
+    xsrdouble::reset();
+    testing::internal::CaptureStderr();
+    std::string error;
+    EXPECT_TRUE(xsrdouble::replay(trace_.path(), xsrdouble::ReplayOptions(), &error)) << error;
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(trace_.path() + ": line 2 is damaged: no complete record"), std::string::npos) << err;
+    EXPECT_NE(err.find("record #2 of process 0 is missing"), std::string::npos) << err;
 }
 
 // Requests of two threads on one handle, recorded A then B, replayed B then
