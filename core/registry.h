@@ -136,6 +136,10 @@ void close_all_locked();
 
 // Number of records (for tests and diagnostics).
 int count();
+// How often the registry lock was taken since the library was loaded the
+// first time, lock() included (for tests: the message path on a handle
+// with a record takes it never).
+uint64_t lock_acquisitions();
 
 }  // namespace orq::registry
 
