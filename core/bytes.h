@@ -62,8 +62,14 @@ inline int16_t get_le16(const unsigned char* p) {
 }
 
 // memcpy for the short pieces of a request (names, small texts and
-// payloads): a few fixed-size moves instead of a library call.
+// payloads): a few fixed-size moves instead of a library call. Unoptimized
+// builds (the sanitized ones) call memcpy: there the compiler does not
+// follow n into the branches, and would warn about the moves of the other
+// branches where it knows a short source, such as a string literal.
 ORQ_ALWAYS_INLINE inline void copy_bytes(unsigned char* to, const void* from, std::size_t n) {
+#if !defined(__OPTIMIZE__)
+    if (n) std::memcpy(to, from, n);
+#else
     const unsigned char* f = static_cast<const unsigned char*>(from);
     // Pairs of moves that overlap in the middle; the short cases first.
     if (n <= 16) {
@@ -87,12 +93,13 @@ ORQ_ALWAYS_INLINE inline void copy_bytes(unsigned char* to, const void* from, st
     } else {
         std::memcpy(to, f, n);
     }
+#endif
 }
 
 // A copy of a size the compiler cannot see but that is known to be small (an
 // answer in the 128-byte local area, a short decoded array): 32-byte moves
-// and an overlapping last one. Left to itself the compiler turns such a copy into a byte-wise string
-// instruction.
+// and an overlapping last one. Left to itself the compiler turns such a
+// copy into a byte-wise string instruction.
 ORQ_ALWAYS_INLINE inline void copy_bounded(unsigned char* to, const unsigned char* from, std::size_t n) {
     if (n < 32) {
         copy_bytes(to, from, n);
