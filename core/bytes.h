@@ -96,30 +96,12 @@ ORQ_ALWAYS_INLINE inline void copy_bytes(unsigned char* to, const void* from, st
 #endif
 }
 
-// A copy of a size the compiler cannot see but that is known to be small (an
-// answer in the 128-byte local area, a short decoded array): 32-byte moves
-// and an overlapping last one. Left to itself the compiler turns such a
-// copy into a byte-wise string instruction.
-ORQ_ALWAYS_INLINE inline void copy_bounded(unsigned char* to, const unsigned char* from, std::size_t n) {
-    if (n < 32) {
-        copy_bytes(to, from, n);
-        return;
-    }
-    for (std::size_t i = 0; i + 32 < n; i += 32) std::memcpy(to + i, from + i, 32);
-    std::memcpy(to + n - 32, from + n - 32, 32);
-}
-
 // n little-endian values of T (int16_t or int32_t) from p into out.
 template <class T>
 inline void get_le_array(const unsigned char* p, T* out, std::size_t n) {
     static_assert(sizeof(T) == 2 || sizeof(T) == 4, "int16_t or int32_t");
 #if ORQ_NATIVE_LITTLE_ENDIAN
-    // Most replies decoded this way are short: copied inline.
-    const std::size_t bytes = sizeof(T) * n;
-    if (bytes <= 256)
-        copy_bounded(reinterpret_cast<unsigned char*>(out), p, bytes);
-    else
-        std::memcpy(out, p, bytes);
+    if (n) std::memcpy(out, p, sizeof(T) * n);
 #else
     for (std::size_t i = 0; i < n; ++i)
         out[i] = static_cast<T>(sizeof(T) == 4 ? get_le32(p + 4 * i) : get_le16(p + 2 * i));
