@@ -188,7 +188,7 @@ inline void report(const Options& o, const char* name, const Ratio& r, const cha
                    const char* a_label, const char* b_label, const char* target_op,
                    double target) {
     bool met = std::strcmp(target_op, "<=") == 0 ? r.ratio <= target : r.ratio >= target;
-    std::printf("%-34s ratio %6.3f  [%.3f..%.3f]  %s %.2f %s, %s %.2f %s  target %s %.2f%s\n", name,
+    std::printf("%-38s ratio %6.3f  [%.3f..%.3f]  %s %.2f %s, %s %.2f %s  target %s %.2f%s\n", name,
                 r.ratio, r.low, r.high, a_label, r.a, unit, b_label, r.b, unit, target_op, target,
                 o.smoke ? " (smoke run: not judged)" : (met ? " met" : " MISSED"));
     std::fflush(stdout);
@@ -197,7 +197,7 @@ inline void report(const Options& o, const char* name, const Ratio& r, const cha
 // A reference figure with no target (what a part of the work costs at least).
 inline void report_reference(const char* name, const Ratio& r, const char* unit,
                              const char* a_label, const char* b_label) {
-    std::printf("%-34s ratio %6.3f  [%.3f..%.3f]  %s %.2f %s, %s %.2f %s  (reference)\n", name,
+    std::printf("%-38s ratio %6.3f  [%.3f..%.3f]  %s %.2f %s, %s %.2f %s  (reference)\n", name,
                 r.ratio, r.low, r.high, a_label, r.a, unit, b_label, r.b, unit);
     std::fflush(stdout);
 }

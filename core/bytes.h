@@ -7,31 +7,10 @@
 #include <cstring>
 #include <vector>
 
-// Builds checked by a sanitizer read the caller's memory byte-exactly: the
-// block-wise text scan (copy_text) is left out of them.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ORQ_EXACT_READS 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
-    __has_feature(memory_sanitizer)
-#define ORQ_EXACT_READS 1
-#endif
-#endif
-#if defined(__SSE2__) && !defined(ORQ_EXACT_READS)
-#define ORQ_TEXT_SCAN_SSE2 1
-#endif
+#include "core/inline.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
-#endif
-
-// For the few small functions on the per-call paths that the compiler would
-// otherwise leave as calls, and for the rare paths kept out of them.
-#if defined(__GNUC__)
-#define ORQ_ALWAYS_INLINE __attribute__((always_inline))
-#define ORQ_NOINLINE __attribute__((noinline))
-#else
-#define ORQ_ALWAYS_INLINE
-#define ORQ_NOINLINE
 #endif
 
 namespace orq {
@@ -83,15 +62,15 @@ inline int16_t get_le16(const unsigned char* p) {
 }
 
 // memcpy for the short pieces of a request (names, small texts and
-// payloads): a few fixed-size moves instead of a library call.
+// payloads): a few fixed-size moves instead of a library call. Unoptimized
+// builds (the sanitized ones) call memcpy: there the compiler does not
+// follow n into the branches, and would warn about the moves of the other
+// branches where it knows a short source, such as a string literal.
 ORQ_ALWAYS_INLINE inline void copy_bytes(unsigned char* to, const void* from, std::size_t n) {
+#if !defined(__OPTIMIZE__)
+    if (n) std::memcpy(to, from, n);
+#else
     const unsigned char* f = static_cast<const unsigned char*>(from);
-#if defined(__GNUC__)
-    // Only the branch for n runs, but a compiler that does not follow n (the
-    // sanitizer builds) would warn about the others where it knows a short
-    // source, such as a string literal: it is told nothing of the source.
-    asm("" : "+r"(f));
-#endif
     // Pairs of moves that overlap in the middle; the short cases first.
     if (n <= 16) {
         if (n >= 8) {
@@ -114,19 +93,7 @@ ORQ_ALWAYS_INLINE inline void copy_bytes(unsigned char* to, const void* from, st
     } else {
         std::memcpy(to, f, n);
     }
-}
-
-// A copy of a size the compiler cannot see but that is known to be small (an
-// answer in the 128-byte local area, a short decoded array): 32-byte moves
-// and an overlapping last one. Left to itself the compiler turns such a copy into a byte-wise string
-// instruction.
-ORQ_ALWAYS_INLINE inline void copy_bounded(unsigned char* to, const unsigned char* from, std::size_t n) {
-    if (n < 32) {
-        copy_bytes(to, from, n);
-        return;
-    }
-    for (std::size_t i = 0; i + 32 < n; i += 32) std::memcpy(to + i, from + i, 32);
-    std::memcpy(to + n - 32, from + n - 32, 32);
+#endif
 }
 
 // n little-endian values of T (int16_t or int32_t) from p into out.
@@ -134,12 +101,7 @@ template <class T>
 inline void get_le_array(const unsigned char* p, T* out, std::size_t n) {
     static_assert(sizeof(T) == 2 || sizeof(T) == 4, "int16_t or int32_t");
 #if ORQ_NATIVE_LITTLE_ENDIAN
-    // Most replies decoded this way are short: copied inline.
-    const std::size_t bytes = sizeof(T) * n;
-    if (bytes <= 256)
-        copy_bounded(reinterpret_cast<unsigned char*>(out), p, bytes);
-    else
-        std::memcpy(out, p, bytes);
+    if (n) std::memcpy(out, p, sizeof(T) * n);
 #else
     for (std::size_t i = 0; i < n; ++i)
         out[i] = static_cast<T>(sizeof(T) == 4 ? get_le32(p + 4 * i) : get_le16(p + 2 * i));
@@ -364,137 +326,5 @@ private:
     std::size_t n_;
     std::size_t pos_ = 0;
 };
-
-// Measures a NUL-terminated text while copying it: the bytes of s before its
-// NUL go to `to`, where `room` bytes may be written, and *n gets their count
-// when it is below room (to[*n] is left for the caller's NUL). False when
-// the text was not copied: it has room bytes or more, or is too close to
-// them for the block-wise copy. Bytes of `to` past *n may be overwritten,
-// up to `room`.
-//
-// With SSE2 the text is read in 16-byte blocks that never reach past the
-// aligned block holding its NUL. Such a block is readable whenever the NUL
-// is, as an aligned block never crosses a page; so the NUL is looked for
-// aligned block by aligned block, and the one unaligned read, of the first
-// 16 bytes, is made only once the first aligned block is known to hold no
-// NUL (it then reaches no further than the second). Sanitized builds take
-// the byte-exact path.
-#if ORQ_TEXT_SCAN_SSE2
-// The 16-byte blocks of the SSE2 scans: the offset of p in its aligned block,
-// where that block starts, the block at an aligned address, and a bit for
-// each of its zero bytes.
-inline unsigned block_offset(const char* p) {
-    return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(p) & 15);
-}
-inline const char* block_start(const char* p) {
-    return reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(p) & ~std::uintptr_t{15});
-}
-inline __m128i load_block(const char* aligned) {
-    return _mm_load_si128(reinterpret_cast<const __m128i*>(aligned));
-}
-inline unsigned nul_bits(__m128i v) {
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
-}
-#endif
-
-// Where there is no SSE2 (the 32-bit Windows DLL, other processors): the
-// offset of the first NUL of s, looked for a machine word at a time, aligned
-// words only after the first few bytes, so that a word read never crosses a
-// page either; `limit` or more when there is none before `limit`.
-ORQ_ALWAYS_INLINE inline std::size_t find_nul_words(const char* s, std::size_t limit) {
-    using Word = std::size_t;
-    constexpr Word kOnes = ~Word{0} / 0xFF;  // 0x01 in every byte
-    constexpr Word kHighs = kOnes << 7;      // 0x80 in every byte
-#if defined(__GNUC__)
-    asm("" : "+r"(s));  // the word reads past the NUL are deliberate
-#endif
-    std::size_t i = 0;
-    for (; (reinterpret_cast<std::uintptr_t>(s + i) & (sizeof(Word) - 1)) != 0; ++i)
-        if (i == limit || s[i] == 0) return i;
-    for (;; i += sizeof(Word)) {  // s + i is aligned
-        if (i >= limit) return i;
-        Word w;
-        std::memcpy(&w, s + i, sizeof w);
-        if ((w - kOnes) & ~w & kHighs) break;  // w holds a zero byte
-    }
-    while (s[i] != 0) ++i;
-    return i;
-}
-
-// text_length without SSE2.
-ORQ_ALWAYS_INLINE inline std::size_t text_length_words(const char* s) {
-    return find_nul_words(s, ~std::size_t{0});
-}
-
-// strlen without a library call, for the short texts of a request: the same
-// aligned reads as copy_text (16-byte blocks with SSE2, machine words
-// otherwise); sanitized builds call strlen.
-ORQ_ALWAYS_INLINE inline std::size_t text_length(const char* s) {
-#if ORQ_TEXT_SCAN_SSE2
-    asm("" : "+r"(s));  // the block reads past the NUL are deliberate
-    const unsigned skip = block_offset(s);
-    const char* block = block_start(s);
-    unsigned nul = nul_bits(load_block(block)) >> skip;
-    if (nul) return static_cast<unsigned>(__builtin_ctz(nul));
-    for (;;) {
-        block += 16;
-        nul = nul_bits(load_block(block));
-        if (nul) return static_cast<std::size_t>(block - s) + static_cast<unsigned>(__builtin_ctz(nul));
-    }
-#elif !defined(ORQ_EXACT_READS)
-    return text_length_words(s);
-#else
-    return std::strlen(s);
-#endif
-}
-
-// copy_text without SSE2: the text is measured a word at a time, then
-// copied.
-ORQ_ALWAYS_INLINE inline bool copy_text_words(unsigned char* to, const char* s, std::size_t room,
-                                              std::size_t* n) {
-    const std::size_t i = find_nul_words(s, room);
-    if (i >= room) return false;
-    *n = i;
-    copy_bytes(to, s, i);
-    return true;
-}
-
-ORQ_ALWAYS_INLINE inline bool copy_text(unsigned char* to, const char* s, std::size_t room,
-                                        std::size_t* n) {
-#if ORQ_TEXT_SCAN_SSE2
-    if (room >= 16) {
-        // The compiler is told nothing of the object s points into: the block
-        // reads past its NUL are deliberate (see above), and where it knows a
-        // short string literal it would warn about them.
-        asm("" : "+r"(s));
-        const unsigned skip = block_offset(s);  // bytes of the first aligned block before s
-        unsigned nul = nul_bits(load_block(block_start(s))) >> skip;
-        if (nul) {
-            *n = static_cast<unsigned>(__builtin_ctz(nul));
-            copy_bytes(to, s, *n);
-            return true;
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
-        const std::size_t last = room - 16;  // the last offset a block may be stored at
-        for (std::size_t off = 16 - skip; off <= last; off += 16) {  // s + off is aligned
-            const __m128i v = load_block(s + off);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + off), v);
-            nul = nul_bits(v);
-            if (nul) {
-                *n = off + static_cast<unsigned>(__builtin_ctz(nul));
-                return true;
-            }
-        }
-        return false;
-    }
-#elif !defined(ORQ_EXACT_READS)
-    return copy_text_words(to, s, room, n);
-#endif
-    *n = strnlen(s, room);
-    if (*n == room) return false;
-    std::memcpy(to, s, *n);  // byte-exact: no fixed-size moves past a short string
-    return true;
-}
 
 }  // namespace orq

@@ -12,6 +12,7 @@
 #include "core/exchange.h"
 #include "core/registry.h"
 #include "core/result.h"
+#include "core/text_scan.h"
 
 namespace orq {
 

@@ -120,6 +120,14 @@ struct Registry {
 
 Registry* g_reg = nullptr;
 
+// Every acquisition of the registry lock, counted (see lock_acquisitions).
+std::atomic<uint64_t> g_acquisitions{0};
+
+platform::Lock& counted_lock() {
+    g_acquisitions.fetch_add(1, std::memory_order_relaxed);
+    return g_reg->lock;
+}
+
 }  // namespace
 
 namespace read_side {
@@ -143,7 +151,8 @@ void destroy() {
     delete g_reg;
     g_reg = nullptr;
 }
-platform::Lock& lock() { return g_reg->lock; }
+platform::Lock& lock() { return counted_lock(); }
+uint64_t lock_acquisitions() { return g_acquisitions.load(std::memory_order_relaxed); }
 
 Record* find_locked(int32_t handle) {
     auto it = g_reg->index.find(handle);
@@ -183,7 +192,7 @@ bool cluster_enabled_or_create(int32_t handle) {
     const uint8_t known = read_side::lookup(handle);
     if (known == kRecordOn || known == kRecordOff) return known == kRecordOn;
     // No record yet, or a writer was busy: the locked path.
-    platform::Guard g(g_reg->lock);
+    platform::Guard g(counted_lock());
     Record* r = find_locked(handle);
     if (!r) r = append_locked(handle, settings::cluster_enable(), true);
     return r->cluster_enabled;
@@ -207,7 +216,7 @@ int32_t open(const char* server, int32_t port, const char* user, const char* pas
     if (rc < 0) return rc;
     if (rc == 0) {
         try {
-            platform::Guard g(g_reg->lock);
+            platform::Guard g(counted_lock());
             append_locked(*handle_slot, settings::cluster_enable(), false);
         } catch (const std::bad_alloc&) {
             // A connection the library cannot record could never be closed
@@ -222,7 +231,7 @@ int32_t open(const char* server, int32_t port, const char* user, const char* pas
 }
 
 int32_t close(int32_t handle) {
-    platform::Guard g(g_reg->lock);
+    platform::Guard g(counted_lock());
     if (!find_locked(handle)) return kNoConnection;
     remove_first_locked(handle);
     return XSR_CloseConn(handle);
@@ -239,7 +248,7 @@ void close_all_locked() {
 }
 
 int count() {
-    platform::Guard g(g_reg->lock);
+    platform::Guard g(counted_lock());
     return static_cast<int>(g_reg->records.size());
 }
 

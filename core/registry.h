@@ -9,13 +9,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "core/inline.h"
 #include "platform/platform.h"
-
-#if defined(__GNUC__)
-#define ORQ_READ_INLINE __attribute__((always_inline))
-#else
-#define ORQ_READ_INLINE
-#endif
 
 namespace orq::registry {
 
@@ -71,7 +66,7 @@ extern View g_view;
 // kRecordOff, kRecordOn, kNoRecord, or kSlotEmpty when the handle is unknown,
 // there is no registry, or a writer was busy (the caller takes the locked
 // path then).
-ORQ_READ_INLINE inline uint8_t lookup(int32_t handle) {
+ORQ_ALWAYS_INLINE inline uint8_t lookup(int32_t handle) {
     const uint32_t before = g_view.seq.load(std::memory_order_acquire);
     if (before & 1u) return kSlotEmpty;
     const Table* t = g_view.current.load(std::memory_order_acquire);
@@ -94,7 +89,7 @@ ORQ_READ_INLINE inline uint8_t lookup(int32_t handle) {
 
 // True when the handle has a record with clustering off: the message path's
 // common case, answered without a lock and without a call.
-ORQ_READ_INLINE inline bool known_unclustered(int32_t handle) {
+ORQ_ALWAYS_INLINE inline bool known_unclustered(int32_t handle) {
     return read_side::lookup(handle) == read_side::kRecordOff;
 }
 
@@ -136,6 +131,10 @@ void close_all_locked();
 
 // Number of records (for tests and diagnostics).
 int count();
+// How often the registry lock was taken since the library was loaded the
+// first time, lock() included (for tests: the message path on a handle
+// with a record takes it never).
+uint64_t lock_acquisitions();
 
 }  // namespace orq::registry
 

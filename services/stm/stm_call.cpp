@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "core/text_scan.h"
+
 namespace orq::stm {
 
 // Offsets of the records as the server module reads them (natural

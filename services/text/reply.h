@@ -14,6 +14,7 @@
 #include "core/guard.h"
 #include "core/message.h"
 #include "core/result.h"
+#include "core/text_scan.h"
 
 namespace orq::text {
 

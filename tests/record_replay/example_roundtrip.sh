@@ -1,9 +1,9 @@
 #!/bin/sh
 # Record and replay of an example program: run it against a fresh xsr-sim
-# without the recorder and against another with it (the output must not
-# differ but for the port), then, with no server, once more with the scripted
-# double replaying the trace (the output must not differ either, and no
-# request may miss).
+# without the recorder (it must succeed) and against another with it (the
+# output must not differ but for the port), then, with no server, once more
+# with the scripted double replaying the trace (the output must not differ
+# either, and no request may miss).
 #   example_roundtrip.sh XSR_SIM RECORD_DIR REAL_XSRCLIENT DOUBLE_DIR WORK_DIR EXAMPLE [ARGS...]
 # The program gets "127.0.0.1 PORT" and then ARGS, with @PORT@ in them
 # replaced by the server's port; its standard input is empty.
@@ -54,6 +54,12 @@ stop_sim
 echo "== $name against xsr-sim (exit $plain_rc):"
 cat "$dir/plain.out" "$dir/plain.err"
 fail=0
+# The example must work against the server: a run that fails the same way
+# three times over would otherwise pass.
+if [ "$plain_rc" != 0 ]; then
+  echo "== $name failed against xsr-sim"
+  fail=1
+fi
 if [ "$plain_rc" != "$recorded_rc" ] || ! cmp -s "$dir/plain.out" "$dir/recorded.out" ||
    ! cmp -s "$dir/plain.errn" "$dir/recorded.errn"; then
   echo "== recording changed the run (exit $recorded_rc):"

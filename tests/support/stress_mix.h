@@ -3,7 +3,10 @@
 // thread's own handle, time-limited messages with cancel, asynchronous
 // messages and their cancels, cluster reloads and node reads, connect and
 // disconnect of extra handles, and callback installs and removals. It uses
-// the exports only. What it checks when it ends:
+// the exports only. Every message carries content of its own (its thread,
+// its number, its handle) and the server under test echoes it: each answer,
+// the callbacks' included, must be its own request's. What it checks when
+// it ends:
 //  - every asynchronous request accepted was answered to a callback at most
 //    once, never both answered and cancelled, and answered or cancelled
 //    unless a callback removal (which drops the queue) ended after its send;
@@ -51,22 +54,39 @@ struct Book {
     std::map<int32_t, uint64_t> accepted;       // id -> removals done before the send
     std::map<int32_t, bool> cancelled;
     uint64_t removals = 0;
+    std::vector<std::string> wrong;  // callbacks with another request's answer
+    std::size_t echoed = 0;          // callbacks with a successful answer
 };
+
+// The content of each message: unique per request.
+inline std::string message_content(const char* kind, int thread, int call, int32_t conn) {
+    return std::string(kind) + " " + std::to_string(thread) + "/" + std::to_string(call) + " on " +
+           std::to_string(conn);
+}
+inline std::string async_content(int32_t id) { return "async " + std::to_string(id); }
 
 inline Book*& book_slot() {
     static Book* b = nullptr;
     return b;
 }
 
-inline void note_answer(int32_t id) {
+inline void note_answer(int32_t id, int32_t result, const void* answer, int32_t len) {
     Book* b = book_slot();
     if (!b) return;
+    const std::string got =
+        answer && len > 0 ? std::string(static_cast<const char*>(answer), static_cast<std::size_t>(len)) : "";
     std::lock_guard<std::mutex> g(b->m);
     ++b->answered[id];
+    // A failure (the request's handle closed before it was sent, say)
+    // carries no answer to check.
+    if (result == 0) ++b->echoed;
+    if (result == 0 && got != async_content(id) && b->wrong.size() < 20)
+        b->wrong.push_back("request " + std::to_string(id) + ": result " + std::to_string(result) +
+                           ", answer \"" + got + "\"");
     b->cv.notify_all();
 }
-inline void ORQEXT_CALL callback_a(int32_t id, int32_t, const void*, int32_t) { note_answer(id); }
-inline void ORQEXT_CALL callback_b(int32_t id, int32_t, const void*, int32_t) { note_answer(id); }
+inline void ORQEXT_CALL callback_a(int32_t id, int32_t rc, const void* a, int32_t n) { note_answer(id, rc, a, n); }
+inline void ORQEXT_CALL callback_b(int32_t id, int32_t rc, const void* a, int32_t n) { note_answer(id, rc, a, n); }
 
 class Mix {
 public:
@@ -119,6 +139,8 @@ public:
             ++answered;
         }
         EXPECT_GT(answered, 0u);
+        for (const std::string& w : book_.wrong) ADD_FAILURE() << "asynchronous answer not its own: " << w;
+        EXPECT_GT(book_.echoed, 0u) << "no asynchronous answer to check";
         EXPECT_GT(book_.accepted.size(), static_cast<std::size_t>(t_.threads));
         lk.unlock();
 
@@ -141,17 +163,22 @@ private:
             switch (rng() % 10) {
                 case 0:
                 case 1: {
-                    const int32_t rc = ORQExt_SendMessage(conn, t_.module, nullptr, "ping", 4, answer, &len);
+                    const std::string p = message_content("message", index, i, conn);
+                    const int32_t rc = ORQExt_SendMessage(conn, t_.module, nullptr, p.data(),
+                                                          static_cast<int32_t>(p.size()), answer, &len);
                     EXPECT_EQ(rc, 0) << "message";
+                    expect_echo(p, rc, answer, len);
                     break;
                 }
                 case 2: {
                     const bool slow = ++limited % t_.slow_every == 0;
-                    const std::string& p = slow ? t_.slow_payload : std::string("ping");
+                    const std::string p =
+                        slow ? t_.slow_payload : message_content("time-limited", index, i, conn);
                     const int32_t rc = ORQExt_SendMessageTimeOut(
                         conn, slow ? t_.slow_module : t_.module, nullptr, p.data(),
                         static_cast<int32_t>(p.size()), answer, &len, slow ? t_.slow_limit_ms : 60000, 1);
                     EXPECT_EQ(rc, slow ? -1113 : 0) << "time-limited message";
+                    if (!slow) expect_echo(p, rc, answer, len);
                     break;
                 }
                 case 3:
@@ -162,7 +189,9 @@ private:
                         std::lock_guard<std::mutex> g(book_.m);
                         removals = book_.removals;
                     }
-                    const int32_t rc = ORQExt_AsyncSendMessage(conn, t_.module, nullptr, "ping", 4, id, 64);
+                    const std::string p = async_content(id);
+                    const int32_t rc = ORQExt_AsyncSendMessage(conn, t_.module, nullptr, p.data(),
+                                                               static_cast<int32_t>(p.size()), id, 64);
                     if (rc > 0) {
                         std::lock_guard<std::mutex> g(book_.m);
                         book_.accepted[id] = removals;
@@ -230,8 +259,18 @@ private:
         EXPECT_EQ(ORQExt_DisConnect(own), 0);
     }
 
+    // The answer to a message is its own content, echoed; a few mismatches
+    // are reported, not ten thousand.
+    void expect_echo(const std::string& sent, int32_t rc, const char* answer, int32_t len) {
+        if (rc != 0) return;
+        const std::string got(answer, static_cast<std::size_t>(len < 0 ? 0 : len));
+        if (got != sent && wrong_sync_.fetch_add(1) < 20)
+            ADD_FAILURE() << "answer to \"" << sent << "\" was \"" << got << "\"";
+    }
+
     Target t_;
     Book book_;
+    std::atomic<int> wrong_sync_{0};
     int32_t shared_ = 0;
     std::mutex done_m_;
     std::condition_variable done_cv_;

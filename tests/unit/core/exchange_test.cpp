@@ -392,4 +392,99 @@ TEST_F(ExchangeTest, AreaOfTheLibraryReceivesSmallAnswersExactlyAsTheLocalArea) 
     }
 }
 
+// exchange() finishes the common case (no time limit, the whole answer in
+// the first call) inline and hands everything else on; exchange_general is
+// the whole routine, the one a time limit takes. Whatever the XSRClient does,
+// the two must not differ: the same result, length, bytes (those past the
+// capacity included, which neither may touch) and requests, with no time
+// limit and with one far off.
+TEST_F(ExchangeTest, InlinedAndGeneralExchangeAgreeOnEveryReplyAndCapacity) {
+    struct Script {
+        const char* what;
+        std::vector<Reply> replies;
+    };
+    auto text = [](std::size_t n, char c) {
+        std::string t(n, c);
+        for (std::size_t i = 0; i < n; ++i) t[i] = static_cast<char>(c + i % 23);
+        return t;
+    };
+    const Script scripts[] = {
+        {"empty answer", {ok("")}},
+        {"short answer", {ok("abc")}},
+        {"answer of 127 bytes", {ok(text(127, 'a'))}},
+        {"answer of 128 bytes", {ok(text(128, 'b'))}},
+        {"answer of 129 bytes", {ok(text(129, 'c'))}},
+        {"answer of 4096 bytes", {ok(text(4096, 'd'))}},
+        {"answer of 5000 bytes", {ok(text(5000, 'e'))}},
+        {"too long for the room, whole length given", {too_long(text(6000, 'f'), 7000)}},
+        {"parts", {part("ab"), part("cdef"), ok("gh")}},
+        {"parts beyond the capacity", {part(text(100, 'g')), part(text(3000, 'h')), ok(text(2500, 'i'))}},
+        {"pending, then the answer", {pending(3, 4), ok(text(60, 'j'))}},
+        {"pending twice, then parts", {pending(5, 6), pending(5, 6), part("xy"), ok(text(200, 'k'))}},
+        {"pending, then a part, then too long", {pending(3, 4), part("xy"), too_long(text(200, 'l'), 900)}},
+        {"failure with text", {fail(-77, "error text")}},
+        {"failure with a long text", {fail(-78, text(300, 'm'))}},
+        {"positive status word", {Reply{5, "abcdef", -1}}},
+        {"positive status word with a long answer", {Reply{1, text(200, 'n'), -1}}},
+        {"poll failure", {pending(1, 1), fail(-5)}},
+        {"part, then a failure", {part("abc"), fail(-9, "x")}},
+        {"more written than reported", {Reply{0, "abcdefghij", 3}}},
+        {"length reported beyond the offer", {Reply{0, "abcd", 100000}}},
+        {"part reported beyond the offer", {part("ab"), Reply{-1108, "cd", 9000}, ok("")}},
+        {"negative length reported", {Reply{0, "abcd", -9}}},
+    };
+    constexpr std::size_t kGuard = 32;
+    constexpr unsigned char kGuardByte = 0xA5;
+    constexpr int32_t kFarOff = 1000000000;  // ms: never reached
+    struct Outcome {
+        int32_t rc;
+        int32_t len;
+        std::vector<unsigned char> buffer;  // capacity, then the guard bytes
+        std::vector<Call> calls;
+    };
+    for (const int32_t capacity : {0, 1, 127, 128, 129, 4096, 5000}) {
+        for (const bool null_buffer : {false, true}) {
+            if (null_buffer && capacity != 0) continue;
+            for (const Script& s : scripts) {
+                auto run = [&](bool general, int32_t limit) {
+                    reset();
+                    for (const Reply& r : s.replies) push(r);
+                    Outcome o;
+                    o.buffer.assign(static_cast<std::size_t>(capacity) + kGuard, kGuardByte);
+                    o.len = capacity;
+                    void* buf = null_buffer ? nullptr : o.buffer.data();
+                    o.rc = general ? orq::exchange_general(1, 2, "x", 1, buf, &o.len, limit, 0)
+                                   : orq::exchange(1, 2, "x", 1, buf, &o.len, limit, 0);
+                    o.calls = calls_of(Fn::Command);
+                    return o;
+                };
+                const Outcome inlined = run(false, -1);
+                const struct {
+                    const char* what;
+                    Outcome o;
+                } others[] = {{"general, no limit", run(true, -1)},
+                              {"general, far-off limit", run(true, kFarOff)},
+                              {"inlined entry, far-off limit", run(false, kFarOff)}};
+                for (const auto& other : others) {
+                    SCOPED_TRACE(std::string(s.what) + ", capacity " + std::to_string(capacity) +
+                                 (null_buffer ? " without buffer" : "") + ": " + other.what);
+                    EXPECT_EQ(other.o.rc, inlined.rc);
+                    EXPECT_EQ(other.o.len, inlined.len);
+                    EXPECT_EQ(other.o.buffer, inlined.buffer);
+                    ASSERT_EQ(other.o.calls.size(), inlined.calls.size());
+                    for (std::size_t i = 0; i < inlined.calls.size(); ++i) {
+                        EXPECT_EQ(other.o.calls[i].header, inlined.calls[i].header);
+                        EXPECT_EQ(other.o.calls[i].body, inlined.calls[i].body);
+                        EXPECT_EQ(other.o.calls[i].capacity, inlined.calls[i].capacity);
+                    }
+                }
+                // Neither path writes past the capacity.
+                EXPECT_EQ(std::vector<unsigned char>(inlined.buffer.begin() + capacity, inlined.buffer.end()),
+                          std::vector<unsigned char>(kGuard, kGuardByte))
+                    << s.what << ", capacity " << capacity;
+            }
+        }
+    }
+}
+
 }  // namespace

@@ -54,6 +54,51 @@ struct Model {
     }
 };
 
+// The message paths look a handle up without the lock once it has a record:
+// a lookup that always missed its lock-free copy would still answer right,
+// so the lock is counted. A foreign handle takes it once, to make its
+// record.
+TEST_F(RegistryLookupTest, MessagesOnAHandleWithARecordNeverTakeTheRegistryLock) {
+    using namespace xsrdouble;
+    const int32_t own = connect();
+    const int32_t foreign = 4242;  // opened elsewhere, unknown to the library
+    char answer[200];
+    int32_t len = 0;
+    int32_t items[4];
+    int16_t marks[4];
+    const StmTextItem texts[1] = {{1, 0, "text"}};
+    const StmClassifierOptions options = {1, 2, 1};
+    // A message, a time-limited message with its limit off, a service call
+    // sent from the caller's buffer and one received in a reply area.
+    auto calls = [&](int32_t conn) {
+        len = sizeof answer;
+        EXPECT_EQ(ORQExt_SendMessage(conn, "M", nullptr, "x", 1, answer, &len), 0);
+        len = sizeof answer;
+        EXPECT_EQ(ORQExt_SendMessageTimeOut(conn, "M", nullptr, "x", 1, answer, &len, -1, 0), 0);
+        len = sizeof answer;
+        EXPECT_EQ(ORQExt_STM_TextClassifier_Do(conn, 3, answer, &len, texts, 1, &options), 0);
+        EXPECT_EQ(ORQExt_NLPE_WordSect(conn, "text", items, 4, 0, 0, marks, 0, 0, 0), 1);
+    };
+    set_handler([](const Call&) {
+        // A segmentation reply of one entry; any other call takes it too.
+        return ok(le32(1) + le32(7) + std::string("\x02\x00", 2));
+    });
+
+    const uint64_t start = reg::lock_acquisitions();
+    calls(own);
+    EXPECT_EQ(reg::lock_acquisitions(), start) << "a connection the library opened";
+
+    calls(foreign);
+    EXPECT_EQ(reg::lock_acquisitions(), start + 1) << "the foreign handle's record is made once";
+    const uint64_t made = reg::lock_acquisitions();
+    for (int i = 0; i < 3; ++i) {
+        calls(own);
+        calls(foreign);
+    }
+    EXPECT_EQ(reg::lock_acquisitions(), made) << "later calls read without the lock";
+    EXPECT_EQ(count(Fn::Command), 8u * 4u) << "every call went out";
+}
+
 TEST_F(RegistryLookupTest, LookupsFollowEveryChangeOfTheRecords) {
     Model m;
     std::mt19937 rng(20261210);

@@ -1,16 +1,18 @@
 // Measuring a NUL-terminated text, and measuring it while copying it: the
 // block-wise scans of SSE2 builds (text_length, copy_text) and the word-wise
 // ones of builds without SSE2 (text_length_words, copy_text_words, tested
-// here on every build). Texts end right before an
-// unreadable page, so a read past the aligned block or word that holds the
-// NUL faults; the destination has guard bytes past the room it was given.
+// here on every build). Texts end right before an unreadable page, so a read
+// past the aligned block or word that holds the NUL faults; the destination
+// has guard bytes past the room it was given. The sanitized builds run the
+// same scans (core/text_scan.h), so AddressSanitizer watches every other
+// byte they touch.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "core/bytes.h"
+#include "core/text_scan.h"
 #include "tests/support/guarded_page.h"
 
 namespace {

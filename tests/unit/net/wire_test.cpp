@@ -255,13 +255,14 @@ TEST(WireTest, BodyReaderStopsAtTheEndAndAtTheLimits) {
 
 // Mutated valid frames: whatever a decoder accepts lies wholly inside the
 // bytes it was given. The inputs start from real encodings of each kind
-// (command fields, answer fields, login records) and are damaged the ways
-// a peer could damage them: flipped bytes, a cut, a length field changed, or
-// extra bytes at the end. Each input is decoded from a heap copy of exactly
-// its own size, so a read past it is an AddressSanitizer report; and each
-// decoder must accept a fair share of its inputs (the in-bounds checks then
-// really run) and refuse a fair share (the damage really reaches it).
-TEST(WireTest, RandomBytesNeverDecodeOutsideTheirBuffer) {
+// (frame heads, command fields, answer fields, login records) and are
+// damaged the ways a peer could damage them: flipped bytes, a cut, a length
+// field changed, or extra bytes at the end. Each input is decoded from a
+// heap copy of exactly its own size, so a read past it is an
+// AddressSanitizer report; and each decoder must accept a fair share of its
+// inputs (the in-bounds checks then really run) and refuse a fair share (the
+// damage really reaches it).
+TEST(WireTest, DamagedFramesAreRefusedOrDecodedWithinTheirBytes) {
     std::mt19937 rng(12345);
     auto below = [&](std::size_t n) { return n == 0 ? std::size_t{0} : std::size_t{rng() % n}; };
     auto random_text = [&](std::size_t max) {
@@ -299,6 +300,11 @@ TEST(WireTest, RandomBytesNeverDecodeOutsideTheirBuffer) {
                 rec[span.first + i] = static_cast<unsigned char>(1 + rng() % 255);
         return rec;
     };
+    auto head = [&] {
+        Bytes f(kPrefixSize + kHeadSize);
+        put_lead(f.data(), static_cast<Kind>(kLogin + below(kFault - kLogin + 1)), static_cast<uint32_t>(rng()), 0);
+        return Bytes(f.begin() + kPrefixSize, f.end());
+    };
 
     // One of the damages, at random; now and then none at all.
     auto mutate = [&](Bytes& b, std::size_t length_at) {
@@ -333,7 +339,7 @@ TEST(WireTest, RandomBytesNeverDecodeOutsideTheirBuffer) {
         int accepted = 0, refused = 0;
         void add(bool ok) { ++(ok ? accepted : refused); }
     };
-    Tally commands, answers, logins;
+    Tally heads, commands, answers, logins;
     constexpr int kRounds = 6000;
     for (int i = 0; i < kRounds; ++i) {
         {
@@ -375,13 +381,26 @@ TEST(WireTest, RandomBytesNeverDecodeOutsideTheirBuffer) {
                 ASSERT_EQ(0, std::memcmp(in.data() + 64, lf.password.data(), lf.password.size()));
             }
         }
-        Head h;
-        const Bytes any = exact(answer_fields());
-        if (any.size() >= kHeadSize) decode_head(any.data(), any.size(), &h);
+        {
+            Bytes b = head();
+            mutate(b, 4);  // the request id stands where a length would
+            const Bytes in = exact(b);
+            Head h;
+            const bool ok = in.size() >= kHeadSize && decode_head(in.data(), in.size(), &h) == HeadStatus::Ok;
+            heads.add(ok);
+            if (ok) {
+                ASSERT_EQ(get_u16(in.data()), kMagic);
+                ASSERT_EQ(in[2], kVersion);
+                ASSERT_EQ(static_cast<unsigned>(h.kind), in[3]);
+                ASSERT_GE(h.kind, kLogin);
+                ASSERT_LE(h.kind, kFault);
+                ASSERT_EQ(h.request_id, get_u32(&in[4]));
+            }
+        }
     }
     const int fair_share = kRounds / 10;
     const std::pair<const char*, const Tally*> tallies[] = {
-        {"command", &commands}, {"answer", &answers}, {"login", &logins}};
+        {"head", &heads}, {"command", &commands}, {"answer", &answers}, {"login", &logins}};
     for (const auto& t : tallies) {
         EXPECT_GE(t.second->accepted, fair_share) << t.first << " decoder accepted too few to check bounds";
         EXPECT_GE(t.second->refused, fair_share) << t.first << " decoder refused too few: the damage is not reaching it";

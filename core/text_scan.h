@@ -1,0 +1,180 @@
+// Measuring the caller's NUL-terminated texts (module names, the arguments
+// of the text services, the texts of an STM item list) without a library
+// call, on the per-call paths.
+//
+// The scans read more than the text: whole aligned blocks of 16 bytes with
+// SSE2, whole aligned machine words without it (the 32-bit Windows DLL,
+// other processors). That is safe because memory is made readable a page at
+// a time and an aligned block or word never crosses a page: whenever the
+// text's NUL is readable, so is the aligned block or word that holds it, and
+// no scan reads past that one. The bytes read past the NUL are never used.
+//
+// What the language and the tools see is another matter, and each scan
+// deals with it where it starts:
+//  - The compiler may know the object a text lies in (a string literal) and
+//    warn about, or draw conclusions from, a read past its end: an empty asm
+//    statement at the start of each scan tells it nothing of the pointer.
+//  - AddressSanitizer and ThreadSanitizer would report the reads past the
+//    NUL. Their builds run the same scans (so that the sanitized tests and
+//    the fuzz targets cover the code that ships), out of line and with the
+//    checks off in the scans alone: ORQ_SCAN.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "core/bytes.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define ORQ_TEXT_SCAN_SSE2 1
+#endif
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ORQ_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ORQ_SANITIZED 1
+#endif
+#endif
+
+// On each scan: inlined; in sanitized builds out of line with the
+// sanitizers' checks off (a function without them inlined into one with
+// them would be checked after all).
+#if defined(ORQ_SANITIZED)
+#define ORQ_SCAN __attribute__((noinline, no_sanitize("address", "thread")))
+#else
+#define ORQ_SCAN ORQ_ALWAYS_INLINE
+#endif
+
+#if defined(__GNUC__)
+// The compiler is told nothing of the object p points into.
+#define ORQ_OPAQUE(p) asm("" : "+r"(p))
+#else
+#define ORQ_OPAQUE(p) ((void)0)
+#endif
+
+namespace orq {
+
+#if ORQ_TEXT_SCAN_SSE2
+// The 16-byte blocks: the offset of p in its aligned block, where that block
+// starts, the block at an aligned address, and a bit for each of its zero
+// bytes.
+ORQ_ALWAYS_INLINE inline unsigned block_offset(const char* p) {
+    return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(p) & 15);
+}
+ORQ_ALWAYS_INLINE inline const char* block_start(const char* p) {
+    return reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(p) & ~std::uintptr_t{15});
+}
+ORQ_ALWAYS_INLINE inline __m128i load_block(const char* aligned) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(aligned));
+}
+ORQ_ALWAYS_INLINE inline unsigned nul_bits(__m128i v) {
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+}
+#endif
+
+// The offset of the first NUL of s, looked for a machine word at a time:
+// byte by byte up to the first aligned word, then aligned words only;
+// `limit` or more when there is none before `limit`.
+ORQ_SCAN inline std::size_t find_nul_words(const char* s, std::size_t limit) {
+    using Word = std::size_t;
+    constexpr Word kOnes = ~Word{0} / 0xFF;  // 0x01 in every byte
+    constexpr Word kHighs = kOnes << 7;      // 0x80 in every byte
+    ORQ_OPAQUE(s);
+    std::size_t i = 0;
+    for (; (reinterpret_cast<std::uintptr_t>(s + i) & (sizeof(Word) - 1)) != 0; ++i)
+        if (i == limit || s[i] == 0) return i;
+    for (;; i += sizeof(Word)) {  // s + i is aligned
+        if (i >= limit) return i;
+        Word w;
+        std::memcpy(&w, s + i, sizeof w);
+        if ((w - kOnes) & ~w & kHighs) break;  // w holds a zero byte
+    }
+    while (s[i] != 0) ++i;
+    return i;
+}
+
+// strlen, a machine word at a time.
+ORQ_ALWAYS_INLINE inline std::size_t text_length_words(const char* s) {
+    return find_nul_words(s, ~std::size_t{0});
+}
+
+// strlen without a library call: 16-byte blocks with SSE2, machine words
+// otherwise. The NUL is looked for aligned block by aligned block, the first
+// block's bytes before s masked off.
+ORQ_SCAN inline std::size_t text_length(const char* s) {
+#if ORQ_TEXT_SCAN_SSE2
+    ORQ_OPAQUE(s);
+    const unsigned skip = block_offset(s);
+    const char* block = block_start(s);
+    unsigned nul = nul_bits(load_block(block)) >> skip;
+    if (nul) return static_cast<unsigned>(__builtin_ctz(nul));
+    for (;;) {
+        block += 16;
+        nul = nul_bits(load_block(block));
+        if (nul) return static_cast<std::size_t>(block - s) + static_cast<unsigned>(__builtin_ctz(nul));
+    }
+#else
+    return text_length_words(s);
+#endif
+}
+
+// copy_text a machine word at a time: the text is measured, then copied.
+ORQ_ALWAYS_INLINE inline bool copy_text_words(unsigned char* to, const char* s, std::size_t room,
+                                              std::size_t* n) {
+    const std::size_t i = find_nul_words(s, room);
+    if (i >= room) return false;
+    *n = i;
+    copy_bytes(to, s, i);
+    return true;
+}
+
+// Measures a NUL-terminated text while copying it: the bytes of s before its
+// NUL go to `to`, where `room` bytes may be written, and *n gets their count
+// when it is below room (to[*n] is left for the caller's NUL). False when
+// the text was not copied: it has room bytes or more, or is too close to
+// them for the block-wise copy. Bytes of `to` past *n may be overwritten,
+// up to `room`.
+//
+// With SSE2, the one unaligned read, of the text's first 16 bytes, is made
+// only once the first aligned block is known to hold no NUL (it then reaches
+// no further than the second); every later block is read aligned and stored
+// whole, the last one no further than `room`.
+ORQ_SCAN inline bool copy_text(unsigned char* to, const char* s, std::size_t room, std::size_t* n) {
+#if ORQ_TEXT_SCAN_SSE2
+    if (room >= 16) {
+        ORQ_OPAQUE(s);
+        const unsigned skip = block_offset(s);  // bytes of the first aligned block before s
+        unsigned nul = nul_bits(load_block(block_start(s))) >> skip;
+        if (nul) {
+            *n = static_cast<unsigned>(__builtin_ctz(nul));
+            copy_bytes(to, s, *n);
+            return true;
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+        const std::size_t last = room - 16;  // the last offset a block may be stored at
+        for (std::size_t off = 16 - skip; off <= last; off += 16) {  // s + off is aligned
+            const __m128i v = load_block(s + off);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + off), v);
+            nul = nul_bits(v);
+            if (nul) {
+                *n = off + static_cast<unsigned>(__builtin_ctz(nul));
+                return true;
+            }
+        }
+        return false;
+    }
+    // Less room than a block: measured byte by byte, up to the room.
+    *n = strnlen(s, room);
+    if (*n == room) return false;
+    std::memcpy(to, s, *n);
+    return true;
+#else
+    return copy_text_words(to, s, room, n);
+#endif
+}
+
+}  // namespace orq
