@@ -58,7 +58,11 @@ void check_field(const std::string& what, const std::string& v, std::size_t max,
                          std::to_string(max));
 }
 
-void check_endpoint(const Endpoint& e, const std::string& via) {
+void check_endpoint(const Endpoint& e, const std::string& via, bool for_login) {
+    if (!for_login) {
+        check_field(via == "connect" ? "server in --connect" : "--host", e.host, std::string::npos, false);
+        return;
+    }
     check_field(via == "connect" ? "server in --connect" : "--host", e.host, 15, false);
     check_field(via == "connect" ? "user in --connect" : "--user", e.user, 63, true);
     check_field(via == "connect" ? "pass in --connect" : "--password", e.password, 31, true);
@@ -101,10 +105,10 @@ Endpoint parse_connect_string(const std::string& text) {
     return e;
 }
 
-Endpoint Context::endpoint() const {
+Endpoint Context::endpoint(bool for_login) const {
     if (in.has("connect")) {
         Endpoint e = parse_connect_string(in.get("connect"));
-        check_endpoint(e, "connect");
+        check_endpoint(e, "connect", for_login);
         return e;
     }
     Endpoint e;
@@ -112,7 +116,7 @@ Endpoint Context::endpoint() const {
     e.port = static_cast<int32_t>(in.integer("port", 1, 65535, e.port));
     e.user = in.get("user", e.user);
     e.password = in.get("password", e.password);
-    check_endpoint(e, "options");
+    check_endpoint(e, "options", for_login);
     return e;
 }
 
@@ -128,9 +132,42 @@ int32_t Context::connect() const {
     return conn;
 }
 
-int Context::report(const Value& v) const {
-    orqext::render(*out, v, render);
+namespace {
+
+// The one shape of every --json report: "ok", "result" and "meaning" first,
+// then the command's own fields. A payload that is no object (a table)
+// becomes the field list_key.
+Value json_report(const Value& payload, bool ok, Value result, const std::string& meaning, const char* list_key) {
+    Value v = Value::object();
+    v.set("ok", Value::boolean(ok));
+    v.set("result", std::move(result));
+    v.set("meaning", Value::text(meaning));
+    if (payload.kind() != Value::Kind::Object) {
+        v.set(list_key, payload);
+        return v;
+    }
+    for (const auto& f : payload.fields())
+        if (f.first != "ok" && f.first != "result" && f.first != "meaning") v.set(f.first, f.second);
+    return v;
+}
+
+}  // namespace
+
+int Context::report(const Value& v, const char* list_key) const {
+    if (render.json)
+        orqext::render(*out, json_report(v, true, Value::integer(0), "success", list_key), render);
+    else
+        orqext::render(*out, v, render);
     return kExitOk;
+}
+
+void Context::emit(const Value& v, int32_t rc, bool ok) const {
+    if (!render.json) {
+        orqext::render(*out, v, render);
+        return;
+    }
+    const Value* m = v.get("meaning");
+    orqext::render(*out, json_report(v, ok, Value::integer(rc), m ? m->as_text() : std::string(), "items"), render);
 }
 
 Session::~Session() { ORQExt_DisConnect(conn_); }
@@ -165,15 +202,27 @@ std::string module_advice(const Context& ctx, int32_t rc) {
 }  // namespace
 
 int Context::finish(Value v, const std::string& what, int32_t rc, const char* meaning) const {
+    return finish_as(std::move(v), what, rc, meaning, rc >= 0);
+}
+
+int Context::finish_as(Value v, const std::string& what, int32_t rc, const char* meaning, bool ok) const {
     const Value r = result_object(rc);
     for (const auto& f : r.fields()) v.set(f.first, f.second);
     if (meaning && rc > 0) v.set("meaning", Value::text(meaning));
-    orqext::render(*out, v, render);
+    emit(v, rc, ok);
     if (rc >= 0) return kExitOk;
     *err << "orqext: " << terminal_safe(what) << " failed: " << describe(rc) << "\n";
     const std::string advice = module_advice(*this, rc);
     if (!advice.empty()) *err << "orqext: " << advice << "\n";
     return exit_code_for(rc);
+}
+
+int Context::finish_cut(Value v, const std::string& what, int32_t rc, const char* meaning,
+                        const std::string& why) const {
+    v.set("cut", Value::boolean(true));
+    finish_as(std::move(v), what, rc, meaning, false);
+    *err << "orqext: " << terminal_safe(what) << ": " << why << "\n";
+    return kExitCut;
 }
 
 void check(const std::string& what, int32_t rc) {
@@ -202,7 +251,7 @@ const std::vector<OptionSpec>& global_options() {
 
 const std::vector<OptionSpec>& connection_options() {
     static const std::vector<OptionSpec> c = {
-        {"host", "HOST", "server name or address (default 127.0.0.1; at most 15 characters)"},
+        {"host", "HOST", "server name or address (default 127.0.0.1; at most 15 characters to log in)"},
         {"port", "PORT", "server port (default 7300)"},
         {"user", "USER", "user name (default admin)"},
         {"password", "PASSWORD", "password (default admin)"},
@@ -302,7 +351,7 @@ void overall_help(std::ostream& out) {
            "prints the version.\n"
            "Exit codes: 0 success; 1 a call failed (its Result code and meaning go to stderr);\n"
            "2 bad command line; 3 the server could not be reached or refused the login;\n"
-           "4 no answer within the time limit.\n";
+           "4 no answer within the time limit; 5 a list answer filled its room and may be cut.\n";
 }
 
 void group_help(std::ostream& out, const std::string& group) {
@@ -466,6 +515,14 @@ int dispatch(int argc, char** argv, std::ostream& out, std::ostream& err, const 
 
 }  // namespace
 
+namespace {
+RenderOptions json_only() {
+    RenderOptions o;
+    o.json = true;
+    return o;
+}
+}  // namespace
+
 int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     const CommandSpec* which = nullptr;
     bool json = false;
@@ -474,16 +531,20 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     } catch (const UsageError& e) {
         err << "orqext: " << terminal_safe(e.what()) << "\n";
         err << "see 'orqext " << (which ? which->path + " " : std::string()) << "--help'\n";
+        if (json) {
+            // No call was made: no Result code.
+            Value v = Value::object();
+            v.set("usage_error", Value::text(e.what()));
+            render(out, json_report(v, false, Value(), "bad command line", "items"), json_only());
+        }
         return kExitUsage;
     } catch (const CallFailed& f) {
         err << "orqext: " << terminal_safe(f.what) << " failed: " << describe(f.code) << "\n";
         if (json) {
-            Value v = result_object(f.code);
-            v.set("ok", Value::boolean(false));
+            Value v = Value::object();
             v.set("failed", Value::text(f.what));
-            RenderOptions o;
-            o.json = true;
-            render(out, v, o);
+            const Value* m = result_object(f.code).get("meaning");
+            render(out, json_report(v, false, Value::integer(f.code), m->as_text(), "items"), json_only());
         }
         return f.exit_code;
     } catch (const std::bad_alloc&) {
