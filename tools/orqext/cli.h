@@ -83,6 +83,10 @@ struct Endpoint {
     int32_t port = 7300;
     std::string user = "admin";
     std::string password = "admin";
+    // Whether --password, --connect or ORQEXT_PASSWORD gave it; otherwise
+    // Context::connect looks for it in the password file, then asks on a
+    // terminal, and keeps the default without one.
+    bool password_given = false;
 };
 
 // Parses "server=...;port=...;user=...;pass=..." (keys in any order and any
@@ -149,6 +153,10 @@ void check(const std::string& what, int32_t rc);
 Value result_object(int32_t rc);
 
 const std::vector<CommandSpec>& commands();
+// The options a command takes, as written ("--json"): the output options,
+// the connection options when it connects, and its own; all shared ones
+// without a command.
+std::vector<std::string> option_names(const CommandSpec* c);
 // Runs orqext with argv; output to out and err; returns the exit code.
 int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err);
 
