@@ -6,6 +6,7 @@
 # --packaging: also what the packaging checks use (pkg-config, dpkg-dev,
 #   lintian, abigail-tools); may follow --windows.
 # --fuzz: also clang and libFuzzer.
+# --shell: also libedit (orqext's shell) and tmux (its test).
 set -euo pipefail
 
 pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils
@@ -19,6 +20,10 @@ if [ "${1:-}" = "--windows" ]; then
 fi
 case " $* " in
   *" --packaging "*) pkgs+=(pkgconf dpkg-dev file lintian abigail-tools) ;;
+esac
+# --shell: libedit for orqext's line editing, tmux to drive it (scripts/test-orqext-shell.sh).
+case " $* " in
+  *" --shell "*) pkgs+=(libedit-dev tmux) ;;
 esac
 # --fuzz: clang with libFuzzer and the sanitizer runtimes (scripts/test-fuzz.sh).
 case " $* " in

@@ -23,6 +23,8 @@ scripts/test-reconfigure.sh build/release
 scripts/test-docs.sh
 # The Python package, over the release build.
 scripts/test-python.sh
+# orqext's interactive shell through tmux (skipped, saying so, without tmux).
+scripts/test-orqext-shell.sh
 run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address
 run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread
 scripts/test-fuzz.sh

@@ -138,6 +138,8 @@ int32_t Context::connect() const {
             e.password = found;
             e.password_given = true;
             check_endpoint(e, "options", true);
+        } else if (!password_prompt_allowed()) {
+            throw CallFailed{"login without a known password", -20004, kExitConnect};
         }
     }
     int32_t status = 0;

@@ -114,6 +114,7 @@ bool g_prompt_allowed = true;
 }  // namespace
 
 void allow_password_prompt(bool allowed) { g_prompt_allowed = allowed; }
+bool password_prompt_allowed() { return g_prompt_allowed; }
 
 bool prompt_password(const std::string& host, int32_t port, const std::string& user, std::ostream& err,
                      std::string* password) {

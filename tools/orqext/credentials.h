@@ -35,6 +35,9 @@ bool prompt_password(const std::string& host, int32_t port, const std::string& u
                      std::string* password);
 // Turns the prompt off (the shell's completion reads the module list without
 // asking) and on again.
+// While it is off, a command that would need to ask fails instead of
+// trying the default password.
 void allow_password_prompt(bool allowed);
+bool password_prompt_allowed();
 
 }  // namespace orqext

@@ -257,13 +257,13 @@ struct Completer {
 Completer* g_completer = nullptr;
 
 // The server's module names, read once ("module list" without a password
-// prompt: completion never asks for one).
+// prompt: completion never asks for one, nor tries the default; until a
+// password is known it reads nothing).
 void read_modules(Completer& c) {
     if (c.modules_read) return;
-    c.modules_read = true;
     std::ostringstream out, err;
     allow_password_prompt(false);
-    run_line(c.program, c.leading, "module list", out, err);
+    c.modules_read = run_line(c.program, c.leading, "module list", out, err) == kExitOk;
     allow_password_prompt(true);
     std::istringstream is(out.str());
     bool in_lines = false;
@@ -343,6 +343,7 @@ int run_shell(const std::string& program, const std::vector<std::string>& leadin
         if (!std::getline(std::cin, line)) break;
 #endif
         if (line.find_first_not_of(" \t") == std::string::npos) continue;
+        line.erase(line.find_last_not_of(" \t") + 1);  // completion leaves a blank behind
         const std::string kept = mask_secrets(line);
         if (history.empty() || history.back() != kept) {
             history.push_back(kept);
