@@ -20,7 +20,9 @@
 // Every request that send_async accepted gets its callback exactly once:
 // with the answer (or the failure the worker met), or with
 // std::errc::operation_canceled when it is cancelled or its requester is
-// destroyed first. A send_async that fails calls nothing back.
+// destroyed first. A send_async that fails calls nothing back. The form
+// without a callback returns a std::future<std::string> made ready the same
+// way. The library's worker passes over its queue every 200 ms.
 //
 // While the dispatcher is installed, do not install another callback with
 // ORQExt_SetAsyncFunc: the layer installs its own again on each send, and
