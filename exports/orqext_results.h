@@ -101,6 +101,7 @@
 /* The helpers below are static and inline in every language this header
  * compiles as (C89 has no inline: GCC's __inline__ there, plain static
  * elsewhere). They are no exports of the library. */
+/** @cond internal */
 #if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L)
 #define ORQEXT_RESULTS_INLINE static inline
 #elif defined(__GNUC__)
@@ -120,6 +121,7 @@ ORQEXT_RESULTS_INLINE const char* orqext_result_text_(long code, int which) {
     }
     return 0;
 }
+/** @endcond */
 
 /**
  * The constant name of a Result code ("ORQEXT_E_TIMEOUT").
