@@ -36,7 +36,9 @@ endif()
 
 # --- Libraries, headers, programs ------------------------------------------
 set(ORQ_LIBRARY_TARGETS ORQExtClient XSRClient)
-install(TARGETS ${ORQ_LIBRARY_TARGETS} EXPORT ORQExtClientTargets
+# orqext_cpp is the header-only C++ layer: ORQExtClient::cpp (its headers are
+# installed below).
+install(TARGETS ${ORQ_LIBRARY_TARGETS} orqext_cpp EXPORT ORQExtClientTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)

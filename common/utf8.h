@@ -28,4 +28,14 @@ inline std::size_t utf8_sequence_at(const std::string& s, std::size_t i) {
     return n;
 }
 
+// Whether all of s is well-formed UTF-8.
+inline bool utf8_valid(const std::string& s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = utf8_sequence_at(s, i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
 }  // namespace orqcommon

@@ -9,7 +9,8 @@
  * texts from here (the tests check the README and the Python table against
  * it).
  *
- * Compiles as C99 and as C++.
+ * Compiles as C89, C99 and C++. orqext_result_name and orqext_result_meaning
+ * turn a code into its text without expanding the table yourself.
  */
 #ifndef ORQEXT_RESULTS_H
 #define ORQEXT_RESULTS_H
@@ -96,5 +97,50 @@
       "an argument is out of range (empty name, bad mode)")                                 \
     X(-20206, "MOD_E_STATE", "service module",                                              \
       "the engine or object is not in the state the call needs (not initialised, not open)")
+
+/* The helpers below are static and inline in every language this header
+ * compiles as (C89 has no inline: GCC's __inline__ there, plain static
+ * elsewhere). They are no exports of the library. */
+/** @cond internal */
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L)
+#define ORQEXT_RESULTS_INLINE static inline
+#elif defined(__GNUC__)
+#define ORQEXT_RESULTS_INLINE static __inline__
+#else
+#define ORQEXT_RESULTS_INLINE static
+#endif
+
+/* The name (which 0) or meaning (which 1) of a code; NULL when unlisted. */
+ORQEXT_RESULTS_INLINE const char* orqext_result_text_(long code, int which) {
+    switch (code) {
+#define ORQEXT_RESULTS_ROW(c, name, source, meaning) \
+    case c:                                         \
+        return which ? meaning : name;
+        ORQEXT_RESULT_TABLE(ORQEXT_RESULTS_ROW)
+#undef ORQEXT_RESULTS_ROW
+    }
+    return 0;
+}
+/** @endcond */
+
+/**
+ * The constant name of a Result code ("ORQEXT_E_TIMEOUT").
+ *
+ * @param code a Result code (a positive status word is no Result code)
+ * @return The name from the table, a static string; NULL for a code the
+ *     table does not list.
+ * @ingroup orqext_codes
+ */
+ORQEXT_RESULTS_INLINE const char* orqext_result_name(long code) { return orqext_result_text_(code, 0); }
+
+/**
+ * The meaning of a Result code ("no complete answer within the time limit").
+ *
+ * @param code a Result code
+ * @return The meaning from the table, a static string; NULL for a code the
+ *     table does not list.
+ * @ingroup orqext_codes
+ */
+ORQEXT_RESULTS_INLINE const char* orqext_result_meaning(long code) { return orqext_result_text_(code, 1); }
 
 #endif /* ORQEXT_RESULTS_H */

@@ -10,6 +10,7 @@
 # --python: also what the Python step uses (wheel building, mypy).
 # --i386: also the 32-bit Linux cross compiler and user-mode emulation
 #   (qemu-user), which need no i386 architecture on the machine.
+# --shell: also libedit (orqext's shell) and tmux (its test).
 set -euo pipefail
 
 pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils
@@ -26,6 +27,10 @@ case " $* " in
 esac
 case " $* " in
   *" --python "*) pkgs+=(python3-build python3-wheel python3-mypy python3-pip-whl) ;;
+esac
+# --shell: libedit for orqext's line editing, tmux to drive it (scripts/test-orqext-shell.sh).
+case " $* " in
+  *" --shell "*) pkgs+=(libedit-dev tmux) ;;
 esac
 # --fuzz: clang with libFuzzer and the sanitizer runtimes (scripts/test-fuzz.sh).
 case " $* " in

@@ -131,9 +131,9 @@ cp tests/packaging/CMakeLists.txt tests/packaging/consumer.c tests/packaging/con
   ! grep -rlF "$root" consumer-build --include='*.ninja' --include=CMakeCache.txt >/dev/null ||
     fail "the CMake consumer's build refers to the source tree"
   consumer-build/consumer "$sim_port" "$version" || fail "CMake consumer against xsr-sim"
-  consumer-build/consumer_cpp "$sim_port" "$version" || fail "CMake C++ consumer (orqext.hpp) against xsr-sim"
+  consumer-build/consumer_cpp "$sim_port" "$version" || fail "CMake C++ consumer (ORQExtClient::cpp) against xsr-sim"
   consumer-build/double_test >/dev/null || fail "the documented double test (CMake)"
-  ok "find_package(ORQExtClient 1.0): consumers in C and C++ (orqext.hpp) against xsr-sim, double test"
+  ok "find_package(ORQExtClient 1.0): consumers in C and C++ (ORQExtClient::cpp alone, C++17 from it) against xsr-sim, double test"
   for want in "$((major + 1)).0" 0.9; do
     if cmake -S consumer -B "consumer-$want" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" -DWANT_VERSION="$want" \
       >/dev/null 2>&1; then

@@ -25,6 +25,8 @@ scripts/test-docs.sh
 scripts/test-python.sh
 # The .NET binding with Mono, over the release build.
 scripts/test-dotnet.sh
+# orqext's interactive shell through tmux (skipped, saying so, without tmux).
+scripts/test-orqext-shell.sh
 run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address
 run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread
 scripts/test-fuzz.sh

@@ -20,7 +20,9 @@
 // Every request that send_async accepted gets its callback exactly once:
 // with the answer (or the failure the worker met), or with
 // std::errc::operation_canceled when it is cancelled or its requester is
-// destroyed first. A send_async that fails calls nothing back.
+// destroyed first. A send_async that fails calls nothing back. The form
+// without a callback returns a std::future<std::string> made ready the same
+// way. The library's worker passes over its queue every 200 ms.
 //
 // While the dispatcher is installed, do not install another callback with
 // ORQExt_SetAsyncFunc: the layer installs its own again on each send, and
@@ -30,6 +32,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -49,7 +52,8 @@ using request_id = int32_t;
 struct async_reply {
     request_id id = 0;
     // The Result code the worker met (0, or a non-negative status word, on
-    // success); for a cancelled request, the cancel's Result code.
+    // success); for a cancelled request, the cancel's Result code (what the
+    // server said to the cancel: information, never a failure).
     int32_t result = 0;
     // Empty on success; the Result code on failure;
     // std::errc::operation_canceled when cancelled.
@@ -290,24 +294,50 @@ public:
         return send_async(c, module, payload, async_options{}, std::move(callback));
     }
 
-    // Cancels a pending request of this requester: it leaves the library's
-    // queue (a cancel goes to the server) and its callback is told so on this
-    // thread. False when it is not pending (answered, being answered, or
-    // cancelled already): nothing happens then. ec reports a cancel the
-    // server failed (a lost connection, say); the request is dropped here all
-    // the same and its callback told so.
+    // The same request with its answer in a std::future, made ready exactly
+    // once: with the answer; with an orqext::error holding the failure the
+    // worker met; with a std::system_error of std::errc::operation_canceled
+    // when the request is cancelled (cancel(*id), cancel_all, or the
+    // requester's destructor). *id, when given, receives the request id.
+    // A failed send throws orqext::error (the future is never made).
+    std::future<std::string> send_async(const connection& c, std::string_view module,
+                                        std::string_view payload,
+                                        const async_options& options = async_options{},
+                                        request_id* id = nullptr) {
+        auto promise = std::make_shared<std::promise<std::string>>();
+        std::future<std::string> answer = promise->get_future();
+        const request_id rid = send_async(c, module, payload, options, [promise](async_reply r) {
+            if (!r.error)
+                promise->set_value(std::move(r.answer));
+            else if (r.cancelled())
+                promise->set_exception(std::make_exception_ptr(
+                    std::system_error(r.error, "orqext::async_requester::cancel")));
+            else
+                promise->set_exception(std::make_exception_ptr(error(r.error, "ORQExt_AsyncSendMessage")));
+        });
+        if (id) *id = rid;
+        return answer;
+    }
+
+    // Cancels a pending request of this requester (docs/design.md,
+    // "Cancelling an asynchronous request"): it leaves the library's queue,
+    // a cancel goes to the server, and its callback is told
+    // std::errc::operation_canceled on this thread; the cancel's Result code
+    // is the reply's result. The server's answer to the cancel is no failure
+    // of it: a request not sent yet has no ticket there, and the server
+    // refuses that cancel. False when it is not pending (answered, being
+    // answered, or cancelled already): nothing happens then. Neither
+    // overload fails; ec is cleared (the convention's overload).
     bool cancel(request_id id, std::error_code& ec) noexcept {
         ec.clear();
+        return cancel(id);
+    }
+    bool cancel(request_id id) noexcept {
         auto& d = detail::async_dispatcher::instance();
         async_callback cb;
         if (!d.take(id, owner_.get(), &cb)) return false;
-        finish_cancelled(id, cb, &ec);
+        finish_cancelled(id, cb);
         return true;
-    }
-    bool cancel(request_id id) {
-        std::error_code ec;
-        bool r = cancel(id, ec);
-        return detail::or_throw("ORQExt_CancelAsync", ec, r);
     }
 
     // Cancels every pending request of this requester; the number cancelled.
@@ -319,22 +349,17 @@ public:
     std::size_t pending() const noexcept { return detail::async_dispatcher::instance().pending(*owner_); }
 
 private:
-    void finish_cancelled(request_id id, const async_callback& cb, std::error_code* ec) noexcept {
-        const int32_t rc = ORQExt_CancelAsync(0, id);
-        // -4122: the worker had it in hand; its answer is dropped. -9000 and
-        // -1108: the server still holds the answer (a server may take the
-        // cancel of an asynchronous ticket as one more fetch); it is dropped
-        // here as well.
-        if (ec && rc < 0 && rc != ORQEXT_E_NO_REQUEST && rc != ORQEXT_E_PENDING && rc != ORQEXT_E_PART)
-            *ec = make_error_code(rc);
+    void finish_cancelled(request_id id, const async_callback& cb) noexcept {
         async_reply reply;
         reply.id = id;
-        reply.result = rc;
+        // -4122: the worker had it in hand; its answer is dropped by the
+        // dispatcher, which no longer knows the id.
+        reply.result = ORQExt_CancelAsync(0, id);
         reply.error = std::make_error_code(std::errc::operation_canceled);
         detail::async_dispatcher::instance().deliver(owner_, cb, std::move(reply));
     }
     std::size_t cancel_taken(const std::vector<std::pair<request_id, async_callback>>& taken) noexcept {
-        for (const auto& t : taken) finish_cancelled(t.first, t.second, nullptr);
+        for (const auto& t : taken) finish_cancelled(t.first, t.second);
         return taken.size();
     }
 

@@ -58,8 +58,8 @@ inline std::string send(const connection& c, std::string_view module, std::strin
 }
 
 // Time-limited: no complete answer within `limit` gives errc::timeout, or,
-// with cancel_on_timeout, errc::timeout_cancelled after the pending answer
-// was cancelled on the server. A negative limit is none.
+// with cancel_on_timeout (default: false), errc::timeout_cancelled after the
+// pending answer was cancelled on the server. A negative limit is none.
 inline std::string send_to(const connection& c, std::string_view module, std::string_view target,
                            std::string_view payload, std::chrono::milliseconds limit,
                            bool cancel_on_timeout, std::error_code& ec) noexcept {
@@ -71,7 +71,7 @@ inline std::string send_to(const connection& c, std::string_view module, std::st
 }
 inline std::string send_to(const connection& c, std::string_view module, std::string_view target,
                            std::string_view payload, std::chrono::milliseconds limit,
-                           bool cancel_on_timeout) {
+                           bool cancel_on_timeout = false) {
     std::error_code ec;
     auto r = send_to(c, module, target, payload, limit, cancel_on_timeout, ec);
     return detail::or_throw("ORQExt_SendMessageTimeOut", ec, std::move(r));
@@ -82,8 +82,18 @@ inline std::string send(const connection& c, std::string_view module, std::strin
     return send_to(c, module, {}, payload, limit, cancel_on_timeout, ec);
 }
 inline std::string send(const connection& c, std::string_view module, std::string_view payload,
-                        std::chrono::milliseconds limit, bool cancel_on_timeout) {
+                        std::chrono::milliseconds limit, bool cancel_on_timeout = false) {
     return send_to(c, module, {}, payload, limit, cancel_on_timeout);
+}
+// Without cancel_on_timeout: a pending answer is left on the server.
+inline std::string send_to(const connection& c, std::string_view module, std::string_view target,
+                           std::string_view payload, std::chrono::milliseconds limit,
+                           std::error_code& ec) noexcept {
+    return send_to(c, module, target, payload, limit, false, ec);
+}
+inline std::string send(const connection& c, std::string_view module, std::string_view payload,
+                        std::chrono::milliseconds limit, std::error_code& ec) noexcept {
+    return send_to(c, module, {}, payload, limit, false, ec);
 }
 
 // ---------------------------------------------------------------------------

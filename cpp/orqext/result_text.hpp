@@ -12,28 +12,10 @@ namespace orqext {
 
 // Meaning of a Result code from the table; nullptr for a code the table does
 // not list. Never throws, allocates nothing.
-inline const char* result_meaning(int32_t code) noexcept {
-    switch (code) {
-#define ORQEXT_CPP_ROW(c, name, source, meaning) \
-    case c:                                      \
-        return meaning;
-        ORQEXT_RESULT_TABLE(ORQEXT_CPP_ROW)
-#undef ORQEXT_CPP_ROW
-    }
-    return nullptr;
-}
+inline const char* result_meaning(int32_t code) noexcept { return orqext_result_meaning(code); }
 
 // Constant name of a Result code ("ORQEXT_E_TIMEOUT"); nullptr when unlisted.
-inline const char* result_name(int32_t code) noexcept {
-    switch (code) {
-#define ORQEXT_CPP_ROW(c, name, source, meaning) \
-    case c:                                      \
-        return name;
-        ORQEXT_RESULT_TABLE(ORQEXT_CPP_ROW)
-#undef ORQEXT_CPP_ROW
-    }
-    return nullptr;
-}
+inline const char* result_name(int32_t code) noexcept { return orqext_result_name(code); }
 
 // "-1112 ORQEXT_E_TIMEOUT: no complete answer within the time limit"; a
 // code the table does not list reads "-77 unknown Result code", a positive

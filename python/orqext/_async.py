@@ -106,7 +106,9 @@ class AsyncRequest:
         queue (its callback will not run), False when it had finished already.
         The library also sends a cancel to the server; that call's result is
         kept in ``cancel_result`` (a request not yet sent has nothing to
-        cancel there, and the server may say so)."""
+        cancel there, and the server may say so). It never raises: the rule
+        every layer shares, docs/design.md ("Cancelling an asynchronous
+        request in the layers")."""
         with _lock:
             if self._done.is_set():
                 return False

@@ -225,4 +225,21 @@ TEST_F(CppLayerConcurrencyTest, AsynchronousMessagesReachTheirOwnCallbacks) {
     EXPECT_TRUE(got[1].cancelled());
 }
 
+// Cancelled straight after send_async, the request is most likely still
+// queued (xsr-sim then refuses the cancel of ticket (-1, -1)); if the worker
+// sent it first, its answer is pending there. Either way the cancel succeeds.
+TEST_F(CppLayerConcurrencyTest, ACancelRightAfterTheSendSucceeds) {
+    orqext::connection c = open();
+    std::vector<orqext::async_reply> got;
+    orqext::async_requester r;
+    const auto id = r.send_async(c, "Script", "delay=10000", [&](orqext::async_reply rep) { got.push_back(rep); });
+    bool done = false;
+    EXPECT_NO_THROW(done = r.cancel(id));
+    EXPECT_TRUE(done);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_TRUE(got[0].cancelled());
+    EXPECT_TRUE(got[0].result == -20103 || got[0].result == 0) << got[0].result;
+    EXPECT_EQ(orqext::send(c, "Echo", "still here"), "still here");
+}
+
 }  // namespace

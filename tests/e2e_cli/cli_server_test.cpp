@@ -57,6 +57,13 @@ TEST_F(CliServer, StatusAndConnectionFailures) {
     EXPECT_TRUE(has(down.err, "-20002 XSR_E_CONNECT")) << down.err;
     EXPECT_TRUE(has(down.out, "reachable  no")) << down.out;
 
+    // The probe sends no login record: a host name over its 15 characters is
+    // probed (here one that resolves to nothing), not refused.
+    const ToolRun long_name = run_tool({"status", "--host", "no-such-host-orqext.invalid", "--port", "7"});
+    EXPECT_EQ(long_name.exit_code, 3) << long_name.err;
+    EXPECT_TRUE(has(long_name.err, "-2000")) << long_name.err;
+    EXPECT_FALSE(has(long_name.err, "login record")) << long_name.err;
+
     const ToolRun login = tool({"module", "list", "--password", "wrong", "--json"});
     EXPECT_EQ(login.exit_code, 3);
     EXPECT_TRUE(has(login.err, "connect to 127.0.0.1:" + std::to_string(sim_.port()) + " as admin failed: -20004"))
@@ -103,10 +110,13 @@ TEST_F(CliServer, SendShowsAnswersAsTextHexOrJson) {
     EXPECT_TRUE(has(json.out, "\"answer\": {\"length\": 5, \"text\": \"hello\", \"hex\": \"68 65 6c 6c 6f\"}"))
         << json.out;
 
-    // Bytes that are not text are dumped in hex; in JSON, escaped.
+    // Bytes that are not text are dumped in hex; in JSON the hex is exact
+    // and the text shows a byte that is not UTF-8 as U+FFFD, never as the
+    // character U+00FF.
     const ToolRun bin = tool({"send", "Echo", "--hex-data", "00 ff 41"});
     EXPECT_TRUE(has(bin.out, "00000000  00 ff 41")) << bin.out;
-    EXPECT_TRUE(has(tool({"send", "Echo", "--hex-data", "00ff41", "--json"}).out, "\"text\": \"\\u0000\\u00ffA\""));
+    EXPECT_TRUE(has(tool({"send", "Echo", "--hex-data", "00ff41", "--json"}).out,
+                    "{\"length\": 3, \"text\": \"\\u0000\\ufffdA\", \"hex\": \"00 ff 41\"}"));
 
     char path[] = "/tmp/orqext-payloadXXXXXX";
     const int fd = mkstemp(path);
@@ -270,13 +280,20 @@ TEST_F(CliServer, TextCommandsShowWhatTheModulesCompute) {
     const ToolRun sim = tool({"text", "similarity", "a b", "a c"});
     EXPECT_EQ(sim.exit_code, 0);
     EXPECT_TRUE(has(sim.out, "similarity  500/1000\n")) << sim.out;
-    EXPECT_TRUE(has(tool({"text", "similarity", "a b", "a c", "--json"}).out, "\"similarity\": 500,")) << "JSON: the number";
+    EXPECT_TRUE(has(tool({"text", "similarity", "a b", "a c", "--json"}).out, "\"similarity\": 500\n")) << "JSON: the number";
 
     ASSERT_EQ(ORQExt_STM_CreateDomain(conn_, "markets", nullptr, nullptr, nullptr, 0), 0);
     ASSERT_EQ(ORQExt_STM_CreateDomain(conn_, "sports", nullptr, nullptr, nullptr, 0), 0);
     ASSERT_GT(ORQExt_STM_OpenDomain(conn_, "sports"), 0);
     EXPECT_TRUE(has(tool({"text", "domains", "--json"}).out, "\"domains\": [\n    \"markets\",\n    \"sports\"\n  ]"));
     EXPECT_TRUE(has(tool({"text", "domains", "--open", "--json"}).out, "\"domains\": [\n    \"sports\"\n  ]"));
+    // The module cuts the list to the whole lines that fit: a small first
+    // room is doubled until the list stops growing.
+    ASSERT_EQ(ORQExt_STM_CreateDomain(conn_, "weather", nullptr, nullptr, nullptr, 0), 0);
+    const ToolRun small = tool({"text", "domains", "--capacity", "16", "--json"});
+    EXPECT_EQ(small.exit_code, 0) << small.err;
+    EXPECT_TRUE(has(small.out, "\"domains\": [\n    \"markets\",\n    \"sports\",\n    \"weather\"\n  ]"))
+        << small.out;
 
     // A server-side failure: the module is stopped.
     ASSERT_EQ(tool({"module", "stop", "KExt_STM"}).exit_code, 0);
@@ -287,6 +304,55 @@ TEST_F(CliServer, TextCommandsShowWhatTheModulesCompute) {
     EXPECT_TRUE(has(down.out, "result   -20102")) << down.out;
     EXPECT_TRUE(has(down.err, "the module KExt_STM is registered but not started; start it: orqext module start KExt_STM"))
         << down.err;
+}
+
+// Every --json report has one shape: "ok", "result" and "meaning" first,
+// then the command's fields; a text that is not UTF-8 is given as bytes.
+TEST_F(CliServer, EveryJsonReportHasOneShape) {
+    struct Case {
+        std::vector<std::string> args;
+        int exit_code;
+        std::string head;  // ok, result, meaning
+        std::string field;  // a payload field after them
+    };
+    const std::string bad_name = "no\xff" "such";
+    const std::vector<Case> cases = {
+        {{"status"}, 0, "true,\n  \"result\": 0,\n  \"meaning\": \"success\"", "\"reachable\": true"},
+        {{"module", "list"}, 0, "true,\n  \"result\": 0,", "\"lines\": ["},
+        {{"codes"}, 0, "true,\n  \"result\": 0,\n  \"meaning\": \"success\"", "\"codes\": ["},
+        {{"codes", "-1107"}, 0, "true,\n  \"result\": 0,", "\"name\": \"ORQEXT_E_ANSWER_TOO_LONG\""},
+        {{"text", "segment", "one two"}, 0, "true,\n  \"result\": 2,\n  \"meaning\": \"number of words\"", "\"count\": 2"},
+        {{"cluster", "show"}, 0, "true,\n  \"result\": 0,", "\"clusters\": []"},
+        {{"module", "info", bad_name}, 1, "false,\n  \"result\": -20101,", "\"hex\": \"6e 6f ff 73 75 63 68\""},
+        {{"module", "list", "--password", "wrong"}, 3, "false,\n  \"result\": -20004,", "\"failed\": \"connect to"},
+        {{"module", "frob"}, 2, "false,\n  \"result\": null,\n  \"meaning\": \"bad command line\"", "\"usage_error\": \"unknown subcommand"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--port", std::to_string(sim_.port()), "--json"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ToolRun r = run_tool(args);
+        EXPECT_EQ(r.exit_code, c.exit_code) << c.args[0] << " " << r.err;
+        EXPECT_EQ(r.out.rfind("{\n  \"ok\": " + c.head, 0), 0u) << r.out;
+        EXPECT_TRUE(has(r.out, c.field)) << r.out;
+    }
+}
+
+// A long text is segmented whole: the room is sized from the text. A
+// --capacity that the list fills is no success: exit 5, "cut" in the report.
+TEST_F(CliServer, SegmentationListsAreNeverCutSilently) {
+    std::string text;
+    for (int i = 0; i < 2000; ++i) text += "w" + std::to_string(i % 97) + " ";
+    const ToolRun whole = tool({"text", "segment", text, "--json"});
+    EXPECT_EQ(whole.exit_code, 0) << whole.err;
+    EXPECT_TRUE(has(whole.out, "\"count\": 2000,")) << whole.out.substr(0, 300);
+    EXPECT_TRUE(has(whole.out, "\"index\": 1999,"));
+    EXPECT_FALSE(has(whole.out, "\"cut\""));
+
+    const ToolRun cut = tool({"text", "segment", text, "--capacity", "1024", "--json"});
+    EXPECT_EQ(cut.exit_code, 5) << cut.err;
+    EXPECT_TRUE(has(cut.out, "\"count\": 1023,")) << cut.out.substr(0, 300);
+    EXPECT_TRUE(has(cut.out, "\"cut\": true")) << cut.out.substr(cut.out.size() - 300);
+    EXPECT_TRUE(has(cut.err, "word segmentation: the list filled its room of 1023 entries and may be cut")) << cut.err;
 }
 
 // A server without the service modules (a fresh xsr-sim): the text commands

@@ -5,6 +5,8 @@
 // simulated modules define.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cctype>
 #include <fstream>
 #include <map>
@@ -51,7 +53,8 @@ TEST(CliUsage, BadCommandLinesNameTheProblemAndExitWithTwo) {
         {{"status", "--connect", "server=a;port=1;user=u;pass=p;color=red"}, "unknown key 'color'"},
         {{"status", "--connect", "server=a;port=0;user=u;pass=p"}, "port in --connect: 0 is out of range"},
         {{"status", "--connect", "server=a;port=1;user=u;pass=p", "--host", "b"}, "cannot be combined"},
-        {{"status", "--host", long_host}, "the login record holds 15"},
+        {{"module", "list", "--host", long_host}, "the login record holds 15"},
+        {{"module", "list", "--connect", "server=" + long_host + ";port=1;user=u;pass=p"}, "the login record holds 15"},
         {{"status", "--host", ""}, "--host must not be empty"},
         {{"send", "Echo", "--file", "/nonexistent/orqext-test"}, "--file: cannot read '/nonexistent/orqext-test'"},
         {{"send", "Echo", "--hex-data", "4g"}, "'g' is not a hex digit"},
@@ -85,7 +88,12 @@ TEST(CliUsage, BadCommandLinesNameTheProblemAndExitWithTwo) {
         for (const std::string& a : c.args) line += " [" + a + "]";
         EXPECT_EQ(r.exit_code, 2) << line << "\n" << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << line << "\nstderr: " << r.err;
-        EXPECT_TRUE(r.out.empty()) << line << "\nstdout: " << r.out;
+        // With --json stdout has the report of a bad command line, else nothing.
+        if (std::find(c.args.begin(), c.args.end(), "--json") != c.args.end())
+            EXPECT_EQ(r.out.rfind("{\n  \"ok\": false,\n  \"result\": null,\n  \"meaning\": \"bad command line\"", 0), 0u)
+                << line << "\nstdout: " << r.out;
+        else
+            EXPECT_TRUE(r.out.empty()) << line << "\nstdout: " << r.out;
         EXPECT_EQ(count_of(r.err, "see 'orqext"), c.args.empty() ? 0u : 1u) << line << "\n" << r.err;
         EXPECT_EQ(r.err.find_first_of(std::string("\x01\x07\x1b\r\xff\xc2", 6)), std::string::npos) << line << "\n" << r.err;
     }
@@ -248,9 +256,14 @@ TEST(CliUsage, CodeTableAgreesWithTheCodesOfXsrClientSimAndModules) {
     const ToolRun one = run_tool({"codes", "-1107"});
     EXPECT_EQ(one.exit_code, 0);
     EXPECT_NE(one.out.find("ORQEXT_E_ANSWER_TOO_LONG"), std::string::npos);
-    const ToolRun unknown = run_tool({"codes", "12345"});
+    // A positive number is no Result code but a status word: explained.
+    const ToolRun word = run_tool({"codes", "12345", "--json"});
+    EXPECT_EQ(word.exit_code, 0) << word.err;
+    EXPECT_NE(word.out.find("\"code\": 12345"), std::string::npos) << word.out;
+    EXPECT_NE(word.out.find("status word"), std::string::npos) << word.out;
+    const ToolRun unknown = run_tool({"codes", "-12345"});
     EXPECT_EQ(unknown.exit_code, 1);
-    EXPECT_NE(unknown.err.find("12345"), std::string::npos);
+    EXPECT_NE(unknown.err.find("-12345"), std::string::npos);
 }
 
 // The README's Result table lists the library's and XSRClient's codes exactly

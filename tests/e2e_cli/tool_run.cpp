@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -27,12 +28,52 @@ int64_t now_ms() {
 ToolRun run_tool(const std::vector<std::string>& args, int max_ms) { return run_program(ORQEXT_PATH, args, max_ms); }
 
 ToolRun run_program(const std::string& path, const std::vector<std::string>& args, int max_ms) {
+    return run_program_with(path, args, nullptr, {}, max_ms);
+}
+
+ToolRun run_tool_with(const std::vector<std::string>& args, const std::string* input,
+                      const std::vector<std::string>& env, int max_ms) {
+    return run_program_with(ORQEXT_PATH, args, input, env, max_ms);
+}
+
+ToolRun run_program_with(const std::string& path, const std::vector<std::string>& args, const std::string* input,
+                         const std::vector<std::string>& env, int max_ms) {
     ToolRun r;
+    // Standard input: the given text from a file, else this process's own.
+    int in_fd = -1;
+    if (input) {
+        char name[] = "/tmp/orqext-stdinXXXXXX";
+        in_fd = mkstemp(name);
+        if (in_fd < 0) return r;
+        unlink(name);
+        if (write(in_fd, input->data(), input->size()) != static_cast<ssize_t>(input->size()) ||
+            lseek(in_fd, 0, SEEK_SET) != 0) {
+            close(in_fd);
+            return r;
+        }
+    }
+    // The environment: this process's, with "NAME=VALUE" set and "NAME" removed.
+    std::vector<std::string> vars;
+    for (char** e = environ; *e; ++e) vars.push_back(*e);
+    for (const std::string& change : env) {
+        const std::string name = change.substr(0, change.find('='));
+        vars.erase(std::remove_if(vars.begin(), vars.end(),
+                                  [&](const std::string& v) { return v.compare(0, name.size() + 1, name + "=") == 0; }),
+                   vars.end());
+        if (change.find('=') != std::string::npos) vars.push_back(change);
+    }
+    std::vector<char*> envp;
+    for (std::string& v : vars) envp.push_back(&v[0]);
+    envp.push_back(nullptr);
     int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return r;
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        if (in_fd >= 0) close(in_fd);
+        return r;
+    }
     if (pipe2(err, O_CLOEXEC) != 0) {
         close(out[0]);
         close(out[1]);
+        if (in_fd >= 0) close(in_fd);
         return r;
     }
     std::vector<const char*> argv{path.c_str()};
@@ -40,11 +81,13 @@ ToolRun run_program(const std::string& path, const std::vector<std::string>& arg
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
+        if (in_fd >= 0) dup2(in_fd, 0);
         dup2(out[1], 1);
         dup2(err[1], 2);
-        execv(path.c_str(), const_cast<char* const*>(argv.data()));
+        execve(path.c_str(), const_cast<char* const*>(argv.data()), envp.data());
         _exit(127);
     }
+    if (in_fd >= 0) close(in_fd);
     close(out[1]);
     close(err[1]);
     if (pid < 0) {

@@ -18,6 +18,13 @@ ToolRun run_tool(const std::vector<std::string>& args, int max_ms = 60000);
 // The same for another program (xsr-sim, the examples).
 ToolRun run_program(const std::string& path, const std::vector<std::string>& args, int max_ms = 60000);
 
+// The same with `input` (when not null) as standard input and the
+// environment changed: "NAME=VALUE" sets a variable, "NAME" removes it.
+ToolRun run_tool_with(const std::vector<std::string>& args, const std::string* input,
+                      const std::vector<std::string>& env, int max_ms = 60000);
+ToolRun run_program_with(const std::string& path, const std::vector<std::string>& args, const std::string* input,
+                         const std::vector<std::string>& env, int max_ms = 60000);
+
 // A loopback port nobody listens on (bound once, then released).
 int closed_port();
 

@@ -7,7 +7,9 @@
 #include <sstream>
 
 #include "exports/orqext.h"
+#include "tools/orqext/credentials.h"
 #include "tools/orqext/results.h"
+#include "tools/orqext/shell.h"
 
 namespace orqext {
 
@@ -58,10 +60,15 @@ void check_field(const std::string& what, const std::string& v, std::size_t max,
                          std::to_string(max));
 }
 
-void check_endpoint(const Endpoint& e, const std::string& via) {
+void check_endpoint(const Endpoint& e, const std::string& via, bool for_login) {
+    if (!for_login) {
+        check_field(via == "connect" ? "server in --connect" : "--host", e.host, std::string::npos, false);
+        return;
+    }
     check_field(via == "connect" ? "server in --connect" : "--host", e.host, 15, false);
     check_field(via == "connect" ? "user in --connect" : "--user", e.user, 63, true);
-    check_field(via == "connect" ? "pass in --connect" : "--password", e.password, 31, true);
+    if (e.password_given)
+        check_field(via == "connect" ? "pass in --connect" : "--password or ORQEXT_PASSWORD", e.password, 31, true);
 }
 
 }  // namespace
@@ -93,6 +100,7 @@ Endpoint parse_connect_string(const std::string& text) {
         if (k == 1) e.port = static_cast<int32_t>(parse_integer(value, 1, 65535, "port in --connect"));
         if (k == 2) e.user = value;
         if (k == 3) e.password = value;
+        if (k == 3) e.password_given = true;
     }
     std::string missing;
     for (int j = 0; j < 4; ++j)
@@ -101,23 +109,39 @@ Endpoint parse_connect_string(const std::string& text) {
     return e;
 }
 
-Endpoint Context::endpoint() const {
+Endpoint Context::endpoint(bool for_login) const {
     if (in.has("connect")) {
         Endpoint e = parse_connect_string(in.get("connect"));
-        check_endpoint(e, "connect");
+        check_endpoint(e, "connect", for_login);
         return e;
     }
+    // Options first, then the environment, then the defaults.
     Endpoint e;
-    e.host = in.get("host", e.host);
-    e.port = static_cast<int32_t>(in.integer("port", 1, 65535, e.port));
-    e.user = in.get("user", e.user);
-    e.password = in.get("password", e.password);
-    check_endpoint(e, "options");
+    e.host = in.get("host", env_or("ORQEXT_HOST", e.host));
+    if (in.has("port"))
+        e.port = static_cast<int32_t>(in.integer("port", 1, 65535, e.port));
+    else if (std::getenv("ORQEXT_PORT"))
+        e.port = static_cast<int32_t>(parse_integer(env_or("ORQEXT_PORT", ""), 1, 65535, "ORQEXT_PORT"));
+    e.user = in.get("user", env_or("ORQEXT_USER", e.user));
+    e.password_given = in.has("password") || std::getenv("ORQEXT_PASSWORD") != nullptr;
+    e.password = in.get("password", env_or("ORQEXT_PASSWORD", e.password));
+    check_endpoint(e, "options", for_login);
     return e;
 }
 
 int32_t Context::connect() const {
-    const Endpoint e = endpoint();
+    Endpoint e = endpoint();
+    if (!e.password_given) {
+        std::string found;
+        if (password_from_file(in.get("password-file"), e.host, e.port, e.user, &found) ||
+            prompt_password(e.host, e.port, e.user, *err, &found)) {
+            e.password = found;
+            e.password_given = true;
+            check_endpoint(e, "options", true);
+        } else if (!password_prompt_allowed()) {
+            throw CallFailed{"login without a known password", -20004, kExitConnect};
+        }
+    }
     int32_t status = 0;
     const int32_t conn = ORQExt_Connect(e.host.c_str(), e.port, e.user.c_str(), e.password.c_str(), &status);
     if (status < 0) {
@@ -128,9 +152,42 @@ int32_t Context::connect() const {
     return conn;
 }
 
-int Context::report(const Value& v) const {
-    orqext::render(*out, v, render);
+namespace {
+
+// The one shape of every --json report: "ok", "result" and "meaning" first,
+// then the command's own fields. A payload that is no object (a table)
+// becomes the field list_key.
+Value json_report(const Value& payload, bool ok, Value result, const std::string& meaning, const char* list_key) {
+    Value v = Value::object();
+    v.set("ok", Value::boolean(ok));
+    v.set("result", std::move(result));
+    v.set("meaning", Value::text(meaning));
+    if (payload.kind() != Value::Kind::Object) {
+        v.set(list_key, payload);
+        return v;
+    }
+    for (const auto& f : payload.fields())
+        if (f.first != "ok" && f.first != "result" && f.first != "meaning") v.set(f.first, f.second);
+    return v;
+}
+
+}  // namespace
+
+int Context::report(const Value& v, const char* list_key) const {
+    if (render.json)
+        orqext::render(*out, json_report(v, true, Value::integer(0), "success", list_key), render);
+    else
+        orqext::render(*out, v, render);
     return kExitOk;
+}
+
+void Context::emit(const Value& v, int32_t rc, bool ok) const {
+    if (!render.json) {
+        orqext::render(*out, v, render);
+        return;
+    }
+    const Value* m = v.get("meaning");
+    orqext::render(*out, json_report(v, ok, Value::integer(rc), m ? m->as_text() : std::string(), "items"), render);
 }
 
 Session::~Session() { ORQExt_DisConnect(conn_); }
@@ -152,7 +209,7 @@ std::string module_advice(const Context& ctx, int32_t rc) {
     if (ctx.module.empty()) return std::string();
     const std::string name = terminal_safe(ctx.module);
     bool options = false;
-    for (const char* o : {"host", "port", "user", "password", "connect"}) options = options || ctx.in.has(o);
+    for (const char* o : {"host", "port", "user", "password", "password-file", "connect"}) options = options || ctx.in.has(o);
     const std::string same = options ? " (with the same connection options)" : "";
     if (rc == -20102) return "the module " + name + " is registered but not started; start it: orqext module start " + name + same;
     if (rc != -20101) return std::string();
@@ -165,15 +222,27 @@ std::string module_advice(const Context& ctx, int32_t rc) {
 }  // namespace
 
 int Context::finish(Value v, const std::string& what, int32_t rc, const char* meaning) const {
+    return finish_as(std::move(v), what, rc, meaning, rc >= 0);
+}
+
+int Context::finish_as(Value v, const std::string& what, int32_t rc, const char* meaning, bool ok) const {
     const Value r = result_object(rc);
     for (const auto& f : r.fields()) v.set(f.first, f.second);
     if (meaning && rc > 0) v.set("meaning", Value::text(meaning));
-    orqext::render(*out, v, render);
+    emit(v, rc, ok);
     if (rc >= 0) return kExitOk;
     *err << "orqext: " << terminal_safe(what) << " failed: " << describe(rc) << "\n";
     const std::string advice = module_advice(*this, rc);
     if (!advice.empty()) *err << "orqext: " << advice << "\n";
     return exit_code_for(rc);
+}
+
+int Context::finish_cut(Value v, const std::string& what, int32_t rc, const char* meaning,
+                        const std::string& why) const {
+    v.set("cut", Value::boolean(true));
+    finish_as(std::move(v), what, rc, meaning, false);
+    *err << "orqext: " << terminal_safe(what) << ": " << why << "\n";
+    return kExitCut;
 }
 
 void check(const std::string& what, int32_t rc) {
@@ -202,11 +271,12 @@ const std::vector<OptionSpec>& global_options() {
 
 const std::vector<OptionSpec>& connection_options() {
     static const std::vector<OptionSpec> c = {
-        {"host", "HOST", "server name or address (default 127.0.0.1; at most 15 characters)"},
+        {"host", "HOST", "server name or address (default 127.0.0.1; at most 15 characters to log in)"},
         {"port", "PORT", "server port (default 7300)"},
         {"user", "USER", "user name (default admin)"},
-        {"password", "PASSWORD", "password (default admin)"},
-        {"connect", "STRING", "\"server=...;port=...;user=...;pass=...\" instead of the four above"},
+        {"password", "PASSWORD", "password (visible to other users: prefer the ones below)"},
+        {"password-file", "FILE", "host:port:user:password lines, mode 0600 (default ~/.orqextpass)"},
+        {"connect", "STRING", "\"server=...;port=...;user=...;pass=...\" instead of the options above"},
     };
     return c;
 }
@@ -296,13 +366,18 @@ void overall_help(std::ostream& out) {
     }
     out << "\nConnection options (commands that talk to a server):\n";
     for (const OptionSpec& o : connection_options()) out << option_line(o);
+    out << "Options left out are taken from ORQEXT_HOST, ORQEXT_PORT, ORQEXT_USER and\n"
+           "ORQEXT_PASSWORD; a password not given is looked up in the password file, then\n"
+           "asked for on a terminal (without echo), else admin.\n";
     out << "\nOutput options:\n";
     for (const OptionSpec& o : global_options()) out << option_line(o);
+    out << "\nWith options and no command, orqext reads commands: a shell on a terminal,\n"
+           "one command a line otherwise.\n";
     out << "\nRun 'orqext <command> --help' for a command's own options; 'orqext --version'\n"
            "prints the version.\n"
            "Exit codes: 0 success; 1 a call failed (its Result code and meaning go to stderr);\n"
            "2 bad command line; 3 the server could not be reached or refused the login;\n"
-           "4 no answer within the time limit.\n";
+           "4 no answer within the time limit; 5 a list answer filled its room and may be cut.\n";
 }
 
 void group_help(std::ostream& out, const std::string& group) {
@@ -332,6 +407,20 @@ void command_help(std::ostream& out, const CommandSpec& c) {
     out << "\nOutput options:\n";
     for (const OptionSpec& o : global_options()) out << option_line(o);
 }
+
+}  // namespace
+
+std::vector<std::string> option_names(const CommandSpec* c) {
+    std::vector<std::string> names;
+    for (const OptionSpec& o : global_options()) names.push_back("--" + o.name);
+    if (!c || c->connects)
+        for (const OptionSpec& o : connection_options()) names.push_back("--" + o.name);
+    if (c)
+        for (const OptionSpec& o : c->options) names.push_back("--" + o.name);
+    return names;
+}
+
+namespace {
 
 std::vector<std::string> groups() {
     std::vector<std::string> g;
@@ -400,6 +489,18 @@ int dispatch(int argc, char** argv, std::ostream& out, std::ostream& err, const 
             overall_help(out);
             return kExitOk;
         }
+        // Connection or output options and no command: commands are read
+        // from standard input.
+        const bool shell = !p.opts.empty() && std::all_of(p.opts.begin(), p.opts.end(), [](const auto& o) {
+            return o.first == "json" || o.first == "hex" ||
+                   std::any_of(connection_options().begin(), connection_options().end(),
+                               [&](const OptionSpec& s) { return s.name == o.first; });
+        });
+        if (shell) {
+            std::vector<std::string> leading;
+            for (int i = 1; i < argc; ++i) leading.push_back(argv[i] ? argv[i] : "");
+            return run_shell(argc > 0 && argv[0] ? argv[0] : "orqext", leading, out, err);
+        }
         overall_help(err);
         return kExitUsage;
     }
@@ -447,8 +548,9 @@ int dispatch(int argc, char** argv, std::ostream& out, std::ostream& err, const 
         ctx.in.add_option(o.first, o.second);
     }
     if (ctx.in.has("connect") &&
-        (ctx.in.has("host") || ctx.in.has("port") || ctx.in.has("user") || ctx.in.has("password")))
-        throw UsageError("--connect cannot be combined with --host, --port, --user or --password");
+        (ctx.in.has("host") || ctx.in.has("port") || ctx.in.has("user") || ctx.in.has("password") ||
+         ctx.in.has("password-file")))
+        throw UsageError("--connect cannot be combined with --host, --port, --user, --password or --password-file");
     for (std::size_t i = used; i < p.words.size(); ++i) ctx.in.add_arg(p.words[i]);
     const std::size_t n = ctx.in.args().size();
     if (n < c->min_args)
@@ -466,6 +568,14 @@ int dispatch(int argc, char** argv, std::ostream& out, std::ostream& err, const 
 
 }  // namespace
 
+namespace {
+RenderOptions json_only() {
+    RenderOptions o;
+    o.json = true;
+    return o;
+}
+}  // namespace
+
 int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     const CommandSpec* which = nullptr;
     bool json = false;
@@ -474,16 +584,20 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     } catch (const UsageError& e) {
         err << "orqext: " << terminal_safe(e.what()) << "\n";
         err << "see 'orqext " << (which ? which->path + " " : std::string()) << "--help'\n";
+        if (json) {
+            // No call was made: no Result code.
+            Value v = Value::object();
+            v.set("usage_error", Value::text(e.what()));
+            render(out, json_report(v, false, Value(), "bad command line", "items"), json_only());
+        }
         return kExitUsage;
     } catch (const CallFailed& f) {
         err << "orqext: " << terminal_safe(f.what) << " failed: " << describe(f.code) << "\n";
         if (json) {
-            Value v = result_object(f.code);
-            v.set("ok", Value::boolean(false));
+            Value v = Value::object();
             v.set("failed", Value::text(f.what));
-            RenderOptions o;
-            o.json = true;
-            render(out, v, o);
+            const Value* m = result_object(f.code).get("meaning");
+            render(out, json_report(v, false, Value::integer(f.code), m->as_text(), "items"), json_only());
         }
         return f.exit_code;
     } catch (const std::bad_alloc&) {

@@ -20,6 +20,7 @@ constexpr int kExitFailed = 1;    // a call returned a failure Result code
 constexpr int kExitUsage = 2;     // bad command line
 constexpr int kExitConnect = 3;   // the server could not be reached or refused the login
 constexpr int kExitTimeout = 4;   // no answer within the time limit (-1112, -1113)
+constexpr int kExitCut = 5;       // a list answer filled its room: it may be cut
 
 // A bad command line: the message names what is wrong.
 struct UsageError : std::runtime_error {
@@ -82,6 +83,10 @@ struct Endpoint {
     int32_t port = 7300;
     std::string user = "admin";
     std::string password = "admin";
+    // Whether --password, --connect or ORQEXT_PASSWORD gave it; otherwise
+    // Context::connect looks for it in the password file, then asks on a
+    // terminal, and keeps the default without one.
+    bool password_given = false;
 };
 
 // Parses "server=...;port=...;user=...;pass=..." (keys in any order and any
@@ -100,12 +105,19 @@ struct Context {
     std::string module;
     bool service_module = false;
 
-    Endpoint endpoint() const;
+    // The connection options, checked against the login record's limits
+    // (for_login) or only for a host name and port (a probe without login).
+    Endpoint endpoint(bool for_login = true) const;
     // Opens a connection with the connection options; CallFailed (exit 3)
     // when it fails.
     int32_t connect() const;
-    // Prints the command's report and returns kExitOk.
-    int report(const Value& v) const;
+    // Prints the report of a command that makes no call and returns kExitOk.
+    // With --json it has the fields every report has (ok, result 0,
+    // meaning "success"); a payload that is a table goes under list_key.
+    int report(const Value& v, const char* list_key = "items") const;
+    // Prints v; with --json in the shape every report has ("ok", "result",
+    // "meaning" first, then v's own fields).
+    void emit(const Value& v, int32_t rc, bool ok) const;
     // Adds "result" and "meaning" for rc to the report and prints it; when rc
     // is negative, also names the failed call with the code and its meaning
     // on stderr and returns the matching exit code.
@@ -113,6 +125,13 @@ struct Context {
     // answer (a count, a score). After a failure that says the module is
     // missing or stopped, what to do about it follows on stderr.
     int finish(Value v, const std::string& what, int32_t rc, const char* meaning = nullptr) const;
+    // finish() with "ok" given (false when the command fails for another
+    // reason than the call's code).
+    int finish_as(Value v, const std::string& what, int32_t rc, const char* meaning, bool ok) const;
+    // finish() for a list answer that filled its room: the report says so
+    // ("cut": true), stderr says why, and the exit code is kExitCut.
+    int finish_cut(Value v, const std::string& what, int32_t rc, const char* meaning,
+                   const std::string& why) const;
 };
 
 // Closes a connection when it goes out of scope.
@@ -134,6 +153,10 @@ void check(const std::string& what, int32_t rc);
 Value result_object(int32_t rc);
 
 const std::vector<CommandSpec>& commands();
+// The options a command takes, as written ("--json"): the output options,
+// the connection options when it connects, and its own; all shared ones
+// without a command.
+std::vector<std::string> option_names(const CommandSpec* c);
 // Runs orqext with argv; output to out and err; returns the exit code.
 int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err);
 

@@ -26,7 +26,9 @@ namespace {
 constexpr int32_t kQueryCapacity = 1 << 20;
 
 int status_cmd(Context& ctx) {
-    const Endpoint e = ctx.endpoint();
+    // The probe sends no login record: the host name goes to XSRClient as it
+    // is, without the record's limit of 15 characters.
+    const Endpoint e = ctx.endpoint(false);
     const int32_t rc = ORQExt_GetServerStatus(e.host.c_str(), e.port);
     Value v = Value::object();
     v.set("server", Value::text(e.host));
@@ -132,15 +134,20 @@ int codes_cmd(Context& ctx) {
     if (!ctx.in.args().empty()) {
         const int32_t code = static_cast<int32_t>(parse_integer(ctx.in.arg(0), INT32_MIN, INT32_MAX, "CODE"));
         const CodeInfo* c = find_code(code);
-        if (!c) {
-            *ctx.err << "orqext: " << describe(code) << "\n";
-            return kExitFailed;
+        if (c) return ctx.report(code_row(*c));
+        if (code > 0) {
+            // Not a Result code: a call's success that carries a value.
+            const CodeInfo word{code, "status word", "server",
+                                "a non-negative result is success; what the number is (a handle, a count, a score, "
+                                "a flag) depends on the call: its command or the C header says"};
+            return ctx.report(code_row(word));
         }
-        return ctx.report(code_row(*c));
+        *ctx.err << "orqext: " << describe(code) << "\n";
+        return kExitFailed;
     }
     Value rows = Value::list();
     for (const CodeInfo& c : code_table()) rows.push(code_row(c));
-    return ctx.report(rows);
+    return ctx.report(rows, "codes");
 }
 
 const OptionSpec kVersion{"version", "VERSION", "module version"};

@@ -1,4 +1,6 @@
 // orqext text segment, similarity, domains.
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include "exports/orqext.h"
@@ -8,6 +10,7 @@ namespace orqext {
 namespace {
 
 constexpr int64_t kMaxEntries = 1 << 20;
+constexpr int32_t kMaxListBytes = 64 << 20;
 
 // The service module a command calls: named in the advice when the server
 // has not got it registered or started.
@@ -19,7 +22,10 @@ void uses_service(Context& ctx, const char* module) {
 int text_segment(Context& ctx) {
     const std::string text = ctx.in.arg(0);
     if (text.empty()) throw UsageError("TEXT must not be empty");
-    const int32_t cap = static_cast<int32_t>(ctx.in.integer("capacity", 2, kMaxEntries, 1024));
+    // Room for one entry per byte of the text (and the one more the library
+    // keeps): every word is at least one byte, so the list always fits.
+    const int64_t whole = std::min<int64_t>(static_cast<int64_t>(text.size()) + 1, kMaxEntries);
+    const int32_t cap = static_cast<int32_t>(ctx.in.integer("capacity", 2, kMaxEntries, whole));
     uses_service(ctx, "KExt_NLPE");
     Session s(ctx);
     std::vector<int32_t> items(static_cast<std::size_t>(cap));
@@ -44,9 +50,13 @@ int text_segment(Context& ctx) {
             tokens.push(t);
         }
         v.set("count", Value::integer(rc));
-        // capacity - 1 entries fit: a full list may have been cut.
-        if (rc == cap - 1) v.set("note", Value::text("the list may be cut; raise --capacity"));
         v.set("tokens", tokens);
+        // capacity - 1 entries fit: a full list shorter than the text may
+        // have been cut.
+        if (rc >= cap - 1 && static_cast<int64_t>(cap) - 1 < static_cast<int64_t>(text.size()))
+            return ctx.finish_cut(v, "word segmentation", rc, "number of words",
+                                  "the list filled its room of " + std::to_string(cap - 1) +
+                                      " entries and may be cut; leave out --capacity (one entry per byte of the text)");
     }
     return ctx.finish(v, "word segmentation", rc, "number of words");
 }
@@ -63,19 +73,41 @@ int text_similarity(Context& ctx) {
     return ctx.finish(v, "text similarity", rc, "similarity score");
 }
 
+// The module cuts the list to the whole lines that fit the capacity, without
+// -1107: a list that grows when offered twice the room was cut. So the room
+// is doubled until the list stops growing (at most kMaxListBytes).
 int text_domains(Context& ctx) {
-    const int32_t cap = static_cast<int32_t>(ctx.in.integer("capacity", 1, 64 << 20, 65536));
+    int32_t cap = static_cast<int32_t>(ctx.in.integer("capacity", 1, kMaxListBytes, 65536));
     uses_service(ctx, "KExt_STM");
     Session s(ctx);
-    std::string buf(static_cast<std::size_t>(cap), '\0');
-    int32_t len = cap;
-    const int32_t rc = ORQExt_STM_GetDomainNameList(s.conn(), &buf[0], &len, ctx.in.has("open") ? 1 : 0);
+    std::string list;
+    int32_t rc = 0;
+    bool cut = false;
+    for (bool first = true;; first = false) {
+        std::string buf(static_cast<std::size_t>(cap), '\0');
+        int32_t len = cap;
+        rc = ORQExt_STM_GetDomainNameList(s.conn(), &buf[0], &len, ctx.in.has("open") ? 1 : 0);
+        if (rc < 0) break;
+        const int32_t kept = len < 0 ? 0 : (len < cap ? len : cap);
+        // Less than half the room used, or no more than with half the room:
+        // nothing was left out for want of room.
+        const bool settled = first ? kept < cap / 2 : static_cast<std::size_t>(kept) <= list.size();
+        list = buf.substr(0, static_cast<std::size_t>(kept));
+        if (settled) break;
+        if (cap >= kMaxListBytes) {
+            cut = true;
+            break;
+        }
+        cap = cap > kMaxListBytes / 2 ? kMaxListBytes : cap * 2;
+    }
     Value v = Value::object();
     if (rc >= 0) {
         Value names = Value::list();
-        const int32_t kept = len < 0 ? 0 : (len < cap ? len : cap);
-        for (const std::string& l : lines_of(buf.substr(0, static_cast<std::size_t>(kept)))) names.push(Value::text(l));
+        for (const std::string& l : lines_of(list)) names.push(Value::text(l));
         v.set("domains", names);
+        if (cut)
+            return ctx.finish_cut(v, "knowledge domain list", rc, nullptr,
+                                  "the list still grew at " + std::to_string(kMaxListBytes) + " bytes and may be cut");
     }
     return ctx.finish(v, "knowledge domain list", rc);
 }
@@ -86,7 +118,7 @@ void add_text_commands(std::vector<CommandSpec>& t) {
     t.push_back({"text segment", "TEXT", "split a text into words (module KExt_NLPE)",
                  "Calls ORQExt_NLPE_WordSect and shows each entry: offset and length in the\n"
                  "text, and the word they cover.",
-                 {{"capacity", "N", "room for N entries (default 1024; N - 1 entries fit)"}}, 1, 1, true,
+                 {{"capacity", "N", "room for N entries (default: one per byte of the text, so the list always fits; N - 1 entries fit)"}}, 1, 1, true,
                  text_segment});
     t.push_back({"text similarity", "TEXT1 TEXT2", "similarity of two texts (module KExt_STM)",
                  "Calls ORQExt_STM_Similarity_Analyst; the server's status word is the score\n"
@@ -95,7 +127,7 @@ void add_text_commands(std::vector<CommandSpec>& t) {
                  {}, 2, 2, true, text_similarity});
     t.push_back({"text domains", "", "list the knowledge domains (module KExt_STM)", "",
                  {{"open", "", "only the open domains"},
-                  {"capacity", "BYTES", "answer buffer size (default 65536)"}},
+                  {"capacity", "BYTES", "first answer buffer size (default 65536; doubled while the list grows)"}},
                  0, 0, true, text_domains});
 }
 

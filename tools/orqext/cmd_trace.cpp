@@ -188,7 +188,7 @@ int show_cmd(Context& ctx) {
                      << "\n";
         rows.push(row);
     }
-    if (ctx.render.json) return ctx.report(rows);
+    if (ctx.render.json) return ctx.report(rows, "records");
     return kExitOk;
 }
 

@@ -255,9 +255,17 @@ void write_json(std::ostream& out, const Value& v, int indent) {
         case Value::Kind::Null: out << "null"; break;
         case Value::Kind::Bool: out << (v.as_bool() ? "true" : "false"); break;
         case Value::Kind::Int: out << v.as_int(); break;
-        case Value::Kind::Text: out << json_string(v.as_text()); break;
+        case Value::Kind::Text:
+            // A text that is not UTF-8 has bytes no JSON string can hold:
+            // given as bytes, exactly, like an answer.
+            if (orqcommon::utf8_valid(v.as_text())) {
+                out << json_string(v.as_text());
+                break;
+            }
+            [[fallthrough]];
         case Value::Kind::Bytes: {
-            // Both forms, so that scripts need not guess which one they get.
+            // Both forms, so that scripts need not guess which one they get;
+            // "hex" is exact, "text" shows a byte that is not UTF-8 as U+FFFD.
             out << "{\"length\": " << v.as_text().size() << ", \"text\": " << json_string(v.as_text())
                 << ", \"hex\": " << json_string(hex_of(v.as_text())) << "}";
             break;
@@ -366,7 +374,9 @@ std::string json_string(const std::string& s) {
             case '\r': o += "\\r"; break;
             case '\t': o += "\\t"; break;
             default:
-                if (c < 0x20 || c >= 0x7F) {
+                if (c >= 0x80) {
+                    o += "\\ufffd";  // not UTF-8: the exact byte is in "hex" beside it
+                } else if (c < 0x20 || c == 0x7F) {
                     std::snprintf(buf, sizeof buf, "\\u%04x", c);
                     o += buf;
                 } else {

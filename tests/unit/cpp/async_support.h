@@ -52,9 +52,18 @@ inline xsrdouble::Reply echo_first_send(const xsrdouble::Call& c) {
     return xsrdouble::ok("");
 }
 
-// Every message stays pending (its ticket: 7, 7); cancels succeed.
+// The cancel the library sends for a request the server never saw: its
+// ticket is (-1, -1).
+inline bool is_cancel_without_ticket(const xsrdouble::Call& c) {
+    static const std::string no_ticket(8, '\xff');
+    return c.code() == 5 && c.capacity == 256 && c.body == no_ticket;
+}
+
+// Every message stays pending (its ticket: 7, 7); cancels of that ticket
+// succeed, a cancel without a ticket is refused as xsr-sim refuses it.
 inline xsrdouble::Reply always_pending(const xsrdouble::Call& c) {
     if (c.code() == 3 || c.code() == 4) return xsrdouble::pending(7, 7);
+    if (is_cancel_without_ticket(c)) return xsrdouble::fail(-20103);
     if (c.code() == 5 && c.capacity != 256) return xsrdouble::pending(7, 7);
     return xsrdouble::ok("");
 }

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <memory>
 #include <thread>
 #include <string>
@@ -71,6 +73,98 @@ TEST_F(CppAsyncConcurrencyTest, CancelTellsTheCallbackOnceAndItsAnswerNeverComes
     ASSERT_TRUE(clock_.cycles(1));
     EXPECT_EQ(book.only(keep).answer, "late");
     EXPECT_EQ(book.calls(drop), 1u);
+}
+
+// A cancel succeeds whenever the request was still queued, whatever the
+// server says to it (docs/design.md): before the first pass the library
+// cancels ticket (-1, -1) and the server refuses that; neither overload
+// throws or reports it, and the other requests go on.
+TEST_F(CppAsyncConcurrencyTest, CancelBeforeDuringAndAfterTheAnswer) {
+    set_handler([](const Call& c) {
+        if (is_cancel_without_ticket(c)) return fail(-20103);
+        if (c.code() == 3 && c.body2 == "held") return pending(7, 7);
+        if (c.code() == 5 && c.capacity != 256) return pending(7, 7);
+        return c.code() == 3 ? ok("ans:" + c.body2) : ok("");
+    });
+    Book book;
+    orqext::async_requester r;
+    const auto early1 = r.send_async(conn_, "M", "early1", book.note());
+    const auto early2 = r.send_async(conn_, "M", "early2", book.note());
+    const auto held = r.send_async(conn_, "M", "held", book.note());
+    const auto keep = r.send_async(conn_, "M", "keep", book.note());
+
+    // Before the worker's first pass.
+    bool done = false;
+    EXPECT_NO_THROW(done = r.cancel(early1));
+    EXPECT_TRUE(done);
+    std::error_code ec = orqext::make_error_code(-1);
+    EXPECT_TRUE(r.cancel(early2, ec));
+    EXPECT_FALSE(ec) << ec.message();
+    for (auto id : {early1, early2}) {
+        EXPECT_TRUE(book.only(id).cancelled()) << id;
+        EXPECT_EQ(book.only(id).result, -20103) << "the server's word is kept in the reply";
+    }
+    EXPECT_EQ(r.pending(), 2u);
+
+    // During a pending answer.
+    ASSERT_TRUE(clock_.cycles(1));
+    EXPECT_EQ(book.only(keep).answer, "ans:keep");
+    EXPECT_EQ(book.calls(held), 0u);
+    EXPECT_TRUE(r.cancel(held, ec));
+    EXPECT_FALSE(ec);
+    EXPECT_TRUE(book.only(held).cancelled());
+    EXPECT_EQ(book.only(held).result, 0);
+
+    // After the answer: nothing to cancel, nothing called back again.
+    EXPECT_FALSE(r.cancel(keep));
+    EXPECT_FALSE(r.cancel(keep, ec));
+    EXPECT_FALSE(ec);
+    EXPECT_EQ(cancels(), 3u);
+    ASSERT_TRUE(clock_.cycles(1));
+    EXPECT_EQ(book.total(), 4u);
+    EXPECT_EQ(r.pending(), 0u);
+}
+
+// The future form: ready exactly once, with the answer, the failure, or
+// operation_canceled when cancelled or when its requester goes first.
+TEST_F(CppAsyncConcurrencyTest, FuturesAreReadyWithTheAnswerTheFailureOrTheCancel) {
+    set_handler([](const Call& c) {
+        if (is_cancel_without_ticket(c)) return fail(-20103);
+        if (c.code() == 3 && c.body2 == "bad") return fail(-20101, "why");
+        return c.code() == 3 ? ok("ans:" + c.body2) : ok("");
+    });
+    const auto canceled_with = [](std::future<std::string>& f) {
+        try {
+            f.get();
+        } catch (const std::system_error& e) {
+            return e.code() == std::errc::operation_canceled;
+        }
+        return false;
+    };
+    auto r = std::make_unique<orqext::async_requester>();
+    auto good = r->send_async(conn_, "M", "good");
+    auto bad = r->send_async(conn_, "M", "bad");
+    orqext::request_id id = 0;
+    auto dropped = r->send_async(conn_, "M", "dropped", orqext::async_options{}, &id);
+    ASSERT_NE(id, 0);
+    EXPECT_TRUE(r->cancel(id));
+    ASSERT_EQ(dropped.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+    EXPECT_TRUE(canceled_with(dropped));
+    EXPECT_EQ(good.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+
+    ASSERT_TRUE(clock_.cycles(1));
+    EXPECT_EQ(good.get(), "ans:good");
+    try {
+        bad.get();
+        ADD_FAILURE() << "no failure";
+    } catch (const orqext::error& e) {
+        EXPECT_EQ(e.result(), -20101);
+    }
+
+    auto orphan = r->send_async(conn_, "M", "orphan");
+    r.reset();
+    EXPECT_TRUE(canceled_with(orphan));
+    EXPECT_THROW(orqext::async_requester().send_async(conn_, "", "p"), orqext::error);
 }
 
 TEST_F(CppAsyncConcurrencyTest, ARequesterCannotCancelAnothersRequest) {

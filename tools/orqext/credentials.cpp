@@ -1,0 +1,150 @@
+#include "tools/orqext/credentials.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tools/orqext/cli.h"
+
+namespace orqext {
+
+std::string env_or(const char* name, const std::string& fallback) {
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : fallback;
+}
+
+namespace {
+
+// The fields of one password file line, with "\:" and "\\" undone.
+std::vector<std::string> split_fields(const std::string& line) {
+    std::vector<std::string> f(1);
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\\' && i + 1 < line.size()) {
+            f.back() += line[++i];
+        } else if (line[i] == ':' && f.size() < 4) {
+            f.emplace_back();
+        } else {
+            f.back() += line[i];
+        }
+    }
+    return f;
+}
+
+bool field_matches(const std::string& field, const std::string& value) { return field == "*" || field == value; }
+
+}  // namespace
+
+bool password_from_lines(const std::string& text, const std::string& host, int32_t port, const std::string& user,
+                         std::string* password) {
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        const std::vector<std::string> f = split_fields(line);
+        if (f.size() != 4) continue;
+        if (field_matches(f[0], host) && field_matches(f[1], std::to_string(port)) && field_matches(f[2], user)) {
+            *password = f[3];
+            return true;
+        }
+    }
+    return false;
+}
+
+bool password_from_file(const std::string& given, const std::string& host, int32_t port, const std::string& user,
+                        std::string* password) {
+    std::string path = given.empty() ? env_or("ORQEXT_PASSFILE", "") : given;
+    const bool named = !path.empty();
+    if (!named) {
+        const std::string home = env_or("HOME", "");
+        if (home.empty()) return false;
+        path = home + "/.orqextpass";
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        const int e = errno;
+        if (e == ENOENT && !named) return false;
+        if (e == ELOOP)
+            throw UsageError("password file " + path + " is a symbolic link; orqext does not follow links to "
+                             "a password file: name the file itself");
+        throw UsageError("password file " + path + ": " + std::strerror(e));
+    }
+    struct stat st {};
+    std::string problem;
+    if (::fstat(fd, &st) != 0)
+        problem = std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        problem = "not a regular file";
+    else if (st.st_uid != ::geteuid())
+        problem = "owned by another user; it must be yours";
+    else if ((st.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        problem = std::string("mode ") + mode + " lets group or others at it; it must be 0600 (chmod 600 " + path + ")";
+    }
+    std::string text;
+    if (problem.empty()) {
+        char buf[4096];
+        for (;;) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            text.append(buf, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    if (!problem.empty()) throw UsageError("password file " + path + ": " + problem + "; it was not used");
+    return password_from_lines(text, host, port, user, password);
+}
+
+namespace {
+bool g_prompt_allowed = true;
+}  // namespace
+
+void allow_password_prompt(bool allowed) { g_prompt_allowed = allowed; }
+bool password_prompt_allowed() { return g_prompt_allowed; }
+
+bool prompt_password(const std::string& host, int32_t port, const std::string& user, std::ostream& err,
+                     std::string* password) {
+    static bool asked = false;
+    static std::string kept;
+    if (asked) {
+        *password = kept;
+        return true;
+    }
+    if (!g_prompt_allowed || !::isatty(STDIN_FILENO)) return false;
+    err << "Password for " << user << "@" << host << ":" << port << ": " << std::flush;
+    termios old {};
+    const bool term = ::tcgetattr(STDIN_FILENO, &old) == 0;
+    if (term) {
+        termios quiet = old;
+        quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+        quiet.c_lflag |= ECHONL;
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string line;
+    char c = 0;
+    // Byte by byte from the descriptor: nothing is left in a stdio buffer
+    // for the line editor that reads the same terminal afterwards.
+    while (::read(STDIN_FILENO, &c, 1) == 1 && c != '\n') line += c;
+    if (term) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    asked = true;
+    kept = line;
+    *password = line;
+    return true;
+}
+
+}  // namespace orqext
