@@ -596,8 +596,9 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
         if (json) {
             Value v = Value::object();
             v.set("failed", Value::text(f.what));
-            const Value* m = result_object(f.code).get("meaning");
-            render(out, json_report(v, false, Value::integer(f.code), m->as_text(), "items"), json_only());
+            const Value code = result_object(f.code);
+            render(out, json_report(v, false, Value::integer(f.code), code.get("meaning")->as_text(), "items"),
+                   json_only());
         }
         return f.exit_code;
     } catch (const std::bad_alloc&) {
