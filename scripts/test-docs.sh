@@ -6,7 +6,7 @@
 #   scripts/test-docs.sh [output directory]   (default build/docs/reference)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh --docs
 
 out=${1:-build/docs/reference}
 echo "==== reference (${out}) ===="

@@ -18,7 +18,7 @@
 # <build>/packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh --windows --packaging
+scripts/install-deps.sh --tests --windows --packaging
 
 root=$PWD
 release=build/release

@@ -6,12 +6,12 @@
 # ends with pytest's summary line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh --tests --python
+echo "==== python package (pytest over ${ORQEXT_BUILD_DIR:-build/release}) ===="
 
 build=${ORQEXT_BUILD_DIR:-build/release}
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
+# With the tests: the double is one of them.
+scripts/configure-release.sh "$build"
 cmake --build "$build" -j "$(nproc)" --target ORQExtClient XSRClient XSRClientDouble xsr-sim
 
 # Installed from a copy, so that the build leaves nothing in the source tree.

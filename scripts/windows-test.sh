@@ -17,7 +17,7 @@
 # without trying, to see that path on a machine that can run them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh --windows
+scripts/install-deps.sh --tests --windows
 
 jobs=$(nproc)
 wine64=/usr/lib/wine/wine64  # Debian's 64-bit loader (package wine64)
