@@ -174,7 +174,9 @@ cp tests/packaging/CMakeLists.txt tests/packaging/consumer.c tests/packaging/con
     ORQ_XSR_TRACE="$work/consumer.xt" ./consumer "$sim_port" "$version" >/dev/null ||
     fail "the consumer through the installed recorder"
   stats=$("$prefix/bin/orqext" trace stats "$work/consumer.xt") || fail "orqext trace stats of the recorded run"
-  echo "$stats" | grep -q XSR_OpenConn || fail "the recorded trace has no XSR_OpenConn: $stats"
+  for call in open "module message Echo" close; do
+    echo "$stats" | grep -Eq "^  $call +1 +0 " || fail "the recorded trace lacks one '$call' without error: $stats"
+  done
   ok "the installed recorder (lib/ORQExtClient/record) records the consumer's run; orqext trace stats reads it"
 )
 
@@ -299,7 +301,7 @@ windows_zip() {
   cc=$(sed -n 's/^set(CMAKE_C_COMPILER "\(.*\)")$/\1/p' "$dir"/CMakeFiles/*/CMakeCCompiler.cmake | head -1)
   [ -x "$cc" ] || fail "$dir: no C compiler found ($cc)"
   tool=$(basename "$cc" | sed 's/-gcc.*$//')
-  "$tool-objdump" -p "$z/record/XSRClient.dll" | grep -qw XSR_OpenConn ||
+  "$tool-objdump" -p "$z/record/XSRClient.dll" | grep -w XSR_OpenConn >/dev/null ||
     fail "$name.zip: record/XSRClient.dll exports no XSR_OpenConn"
   for dll in ORQExtClient XSRClient; do
     local rc_text
