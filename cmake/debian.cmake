@@ -4,7 +4,8 @@
 #   libxsrclientdouble1   libXSRClientDouble.so.1, the test double
 #   liborqextclient-dev   headers, link names, CMake and pkg-config files,
 #                         the docs and examples
-#   orqextclient-tools    orqext and xsr-sim
+#   orqextclient-tools    orqext, xsr-sim and the recording XSRClient
+#                         (/usr/lib/ORQExtClient/record/libXSRClient.so)
 # Dependencies on system libraries come from dpkg-shlibdeps; the library
 # packages state their shlibs so that other packages depend on them right.
 # What lintian still reports is explained in docs/packaging.md.
@@ -26,7 +27,7 @@ set(ORQ_DEB_DEPENDS_ON_RUNTIME "${ORQ_DEB_RUNTIME} (= ${PROJECT_VERSION})")
 set(ORQ_DEB_runtime_COMPONENTS runtime)
 set(ORQ_DEB_double_COMPONENTS double)
 set(ORQ_DEB_dev_COMPONENTS development docs)
-set(ORQ_DEB_tools_COMPONENTS tools)
+set(ORQ_DEB_tools_COMPONENTS tools recorder)
 set(ORQ_DEB_runtime_SECTION libs)
 set(ORQ_DEB_double_SECTION libs)
 set(ORQ_DEB_dev_SECTION libdevel)
@@ -47,13 +48,23 @@ pkg-config files (orqextclient, orqextclient-double) of ORQExtClient and its
 test double, with the documentation and example programs.")
 set(ORQ_DEB_tools_DESCRIPTION "command-line tool and loopback server of ORQExtClient
 orqext works with a search server's extension modules from the shell;
-xsr-sim is a loopback server with simulated modules for trying it out.")
+xsr-sim is a loopback server with simulated modules for trying it out.
+The recording XSRClient, put in place of the server's client library,
+forwards every call to it and writes a trace that orqext shows and the test
+double replays.")
 set(ORQ_DEB_dev_DEPENDS "${ORQ_DEB_DEPENDS_ON_RUNTIME}, libxsrclientdouble${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION})")
 set(ORQ_DEB_tools_DEPENDS "${ORQ_DEB_DEPENDS_ON_RUNTIME}")
 # ldconfig runs through the trigger (CPack adds its own ldconfig calls to
 # postinst and postrm as well).
 set(ORQ_DEB_runtime_CONTROL triggers)
 set(ORQ_DEB_double_CONTROL triggers)
+# The shlibs files are written here rather than by CPack: CPack would list
+# every shared library and warn about libXSRClient.so, whose SONAME carries
+# no version on purpose (the server's own unversioned libXSRClient.so must
+# be able to replace it, see docs/packaging.md), so no other package can
+# depend on it through shlibs anyway.
+set(ORQ_DEB_runtime_SHLIBS "libORQExtClient ${PROJECT_VERSION_MAJOR}")
+set(ORQ_DEB_double_SHLIBS "libXSRClientDouble ${PROJECT_VERSION_MAJOR}")
 
 set(CPACK_COMPONENTS_ALL "")
 include(CPackComponent)
@@ -72,17 +83,22 @@ while(list)
   if(ORQ_DEB_${group}_DEPENDS)
     set(CPACK_DEBIAN_${G}_PACKAGE_DEPENDS "${ORQ_DEB_${group}_DEPENDS}")
   endif()
+  set(dir ${CMAKE_BINARY_DIR}/debian/${package})
   if(ORQ_DEB_${group}_CONTROL)
     set(extra "")
     foreach(f IN LISTS ORQ_DEB_${group}_CONTROL)
       list(APPEND extra ${CMAKE_SOURCE_DIR}/cmake/pkg/deb/${f})
     endforeach()
+    if(ORQ_DEB_${group}_SHLIBS)
+      file(CONFIGURE OUTPUT ${dir}/shlibs
+        CONTENT "${ORQ_DEB_${group}_SHLIBS} ${package} (>= ${PROJECT_VERSION})\n")
+      list(APPEND extra ${dir}/shlibs)
+    endif()
     set(CPACK_DEBIAN_${G}_PACKAGE_CONTROL_EXTRA "${extra}")
     set(CPACK_DEBIAN_${G}_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   endif()
 
   # /usr/share/doc/<package>: copyright and changelog.gz.
-  set(dir ${CMAKE_BINARY_DIR}/debian/${package})
   set(ORQ_DEB_PACKAGE ${package})
   configure_file(cmake/pkg/copyright.in ${dir}/copyright @ONLY)
   configure_file(cmake/pkg/changelog.in ${dir}/changelog @ONLY)
@@ -100,5 +116,4 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # orqext needs libORQExtClient.so.1 of this build, which no installed package
 # has yet; the tools package depends on the runtime package by name instead.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)  # written above

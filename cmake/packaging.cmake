@@ -6,7 +6,11 @@
 #   development  headers, link names, import library and .def (Windows),
 #                CMake package, pkg-config files, the test double (Linux)
 #   tools        orqext and xsr-sim (Linux)
-#   docs         README, docs/ and the examples
+#   recorder     the recording XSRClient, in a folder of its own
+#                (lib/ORQExtClient/record on Linux, record\ on Windows), so
+#                that it never takes the place of libXSRClient.so unasked
+#   docs         README, docs/, every example and, where scripts/test-docs.sh
+#                built it into this build (docs/reference), the HTML reference
 #   dotnet       the .NET assembly ORQExtClient.Net.dll, where Mono's mcs
 #                is found (cmake/dotnet.cmake)
 # The packages are built from what the build already made: build first,
@@ -21,6 +25,7 @@ if(WIN32)
 else()
   set(ORQ_DOC_DIR ${CMAKE_INSTALL_DOCDIR})
   set(ORQ_EXAMPLE_DIR ${CMAKE_INSTALL_DOCDIR}/examples)
+  set(ORQ_RECORDER_DIR ${CMAKE_INSTALL_LIBDIR}/ORQExtClient/record)
 endif()
 
 # --- Where installed programs and libraries find their libraries ------------
@@ -57,6 +62,15 @@ else()
   install(FILES xsr/double/xsrclient_double.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
   install(TARGETS orqext xsr-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 endif()
+# The recording XSRClient is named XSRClient like the library it records: in
+# its own folder, put first on the library path (LD_LIBRARY_PATH) or copied
+# beside a program (Windows) by whoever wants a trace. No import library:
+# nothing links against it.
+if(WIN32)
+  install(FILES $<TARGET_FILE:XSRClientRecorder> DESTINATION record COMPONENT recorder)
+else()
+  install(TARGETS XSRClientRecorder LIBRARY DESTINATION ${ORQ_RECORDER_DIR} COMPONENT recorder)
+endif()
 
 # --- CMake package and pkg-config files -------------------------------------
 install(EXPORT ORQExtClientTargets NAMESPACE ORQExtClient:: DESTINATION ${ORQ_CMAKE_PACKAGE_DIR}
@@ -83,15 +97,21 @@ foreach(pc IN LISTS ORQ_PC_FILES)
 endforeach()
 
 # --- Documentation and examples --------------------------------------------
+# Every example; on Windows those that build there (the test double and the
+# Python package are not part of the zip).
+file(GLOB ORQ_EXAMPLES CONFIGURE_DEPENDS examples/*.c examples/*.cpp examples/*.py examples/*.cs)
 if(WIN32)
   install(FILES README.md docs/windows.md docs/dotnet.md DESTINATION ${ORQ_DOC_DIR} COMPONENT docs)
-  install(FILES examples/walkthrough.c examples/SegmentClassify.cs DESTINATION ${ORQ_EXAMPLE_DIR} COMPONENT docs)
+  list(FILTER ORQ_EXAMPLES EXCLUDE REGEX "/(double_test\\.c|[^/]*\\.py)$")
 else()
   file(GLOB ORQ_DOCS CONFIGURE_DEPENDS docs/*.md)
   install(FILES README.md ${ORQ_DOCS} DESTINATION ${ORQ_DOC_DIR} COMPONENT docs)
-  install(FILES examples/walkthrough.c examples/double_test.c examples/SegmentClassify.cs DESTINATION ${ORQ_EXAMPLE_DIR}
-    COMPONENT docs)
 endif()
+install(FILES ${ORQ_EXAMPLES} DESTINATION ${ORQ_EXAMPLE_DIR} COMPONENT docs)
+# The HTML reference of the exports, when scripts/test-docs.sh has built it
+# into this build (its default output for build/release).
+install(DIRECTORY ${CMAKE_BINARY_DIR}/docs/reference/html/ DESTINATION ${ORQ_DOC_DIR}/reference
+  COMPONENT docs OPTIONAL)
 
 # --- Packages ----------------------------------------------------------------
 set(CPACK_PACKAGE_NAME ORQExtClient)
@@ -103,12 +123,12 @@ set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
   # One zip: the DLLs (bin), the import library and the .def (lib), the
-  # headers (include), the example sources, docs/windows.md and
-  # docs/dotnet.md, and the .NET assembly (bin) where mcs is found.
+  # headers (include), the examples, docs/windows.md, docs/dotnet.md, the
+  # recording XSRClient.dll (record) and the .NET assembly (bin) where mcs is found.
   # ORQ_WINDOWS_ARCH (cmake/windows.cmake): win32 or win64.
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME ORQExtClient-${PROJECT_VERSION}-${ORQ_WINDOWS_ARCH})
-  set(CPACK_COMPONENTS_ALL runtime development docs)
+  set(CPACK_COMPONENTS_ALL runtime development docs recorder)
   if(ORQ_MCS)
     list(APPEND CPACK_COMPONENTS_ALL dotnet)
   endif()

@@ -29,7 +29,7 @@ for a in "$@"; do
   esac
 done
 
-if [ "$windows" -eq 1 ]; then scripts/install-deps.sh --windows; else scripts/install-deps.sh; fi
+if [ "$windows" -eq 1 ]; then scripts/install-deps.sh --tests --windows; else scripts/install-deps.sh --tests; fi
 
 jobs=$(nproc)
 configure() {  # build dir, cmake arguments...
@@ -38,7 +38,7 @@ configure() {  # build dir, cmake arguments...
 }
 
 # The native build always: xsr-sim serves the loopback benchmark.
-configure build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+scripts/configure-release.sh
 targets=(xsr-sim)
 [ "$windows" -eq 1 ] || targets+=(ratio_bench loopback_bench)
 cmake --build build/release -j "${jobs}" --target "${targets[@]}"

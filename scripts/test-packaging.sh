@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Checks ORQExtClient as its users get it (docs/packaging.md):
 #  - cmake --install of build/release into a temporary prefix: file names,
-#    SONAME, RUNPATH, no path of this machine in any installed file;
+#    SONAME, RUNPATH, no path of this machine in any installed file, every
+#    example, the HTML reference (built here when missing) and the recording
+#    XSRClient in its own folder;
 #  - two consumers built from copies outside the source tree, one with CMake's
-#    find_package and one with pkg-config and the compiler alone, and the
-#    documented test with the scripted XSRClient, run against xsr-sim;
+#    find_package and one with pkg-config and the compiler alone (with the
+#    README's rpath, as the prefix is outside the loader's path), and the
+#    documented test with the scripted XSRClient, run against xsr-sim; one
+#    consumer run once more through the installed recorder;
 #  - the ABI guard (scripts/abi-guard.sh);
 #  - the .deb packages (cpack), unpacked with dpkg-deb: contents, metadata,
 #    lintian;
@@ -19,7 +23,7 @@
 # <build>/packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh --windows --packaging --dotnet
+scripts/install-deps.sh --tests --windows --packaging --dotnet
 
 root=$PWD
 release=build/release
@@ -63,7 +67,12 @@ echo "==== packaging: install (${release}) ===="
 cmake -S . -B "$release" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # The .NET assembly (target dotnet; Mono's mcs is installed above).
 dotnet_target=(dotnet)
-cmake --build "$release" -j "$jobs" --target ORQExtClient XSRClient XSRClientDoubleLib orqext xsr-sim "${dotnet_target[@]}"
+cmake --build "$release" -j "$jobs" --target ORQExtClient XSRClient XSRClientDoubleLib XSRClientRecorder orqext xsr-sim \
+  "${dotnet_target[@]}"
+# The docs component installs the HTML reference that scripts/test-docs.sh
+# builds into the release build.
+reference=$release/docs/reference
+[ -f "$reference/html/index.html" ] || scripts/test-docs.sh "$reference"
 prefix=$work/prefix
 cmake --install "$release" --prefix "$prefix" >/dev/null
 
@@ -74,14 +83,15 @@ for f in include/orqext.h include/orqext_version.h include/orqext_results.h incl
   lib/cmake/ORQExtClient/ORQExtClientTargets.cmake lib/pkgconfig/orqextclient.pc \
   lib/pkgconfig/orqextclient-double.pc bin/orqext bin/xsr-sim share/doc/ORQExtClient/README.md \
   share/doc/ORQExtClient/double.md share/doc/ORQExtClient/packaging.md \
-  share/doc/ORQExtClient/examples/double_test.c share/doc/ORQExtClient/examples/walkthrough.c; do
+  share/doc/ORQExtClient/reference/index.html lib/ORQExtClient/record/libXSRClient.so \
+  $(cd examples && ls | sed 's|^|share/doc/ORQExtClient/examples/|'); do
   [ -f "$prefix/$f" ] && [ ! -L "$prefix/$f" ] || fail "not installed: $f"
 done
 for link in "libORQExtClient.so.$major:libORQExtClient.so.$version" "libORQExtClient.so:libORQExtClient.so.$major" \
   "libXSRClientDouble.so.$major:libXSRClientDouble.so.$version" "libXSRClientDouble.so:libXSRClientDouble.so.$major"; do
   [ "$(readlink "$prefix/lib/${link%%:*}")" = "${link#*:}" ] || fail "lib/${link%%:*} does not point to ${link#*:}"
 done
-ok "headers, libraries with their links, CMake and pkg-config files, programs, docs"
+ok "headers, libraries with their links, CMake and pkg-config files, programs, docs, reference, every example"
 
 check_elf "$prefix/lib/libORQExtClient.so.$version" "libORQExtClient.so.$major" '$ORIGIN'
 dyn "$prefix/lib/libORQExtClient.so.$version" NEEDED | grep -qw libXSRClient.so || fail "libORQExtClient does not need libXSRClient.so"
@@ -89,6 +99,10 @@ check_elf "$prefix/lib/libXSRClient.so" libXSRClient.so ""
 check_elf "$prefix/lib/libXSRClientDouble.so.$version" "libXSRClientDouble.so.$major" ""
 check_elf "$prefix/bin/orqext" "" '$ORIGIN/../lib'
 check_elf "$prefix/bin/xsr-sim" "" ""
+check_elf "$prefix/lib/ORQExtClient/record/libXSRClient.so" libXSRClient.so ""
+# The recorder stays in its folder: lib/libXSRClient.so is the networked one.
+grep -q ORQ_XSR_TRACE "$prefix/lib/ORQExtClient/record/libXSRClient.so" || fail "record/libXSRClient.so: not the recorder"
+! grep -q ORQ_XSR_TRACE "$prefix/lib/libXSRClient.so" || fail "lib/libXSRClient.so is the recorder"
 ok "SONAME libORQExtClient.so.$major, libXSRClient.so unversioned, RUNPATH \$ORIGIN only"
 
 exports=$(nm -D --defined-only "$prefix/lib/libORQExtClient.so.$version" | awk '$2 == "T" {print $3}' | sort)
@@ -97,7 +111,7 @@ listed=$(grep '^ORQExt_' exports/orqext.exports | sort)
 ok "exports: exactly the $(echo "$listed" | wc -l) listed names"
 
 no_build_paths "$prefix/include" "$prefix/lib/cmake" "$prefix/lib/pkgconfig" "$prefix/share"
-ok "no path of this machine in the installed headers, CMake, pkg-config and doc files"
+ok "no path of this machine in the installed headers, CMake, pkg-config and doc files (with the reference)"
 
 [ "$("$prefix/bin/orqext" --version)" = "orqext $version" ] || fail "orqext --version"
 [ "$("$prefix/bin/xsr-sim" --version)" = "xsr-sim $version" ] || fail "xsr-sim --version"
@@ -145,16 +159,34 @@ cp tests/packaging/CMakeLists.txt tests/packaging/consumer.c tests/packaging/con
   export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
   [ "$(pkg-config --modversion orqextclient)" = "$version" ] || fail "pkg-config --modversion"
   mkdir pc && cd pc
+  # The prefix is outside the loader's path: without an rpath the consumer
+  # does not start, with the README's one it does.
+  cc -std=c99 ../consumer/consumer.c $(pkg-config --cflags --libs orqextclient) -o no-rpath
+  out=$(./no-rpath "$sim_port" "$version" 2>&1) && fail "a consumer without rpath started: is $prefix on the loader's path?"
+  echo "$out" | grep -q "libORQExtClient.so.$major: cannot open shared object file" ||
+    fail "a consumer without rpath: $out"
+  rpath="-Wl,-rpath,$(pkg-config --variable=libdir orqextclient)"
   cc -std=c99 -Wall -Wextra -pedantic -Werror ../consumer/consumer.c $(pkg-config --cflags --libs orqextclient) \
-    -Wl,-rpath,"$prefix/lib" -o consumer
+    "$rpath" -o consumer
   ./consumer "$sim_port" "$version" || fail "pkg-config consumer against xsr-sim"
   c++ -std=c++17 -Wall -Wextra -Werror ../consumer/consumer_cpp.cpp $(pkg-config --cflags --libs orqextclient) \
-    -Wl,-rpath,"$prefix/lib" -o consumer_cpp
+    "$rpath" -o consumer_cpp
   ./consumer_cpp "$sim_port" "$version" || fail "pkg-config C++ consumer (orqext.hpp) against xsr-sim"
   cc -std=c99 -Wall -Wextra ../consumer/double_test.c $(pkg-config --cflags --libs orqextclient-double) \
-    -Wl,-rpath,"$prefix/lib" -o double_test
+    "$rpath" -o double_test
   ./double_test >/dev/null || fail "the documented double test (pkg-config)"
-  ok "pkg-config orqextclient: consumers in C and C++ against xsr-sim; orqextclient-double: double test"
+  ok "pkg-config orqextclient (-Wl,-rpath,\$(pkg-config --variable=libdir orqextclient), no LD_LIBRARY_PATH):" \
+     "consumers in C and C++ against xsr-sim, none without the rpath; orqextclient-double: double test"
+
+  # The installed recorder in front of the installed networked XSRClient.
+  LD_LIBRARY_PATH="$prefix/lib/ORQExtClient/record" ORQ_XSR_REAL="$prefix/lib/libXSRClient.so" \
+    ORQ_XSR_TRACE="$work/consumer.xt" ./consumer "$sim_port" "$version" >/dev/null ||
+    fail "the consumer through the installed recorder"
+  stats=$("$prefix/bin/orqext" trace stats "$work/consumer.xt") || fail "orqext trace stats of the recorded run"
+  for call in open "module message Echo" close; do
+    echo "$stats" | grep -Eq "^  $call +1 +0 " || fail "the recorded trace lacks one '$call' without error: $stats"
+  done
+  ok "the installed recorder (lib/ORQExtClient/record) records the consumer's run; orqext trace stats reads it"
 )
 
 # --- ABI guard ----------------------------------------------------------------
@@ -165,14 +197,15 @@ scripts/abi-guard.sh "$prefix"
 echo "==== packaging: .deb ===="
 rm -rf "$release/packages"
 cpack --config "$release/CPackConfig.cmake" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack (deb)"; }
+! grep -i -A3 warning "$work/cpack.log" || fail "cpack (deb) warned"
 arch=$(dpkg --print-architecture)
 runtime_pkg=liborqextclient$major
 double_pkg=libxsrclientdouble$major
 declare -A files=(
   [$runtime_pkg]="/usr/lib/libORQExtClient.so.$major /usr/lib/libORQExtClient.so.$version /usr/lib/libXSRClient.so"
   [$double_pkg]="/usr/lib/libXSRClientDouble.so.$major /usr/lib/libXSRClientDouble.so.$version"
-  [liborqextclient-dev]="/usr/include/orqext.h /usr/include/orqext.hpp /usr/include/orqext/async.hpp /usr/include/orqext_version.h /usr/lib/libORQExtClient.so /usr/lib/libXSRClientDouble.so /usr/lib/pkgconfig/orqextclient.pc /usr/lib/cmake/ORQExtClient/ORQExtClientConfigVersion.cmake /usr/share/doc/ORQExtClient/double.md"
-  [orqextclient-tools]="/usr/bin/orqext /usr/bin/xsr-sim"
+  [liborqextclient-dev]="/usr/include/orqext.h /usr/include/orqext.hpp /usr/include/orqext/async.hpp /usr/include/orqext_version.h /usr/lib/libORQExtClient.so /usr/lib/libXSRClientDouble.so /usr/lib/pkgconfig/orqextclient.pc /usr/lib/cmake/ORQExtClient/ORQExtClientConfigVersion.cmake /usr/share/doc/ORQExtClient/double.md /usr/share/doc/ORQExtClient/reference/index.html $(cd examples && ls | sed 's|^|/usr/share/doc/ORQExtClient/examples/|' | paste -sd' ' -)"
+  [orqextclient-tools]="/usr/bin/orqext /usr/bin/xsr-sim /usr/lib/ORQExtClient/record/libXSRClient.so"
 )
 declare -A depends=(
   [$runtime_pkg]="libc6|libstdc++6"
@@ -202,7 +235,10 @@ shlibs=$(dpkg-deb --ctrl-tarfile "$release/packages/${runtime_pkg}_${version}_${
 check_elf "$debroot/usr/lib/libORQExtClient.so.$version" "libORQExtClient.so.$major" '$ORIGIN'
 check_elf "$debroot/usr/bin/orqext" "" '$ORIGIN/../lib'
 no_build_paths "$debroot"
-ok "packages $runtime_pkg, $double_pkg, liborqextclient-dev, orqextclient-tools: files, Depends, shlibs, no paths of this machine"
+double_shlibs=$(dpkg-deb --ctrl-tarfile "$release/packages/${double_pkg}_${version}_${arch}.deb" | tar xO ./shlibs)
+[ "$double_shlibs" = "libXSRClientDouble $major $double_pkg (>= $version)" ] || fail "$double_pkg shlibs: $double_shlibs"
+check_elf "$debroot/usr/lib/ORQExtClient/record/libXSRClient.so" libXSRClient.so ""
+ok "packages $runtime_pkg, $double_pkg, liborqextclient-dev, orqextclient-tools: files (the reference, every example, the recorder), Depends, shlibs, no paths of this machine"
 (
   cd "$work" && mkdir deb-consumer && cd deb-consumer
   unset LD_LIBRARY_PATH
@@ -247,9 +283,10 @@ windows_zip() {
     [ -f "$toolchain" ] || fail "$dir is not configured and $toolchain is missing"
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$toolchain" >/dev/null
   fi
-  cmake --build "$dir" -j "$jobs" --target ORQExtClient XSRClient "${dotnet_target[@]}"
+  cmake --build "$dir" -j "$jobs" --target ORQExtClient XSRClient XSRClientRecorder "${dotnet_target[@]}"
   rm -rf "$dir/packages"
   cpack --config "$dir/CPackConfig.cmake" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack (zip)"; }
+  ! grep -i -A3 warning "$work/cpack.log" || fail "cpack (zip) warned"
   local zips=("$dir"/packages/ORQExtClient-"$version"-win*.zip)
   [ ${#zips[@]} -eq 1 ] && [ -f "${zips[0]}" ] || fail "$dir: expected one ORQExtClient-$version-win*.zip"
   local zip=${zips[0]} name
@@ -260,13 +297,14 @@ windows_zip() {
   (cd "$out/unpacked" && cmake -E tar xf "$root/$zip")
   local z=$out/unpacked/$name
   for f in bin/ORQExtClient.dll bin/XSRClient.dll lib/libORQExtClient.dll.a lib/ORQExtClient.def \
-    include/orqext.h include/orqext_version.h include/orqext_results.h examples/walkthrough.c docs/windows.md \
+    include/orqext.h include/orqext_version.h include/orqext_results.h docs/windows.md record/XSRClient.dll \
+    examples/walkthrough.c examples/async_message.c examples/cluster_failover.c examples/cpp_walkthrough.cpp \
     examples/SegmentClassify.cs docs/dotnet.md; do
     [ -f "$z/$f" ] || fail "$name.zip lacks $f"
   done
   [ "$(grep -c '^    ORQExt_' "$z/lib/ORQExtClient.def")" -eq "$(grep -c '^ORQExt_' exports/orqext.exports)" ] ||
     fail "$name.zip: the .def does not list every export"
-  ok "$name.zip: DLLs, import library, .def, headers, examples, docs/windows.md, docs/dotnet.md"
+  ok "$name.zip: DLLs, import library, .def, headers, examples, docs/windows.md, docs/dotnet.md, the recorder (record/)"
   # The managed assembly (a PE file with a CLI header) beside the native DLL.
   [ -f "$z/bin/ORQExtClient.Net.dll" ] || fail "$name.zip lacks bin/ORQExtClient.Net.dll"
   file -b "$z/bin/ORQExtClient.Net.dll" | grep -q "Mono/.Net assembly" ||
@@ -278,6 +316,8 @@ windows_zip() {
   cc=$(sed -n 's/^set(CMAKE_C_COMPILER "\(.*\)")$/\1/p' "$dir"/CMakeFiles/*/CMakeCCompiler.cmake | head -1)
   [ -x "$cc" ] || fail "$dir: no C compiler found ($cc)"
   tool=$(basename "$cc" | sed 's/-gcc.*$//')
+  "$tool-objdump" -p "$z/record/XSRClient.dll" | grep -w XSR_OpenConn >/dev/null ||
+    fail "$name.zip: record/XSRClient.dll exports no XSR_OpenConn"
   for dll in ORQExtClient XSRClient; do
     local rc_text
     rc_text=$("$tool-windres" -i "$z/bin/$dll.dll" -O rc 2>/dev/null) || fail "$dll.dll: no resources"

@@ -14,12 +14,12 @@
 # stays as a user's: the wheel and nothing else.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh --python
+scripts/install-deps.sh --tests --python
+echo "==== python package (its wheel in a fresh virtual environment; library from ${ORQEXT_BUILD_DIR:-build/release}) ===="
 
 build=${ORQEXT_BUILD_DIR:-build/release}
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
+# With the tests: the double is one of them.
+scripts/configure-release.sh "$build"
 cmake --build "$build" -j "$(nproc)" --target ORQExtClient XSRClient XSRClientDouble xsr-sim
 
 wheel=$(scripts/python-wheel.sh | tail -n 1)

@@ -6,7 +6,7 @@
 #   scripts/test-reconfigure.sh [build directory]   (default build/release)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh --tests
 
 build=${1:-build/release}
 # An existing build keeps its own settings; a new one is set up as

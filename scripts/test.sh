@@ -1,40 +1,134 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the plain build, the reference of the exports
-# (scripts/test-docs.sh), the whole suite under
-# AddressSanitizer + UndefinedBehaviorSanitizer, every test that starts a
-# thread under ThreadSanitizer, the fuzz targets (scripts/test-fuzz.sh),
-# and the 64-bit and 32-bit Windows builds under Wine.
+# Builds and runs every test, step by step (--list names them): the plain
+# build, the reference of the exports, the Python package, the whole suite
+# under AddressSanitizer + UndefinedBehaviorSanitizer, every test that starts
+# a thread under ThreadSanitizer, the fuzz targets, the 64-bit and 32-bit
+# Windows builds under Wine, the benchmarks' smoke run and the packaging
+# checks. Each step is timed and followed by the size of build/; a summary
+# ends the run, with one line naming what could not run on this machine.
+#   scripts/test.sh [--only STEP[,STEP...]] [--keep-going]
+#   scripts/test.sh --list
+# --only runs the named steps (in the order below); --keep-going runs the
+# remaining steps after a failing one. Each step's output is also kept in
+# build/test-logs/STEP.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
 
 jobs=$(nproc)
+# Chained: a step runs where set -e does not reach (its output is logged).
 run_suite() {
   local name=$1; shift
-  echo "==== ${name} ===="
-  cmake -S . -B "build/${name}" -G Ninja "$@" >/dev/null
-  cmake --build "build/${name}" -j "${jobs}"
-  ctest --test-dir "build/${name}" --output-on-failure -j "${jobs}" --timeout 300
+  cmake -S . -B "build/${name}" -G Ninja "$@" >/dev/null &&
+    cmake --build "build/${name}" -j "${jobs}" &&
+    ctest --test-dir "build/${name}" --output-on-failure -j "${jobs}" --timeout 300
 }
 
-run_suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo
-# A second configure of the release build must leave nothing to rebuild.
-scripts/test-reconfigure.sh build/release
-scripts/test-docs.sh
-# The Python package, over the release build.
-scripts/test-python.sh
-# The .NET binding with Mono, over the release build.
-scripts/test-dotnet.sh
-# orqext's interactive shell through tmux (skipped, saying so, without tmux).
-scripts/test-orqext-shell.sh
-run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address
-run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread
-scripts/test-fuzz.sh
-# The 64-bit and 32-bit Windows DLLs, cross-built and tested under Wine (the
-# 32-bit Wine tests only where this machine can run 32-bit programs).
-scripts/windows-test.sh
-# The 32-bit Linux build and its tests under user-mode emulation (qemu-i386).
-scripts/test-i386.sh
-scripts/test-bench.sh
-# The installed library, its consumers, the packages and the ABI guard.
-scripts/test-packaging.sh
+# The steps in the order they run: name, what it checks, command. A new step
+# is one more line (its own script, scripts/test-<name>.sh, installs what it
+# needs with its own flag of scripts/install-deps.sh).
+steps=()
+declare -A step_what step_cmd
+step() { steps+=("$1"); step_what[$1]=$2; step_cmd[$1]=$3; }
+step release     "the plain build and its tests" \
+                 "run_suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORQ_BUILD_TESTS=ON"
+step reconfigure "a second configure of build/release leaves nothing to build" \
+                 "scripts/test-reconfigure.sh build/release"
+step docs        "the reference of the exports, without a doxygen warning" "scripts/test-docs.sh"
+step python      "the Python package's tests, from its wheel in a fresh virtual environment" \
+                 "scripts/test-python.sh"
+step dotnet      "the .NET binding's tests with Mono, over the release build" "scripts/test-dotnet.sh"
+step shell       "orqext's interactive shell through tmux" "scripts/test-orqext-shell.sh"
+step asan        "the suite under AddressSanitizer + UndefinedBehaviorSanitizer" \
+                 "run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address"
+step tsan        "the tests that start threads, under ThreadSanitizer" \
+                 "run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread"
+step fuzz        "the fuzz targets: corpora, regressions, fresh inputs" "scripts/test-fuzz.sh"
+step windows     "the 64-bit and 32-bit Windows DLLs and tests under Wine (32-bit where it runs)" \
+                 "scripts/windows-test.sh"
+step i386        "the 32-bit Linux build and its tests under user-mode emulation (qemu-i386)" \
+                 "scripts/test-i386.sh"
+step bench       "the benchmarks' smoke run, native and under Wine" "scripts/test-bench.sh"
+step packaging   "the installed library, its consumers, the packages, the ABI guard" \
+                 "scripts/test-packaging.sh"
+
+only="" keep_going=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --list)
+      for s in "${steps[@]}"; do printf '%-12s %s\n' "$s" "${step_what[$s]}"; done
+      exit 0 ;;
+    --only) only=${2:?--only needs a list of steps (--list names them)}; shift ;;
+    --only=*) only=${1#--only=} ;;
+    --keep-going) keep_going=1 ;;
+    *) echo "test.sh: unknown argument '$1' (--only STEP,..., --list, --keep-going)" >&2; exit 2 ;;
+  esac
+  shift
+done
+selected=("${steps[@]}")
+if [ -n "$only" ]; then
+  IFS=, read -r -a wanted <<<"$only"
+  for w in "${wanted[@]}"; do
+    [ -n "${step_cmd[$w]+set}" ] || { echo "test.sh: no step '$w' (steps: ${steps[*]})" >&2; exit 2; }
+  done
+  selected=()
+  for s in "${steps[@]}"; do
+    case ",$only," in *",$s,"*) selected+=("$s") ;; esac
+  done
+fi
+
+# The release step's build uses libedit for orqext's shell when it is there.
+scripts/install-deps.sh --tests --shell
+logs=build/test-logs
+mkdir -p "$logs"
+build_mb() { du -sm build 2>/dev/null | cut -f1; }
+before_all=$(build_mb)
+
+declare -A result seconds disk grew
+summary() {
+  local s total=0 skipped
+  echo
+  echo "==== summary ===="
+  printf '%-12s %-8s %8s %10s %14s\n' step result seconds "disk (MB)" "build/ (MB)"
+  for s in "${selected[@]}"; do
+    printf '%-12s %-8s %8s %10s %14s\n' "$s" "${result[$s]:-not run}" "${seconds[$s]:--}" "${grew[$s]:--}" \
+      "${disk[$s]:--}"
+    total=$((total + ${seconds[$s]:-0}))
+  done
+  printf '%-12s %-8s %8s %10s %14s\n' total "" "$total" "$(($(build_mb) - before_all))" "$(build_mb)"
+  echo "(disk: what the step added to build/; build/: its size after the step)"
+  # What this machine could not run: the steps' SKIPPED lines, named by what
+  # they skipped.
+  skipped=$(for s in "${selected[@]}"; do
+      [ ! -f "$logs/$s.log" ] || grep -h 'SKIPPED' "$logs/$s.log" || true
+    done | sed -E 's/^[[:space:]]*(.*[^[:space:]:])[[:space:]:]*SKIPPED.*/\1/; s/^[[:space:]]*SKIPPED: ([^(]*[^( ]).*/\1/' |
+    paste -sd';' - | sed 's/;/; /g')
+  if [ -n "$skipped" ]; then
+    echo "not run on this machine (see the SKIPPED lines above): $skipped"
+  else
+    echo "not run on this machine: nothing, every check of these steps ran"
+  fi
+}
+trap summary EXIT
+
+n=0 status=0
+for s in "${selected[@]}"; do
+  n=$((n + 1))
+  echo
+  echo "######## step ${n}/${#selected[@]}: $s (${step_what[$s]}) ########"
+  start=$SECONDS before=$(build_mb)
+  rc=0
+  eval "${step_cmd[$s]}" 2>&1 | tee "$logs/$s.log" || rc=$?
+  seconds[$s]=$((SECONDS - start))
+  disk[$s]=$(build_mb)
+  grew[$s]=$((disk[$s] - before))
+  echo "######## $s: $([ "$rc" -eq 0 ] && echo passed || echo "FAILED (exit code $rc)")" \
+       "in ${seconds[$s]} s; build/ grew by ${grew[$s]} MB to ${disk[$s]} MB ########"
+  if [ "$rc" -eq 0 ]; then
+    result[$s]=passed
+  else
+    result[$s]=FAILED
+    status=1
+    [ "$keep_going" -eq 1 ] || break
+  fi
+done
+exit "$status"

@@ -17,7 +17,7 @@
 # without trying, to see that path on a machine that can run them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh --windows
+scripts/install-deps.sh --tests --windows
 
 jobs=$(nproc)
 wine64=/usr/lib/wine/wine64  # Debian's 64-bit loader (package wine64)
@@ -102,8 +102,11 @@ run_target() {
   if [ "$arch" = x86 ] && ! can_run_32bit "${build}" "${prefix}"; then
     wine_tests=OFF
   fi
-  cmake -S . -B "${build}" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    "-DCMAKE_TOOLCHAIN_FILE=${toolchain}" "-DORQ_XSR_SIM=${sim}" \
+  # The toolchain file only for a new build: CMake reads it on the first
+  # configure alone and would call it unused on a later one.
+  local first=()
+  [ -f "${build}/CMakeCache.txt" ] || first=("-DCMAKE_TOOLCHAIN_FILE=${toolchain}")
+  cmake -S . -B "${build}" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${first[@]}" "-DORQ_XSR_SIM=${sim}" \
     "-DORQ_WINE_PREFIX=${prefix}" "-DORQ_WINE_TESTS=${wine_tests}" >/dev/null
   cmake --build "${build}" -j "${jobs}"
   ctest --test-dir "${build}" --output-on-failure -j "${jobs}" --timeout 300
