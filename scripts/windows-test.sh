@@ -71,6 +71,11 @@ can_run_32bit() {
     reason="ORQ_ASSUME_NO_32BIT=${ORQ_ASSUME_NO_32BIT} says so"
     return 1
   fi
+  # install-deps.sh leaves wine32 out where a 32-bit program does not run.
+  if ! dpkg -s wine32:i386 >/dev/null 2>&1; then
+    reason="wine32 is not installed: scripts/install-deps.sh found that a 32-bit program does not run here"
+    return 1
+  fi
   out=$(WINEDEBUG=-all timeout -k 5 "${probe_limit}" wine --version 2>&1) || rc=$?
   if [ "$rc" -ne 0 ]; then
     classify_32bit_failure "$rc" "$out"
