@@ -61,8 +61,9 @@ inline int16_t get_le16(const unsigned char* p) {
 #endif
 }
 
-// memcpy for the short pieces of a request (names, small texts and
-// payloads): a few fixed-size moves instead of a library call. Unoptimized
+// memcpy for the short pieces of a request and a reply (names, small texts
+// and payloads, decoded entries of up to 128 bytes): a few fixed-size moves
+// instead of a library call. Unoptimized
 // builds (the sanitized ones) call memcpy: there the compiler does not
 // follow n into the branches, and would warn about the moves of the other
 // branches where it knows a short source, such as a string literal.
@@ -84,24 +85,65 @@ ORQ_ALWAYS_INLINE inline void copy_bytes(unsigned char* to, const void* from, st
             to[n / 2] = f[n / 2];
             to[n - 1] = f[n - 1];
         }
-    } else if (n <= 32) {
+    } else if (n <= 128) {
+        // Whole 16-byte moves, then one that ends at n (overlapping the last).
         std::memcpy(to, f, 16);
+        if (n > 32) {
+            std::memcpy(to + 16, f + 16, 16);
+            if (n > 48) std::memcpy(to + 32, f + 32, 16);
+            if (n > 64) {
+                std::memcpy(to + 48, f + 48, 16);
+                if (n > 80) std::memcpy(to + 64, f + 64, 16);
+                if (n > 96) std::memcpy(to + 80, f + 80, 16);
+                if (n > 112) std::memcpy(to + 96, f + 96, 16);
+            }
+        }
         std::memcpy(to + n - 16, f + n - 16, 16);
-    } else if (n <= 64) {
-        std::memcpy(to, f, 32);
-        std::memcpy(to + n - 32, f + n - 32, 32);
     } else {
         std::memcpy(to, f, n);
     }
 #endif
 }
 
+// memset to zero for up to 128 bytes, the same way: a variable-length
+// memset of a few bytes becomes a string instruction, slow to start.
+ORQ_ALWAYS_INLINE inline void zero_bytes(unsigned char* to, std::size_t n) {
+#if !defined(__OPTIMIZE__)
+    if (n) std::memset(to, 0, n);
+#else
+    if (n <= 16) {
+        if (n >= 8) {
+            std::memset(to, 0, 8);
+            std::memset(to + n - 8, 0, 8);
+        } else if (n >= 4) {
+            std::memset(to, 0, 4);
+            std::memset(to + n - 4, 0, 4);
+        } else if (n) {
+            to[0] = 0;
+            to[n / 2] = 0;
+            to[n - 1] = 0;
+        }
+    } else if (n <= 32) {
+        std::memset(to, 0, 16);
+        std::memset(to + n - 16, 0, 16);
+    } else if (n <= 64) {
+        std::memset(to, 0, 32);
+        std::memset(to + n - 32, 0, 32);
+    } else if (n <= 128) {
+        std::memset(to, 0, 64);
+        std::memset(to + n - 64, 0, 64);
+    } else {
+        std::memset(to, 0, n);
+    }
+#endif
+}
+
 // n little-endian values of T (int16_t or int32_t) from p into out.
 template <class T>
-inline void get_le_array(const unsigned char* p, T* out, std::size_t n) {
+ORQ_ALWAYS_INLINE inline void get_le_array(const unsigned char* p, T* out, std::size_t n) {
     static_assert(sizeof(T) == 2 || sizeof(T) == 4, "int16_t or int32_t");
 #if ORQ_NATIVE_LITTLE_ENDIAN
-    if (n) std::memcpy(out, p, sizeof(T) * n);
+    copy_bytes(reinterpret_cast<unsigned char*>(out), p, sizeof(T) * n);
 #else
     for (std::size_t i = 0; i < n; ++i)
         out[i] = static_cast<T>(sizeof(T) == 4 ? get_le32(p + 4 * i) : get_le16(p + 2 * i));

@@ -100,7 +100,7 @@ ORQ_ALWAYS_INLINE inline int32_t exchange_in_area(int32_t handle, uint16_t code,
     if (rc == 0 && len >= 0 && len <= kLocalAreaSize) {
         // Within the capacity: the answer's bytes, then zeros (as copied out
         // of the local area into a zeroed area).
-        if (len < capacity) std::memset(area + len, 0, static_cast<std::size_t>(capacity - len));
+        if (len < capacity) zero_bytes(area + len, static_cast<std::size_t>(capacity - len));
         *answer_len = len;
         return len > capacity ? kAnswerTooLong : 0;
     }

@@ -227,6 +227,39 @@ private:
     bool has_module_ = false;  // opened with a CallHead
 };
 
+// A whole module message of up to kSize bytes composed on the stack, for the
+// calls whose arguments are a few texts and numbers and whose answer fits the
+// exchange's local area: no Frame bookkeeping, no reply area object. The
+// caller writes bytes[0, used); calls whose arguments do not fit use a Frame.
+struct SmallMessage {
+    static constexpr std::size_t kSize = 1024;
+    unsigned char bytes[kSize];
+    std::size_t used = 0;
+};
+
+// Sends a composed message to `module` with no target, time limit or cancel;
+// the answer goes into `area`, whose kLocalAreaSize bytes the exchange zeroes
+// and fills exactly as exchange_in_area does for a capacity of `capacity`
+// bytes (0 to kLocalAreaSize). *received gets the length the exchange
+// reported, bounded to [0, capacity].
+ORQ_ALWAYS_INLINE inline int32_t send_small(int32_t conn, const char* module,
+                                            const SmallMessage& m,
+                                            unsigned char (&area)[kLocalAreaSize],
+                                            int32_t capacity, int32_t* received) {
+    if (capacity < 0 || capacity > kLocalAreaSize) return kBadArgument;
+    int32_t handle;
+    int32_t rc = route(conn, module, &handle);
+    if (rc != kOk) return rc;
+    zero_128(area);
+    int32_t len = capacity;
+    rc = exchange_in_area(handle, kCmdModuleMessage, m.bytes, static_cast<int32_t>(m.used), area,
+                          &len);
+    if (len < 0) len = 0;
+    if (len > capacity) len = capacity;
+    *received = len;
+    return rc;
+}
+
 // send_frame past routing, for the rare shapes: a module name that does not
 // fit the headroom, or none.
 int32_t send_frame_slow(int32_t handle, const char* module, const Frame& frame, void* reply,

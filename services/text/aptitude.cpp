@@ -102,11 +102,8 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_Aptitude_WordSect(int32_t conn, const char
                                                         uint8_t flagA) {
     if (!text || !*text || !items || capacity < 0 || (capacity == 0 && marks))
         return kBadArgument;
-    return guarded([&]() ORQ_ALWAYS_INLINE {
-        const Frame f = build(kAptWordSect, str(text), i32(capacity), i32(optA), i32(optB),
-                              i32(optC), byte(flagA), byte(marks ? 1 : 0));
-        return segmentation_call(conn, kAptWordSect, f, items, capacity, marks);
-    });
+    return segmentation(conn, kAptWordSect, items, capacity, marks, str(text), i32(capacity),
+                        i32(optA), i32(optB), i32(optC), byte(flagA), byte(marks ? 1 : 0));
 }
 
 ORQEXT_API int32_t ORQEXT_CALL ORQExt_ExtractWord_Initial(int32_t conn, int32_t mode) {

@@ -43,11 +43,8 @@ ORQEXT_API int32_t ORQEXT_CALL ORQExt_NLPE_WordSect(int32_t conn, const char* te
                                                     int32_t optA, int32_t optB, int16_t* marks,
                                                     int32_t optC, uint8_t flagA, uint8_t flagB) {
     if (check_segmentation(text, items, capacity, marks) != kOk) return kBadArgument;
-    return guarded([&]() ORQ_ALWAYS_INLINE {
-        const Frame f = build(kWordSect, str(text), i32(capacity), i32(optA), i32(optB), i32(optC),
-                              byte(flagA), byte(flagB), byte(marks ? 1 : 0));
-        return segmentation_call(conn, kWordSect, f, items, capacity, marks);
-    });
+    return segmentation(conn, kWordSect, items, capacity, marks, str(text), i32(capacity), i32(optA),
+                        i32(optB), i32(optC), byte(flagA), byte(flagB), byte(marks ? 1 : 0));
 }
 
 // A non-negative status word is the handle.

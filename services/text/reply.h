@@ -123,6 +123,57 @@ ORQ_ALWAYS_INLINE inline Frame build(const Remote& r, const A&... args) {
     return f;
 }
 
+// The same arguments composed into a SmallMessage after r's opening bytes,
+// each text measured while it is copied. The bytes every argument takes
+// whatever its text (numbers, and the NUL of each text) are set aside first,
+// so that only the texts are checked against the room: `end` is where the
+// texts' bytes must stop, and moves on by each fixed field written. False
+// when they do not fit (the message is then unusable and the call builds a
+// Frame instead).
+inline constexpr std::size_t fixed_size(Str) { return 1; }
+inline constexpr std::size_t fixed_size(StrOrEmpty) { return 1; }
+inline constexpr std::size_t fixed_size(I32) { return 4; }
+inline constexpr std::size_t fixed_size(Byte) { return 1; }
+
+ORQ_ALWAYS_INLINE inline bool put_small(unsigned char*& at, unsigned char*& end, const char* s) {
+    std::size_t n;
+    // copy_text leaves room for the NUL: n < end - at, and the NUL was set aside.
+    if (!copy_text(at, s, static_cast<std::size_t>(end - at), &n)) return false;
+    at[n] = 0;
+    at += n + 1;
+    end += 1;
+    return true;
+}
+ORQ_ALWAYS_INLINE inline bool put_small(unsigned char*& at, unsigned char*& end, Str a) {
+    if (a.s) return put_small(at, end, a.s);
+    end += 1;  // nothing at all for a null text
+    return true;
+}
+ORQ_ALWAYS_INLINE inline bool put_small(unsigned char*& at, unsigned char*& end, StrOrEmpty a) {
+    return put_small(at, end, a.s ? a.s : "");
+}
+ORQ_ALWAYS_INLINE inline bool put_small(unsigned char*& at, unsigned char*& end, I32 a) {
+    at = put(at, a);
+    end += 4;
+    return true;
+}
+ORQ_ALWAYS_INLINE inline bool put_small(unsigned char*& at, unsigned char*& end, Byte a) {
+    at = put(at, a);
+    end += 1;
+    return true;
+}
+template <class... A>
+ORQ_ALWAYS_INLINE inline bool compose(SmallMessage& m, const Remote& r, const A&... args) {
+    constexpr std::size_t fixed = (std::size_t{0} + ... + fixed_size(A{}));
+    static_assert(CallHead::kMax + fixed < SmallMessage::kSize, "the fixed part fits");
+    copy_bytes(m.bytes, r.head.bytes, r.head.len);
+    unsigned char* at = m.bytes + r.head.len;
+    unsigned char* end = m.bytes + SmallMessage::kSize - fixed;
+    if (!(put_small(at, end, args) && ...)) return false;
+    m.used = static_cast<std::size_t>(at - m.bytes);
+    return true;
+}
+
 // Sends a frame and drops the reply (no reply buffer, no length).
 int32_t send_only(int32_t conn, const Remote& r, const Frame& f);
 
@@ -133,6 +184,12 @@ int32_t call(int32_t conn, const Remote& r, const A&... args) noexcept {
     return guarded([&]() ORQ_ALWAYS_INLINE { return send_only(conn, r, build(r, args...)); });
 }
 
+// True when [offset, offset + len) lies inside the first `received` bytes.
+inline bool within(int32_t received, uint64_t offset, uint64_t len) {
+    return offset <= static_cast<uint64_t>(received) &&
+           len <= static_cast<uint64_t>(received) - offset;
+}
+
 // A zero-filled reply area and the number of bytes the exchange reported for
 // it (never more than the area's size).
 struct Reply {
@@ -141,16 +198,23 @@ struct Reply {
 
     const unsigned char* data() const { return area.data(); }
     // True when [offset, offset + len) lies inside the bytes received.
-    bool has(uint64_t offset, uint64_t len) const {
-        return offset <= static_cast<uint64_t>(received) &&
-               len <= static_cast<uint64_t>(received) - offset;
-    }
+    bool has(uint64_t offset, uint64_t len) const { return within(received, offset, len); }
     // The int32 at `offset`, or false when those four bytes were not received.
     bool int32_at(uint64_t offset, int32_t* v) const {
         if (!has(offset, 4)) return false;
         *v = get_le32(area.data() + offset);
         return true;
     }
+};
+
+// A reply in the exchange's local area on the stack (see send_small): the
+// same zero-filled bytes and bounds as a Reply of up to kLocalAreaSize bytes.
+struct SmallReply {
+    unsigned char area[kLocalAreaSize];
+    int32_t received = 0;
+
+    const unsigned char* data() const { return area; }
+    bool has(uint64_t offset, uint64_t len) const { return within(received, offset, len); }
 };
 
 // Allocates a reply area of `size` bytes (computed by the caller in 64 bits),
@@ -170,7 +234,8 @@ ORQ_ALWAYS_INLINE inline int32_t send_with_area(int32_t conn, const Remote& r, c
 // (count 0, as the zero-filled area reads). A negative count, a count above
 // capacity, or entries past the bytes received give kBadReply and leave both
 // arrays untouched.
-ORQ_ALWAYS_INLINE inline int32_t decode_segmentation(const Reply& reply, int32_t capacity, int32_t* items, int16_t* marks) {
+template <class R>  // Reply or SmallReply
+ORQ_ALWAYS_INLINE inline int32_t decode_segmentation(const R& reply, int32_t capacity, int32_t* items, int16_t* marks) {
     // The count comes from the zero-filled area whatever number of bytes
     // came: a reply of 01 00 announces one entry (and then lacks it).
     const int32_t count = get_le32(reply.data());
@@ -193,26 +258,57 @@ inline int32_t check_segmentation(const char* text, const int32_t* items, int32_
     return kOk;
 }
 
-// The segmentation call shared by the segmentation engines: `f` is the full
-// frame. Without marks the reply goes straight into items with a capacity of
-// 4 x capacity bytes and the module message's result is returned; with marks
-// a 6 x capacity area is decoded and a non-negative result gives the count.
-// Capacities that check_segmentation refuses, or whose area would not fit an
-// int32, give -1100 and nothing is sent.
-ORQ_ALWAYS_INLINE inline int32_t segmentation_call(int32_t conn, const Remote& r, const Frame& f, int32_t* items,
-                          int32_t capacity, int16_t* marks) {
-    if (!marks) {
-        // The exchange writes the reply straight into items.
-        const int64_t bytes = 4 * static_cast<int64_t>(capacity);
-        if (capacity < 0 || bytes > INT32_MAX) return kBadArgument;
-        int32_t len = static_cast<int32_t>(bytes);
-        return send_frame(conn, r.module, f, items, &len);
+// The segmentation call shared by the segmentation engines, from the frame's
+// arguments (the caller has checked them with check_segmentation). Without
+// marks the reply goes straight into items with a capacity of 4 x capacity
+// bytes and the module message's result is returned; with marks a 6 x
+// capacity area is decoded and a non-negative result gives the count.
+// Capacities whose area would not fit an int32 give -1100 and nothing is
+// sent.
+//
+// With marks, up to kSmallEntries entries and arguments that fit a
+// SmallMessage (the common case: a sentence or a paragraph) the message is
+// composed and answered on the stack; otherwise it is built in a Frame and
+// answered in a ReplyArea. Both send the same bytes with the same capacity
+// and decode the same zero-filled area.
+constexpr int32_t kSmallEntries = kLocalAreaSize / 6;
+
+// The Frame and ReplyArea path, out of line so that the common case keeps a
+// small stack frame.
+template <class... A>
+ORQ_NOINLINE int32_t segmentation_in_frame(int32_t conn, const Remote& r, int32_t* items,
+                                           int32_t capacity, int16_t* marks, A... args) noexcept {
+    return guarded([&]() ORQ_ALWAYS_INLINE {
+        const Frame f = build(r, args...);
+        if (!marks) {
+            // The exchange writes the reply straight into items.
+            const int64_t bytes = 4 * static_cast<int64_t>(capacity);
+            if (capacity < 0 || bytes > INT32_MAX) return kBadArgument;
+            int32_t len = static_cast<int32_t>(bytes);
+            return send_frame(conn, r.module, f, items, &len);
+        }
+        if (capacity <= 0) return kBadArgument;
+        Reply reply;
+        const int32_t rc = send_with_area(conn, r, f, 6 * static_cast<int64_t>(capacity), &reply);
+        if (rc < 0) return rc;
+        return decode_segmentation(reply, capacity, items, marks);
+    });
+}
+
+template <class... A>
+ORQ_ALWAYS_INLINE inline int32_t segmentation(int32_t conn, const Remote& r, int32_t* items,
+                                              int32_t capacity, int16_t* marks, A... args) noexcept {
+    if (marks && capacity > 0 && capacity <= kSmallEntries) {
+        SmallMessage m;
+        if (compose(m, r, args...)) {
+            SmallReply reply;
+            const int32_t rc = send_small(conn, r.module, m, reply.area, 6 * capacity,
+                                          &reply.received);
+            if (rc < 0) return rc;
+            return decode_segmentation(reply, capacity, items, marks);
+        }
     }
-    if (capacity <= 0) return kBadArgument;
-    Reply reply;
-    const int32_t rc = send_with_area(conn, r, f, 6 * static_cast<int64_t>(capacity), &reply);
-    if (rc < 0) return rc;
-    return decode_segmentation(reply, capacity, items, marks);
+    return segmentation_in_frame(conn, r, items, capacity, marks, args...);
 }
 
 // Copies `n` bytes from `offset` of the reply; the range has been checked.

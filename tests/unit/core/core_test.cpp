@@ -2,6 +2,7 @@
 // statements against the scripted XSRClient.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -56,6 +57,51 @@ TEST(ReaderTest, NeverReadsPastTheData) {
     EXPECT_FALSE(r.cstring(f9, sizeof f9)) << "no NUL before the end";
     EXPECT_FALSE(r.int32(&v));
     EXPECT_EQ(r.remaining(), 2u);
+}
+
+// The short copies and fills of the per-call paths are ladders of fixed-size
+// moves chosen by length: every length up to past the last rung, from and to
+// every offset within a 16-byte block, must touch exactly [0, n) of the
+// destination and carry exactly the source's bytes.
+TEST(ShortMovesTest, EveryLengthCopiesAndZeroesExactlyItsBytes) {
+    constexpr unsigned char kGuard = 0xC3;
+    std::vector<unsigned char> src(256);
+    for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<unsigned char>(i * 37 + 11);
+    for (std::size_t n = 0; n <= 160; ++n) {
+        for (std::size_t shift = 0; shift < 16; shift += 3) {
+            SCOPED_TRACE(testing::Message() << n << " bytes at offset " << shift);
+            std::vector<unsigned char> to(16 + 160 + 32, kGuard);
+            orq::copy_bytes(to.data() + 16 + shift, src.data() + (15 - shift), n);
+            for (std::size_t i = 0; i < to.size(); ++i) {
+                const bool inside = i >= 16 + shift && i < 16 + shift + n;
+                ASSERT_EQ(to[i], inside ? src[15 - shift + (i - 16 - shift)] : kGuard) << "byte " << i;
+            }
+            orq::zero_bytes(to.data() + 16 + shift, n);
+            for (std::size_t i = 0; i < to.size(); ++i) {
+                const bool inside = i >= 16 + shift && i < 16 + shift + n;
+                ASSERT_EQ(to[i], inside ? 0 : kGuard) << "byte " << i << " after zeroing";
+            }
+        }
+    }
+    // Decoded entries: n little-endian values, nothing past them.
+    const int32_t values[] = {1, -2, 0x7FFFFFFF, INT32_MIN, 0x01020304};
+    unsigned char le[4 * 5 + 2 * 5];
+    for (int i = 0; i < 5; ++i) {
+        const uint32_t u = static_cast<uint32_t>(values[i]);
+        for (int b = 0; b < 4; ++b) le[4 * i + b] = static_cast<unsigned char>(u >> (8 * b));
+        le[20 + 2 * i] = static_cast<unsigned char>(u);
+        le[20 + 2 * i + 1] = static_cast<unsigned char>(u >> 8);
+    }
+    int32_t items[6] = {9, 9, 9, 9, 9, 9};
+    int16_t marks[6] = {9, 9, 9, 9, 9, 9};
+    orq::get_le_array(le, items, 5);
+    orq::get_le_array(le + 20, marks, 5);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(items[i], values[i]);
+        EXPECT_EQ(marks[i], static_cast<int16_t>(values[i]));
+    }
+    EXPECT_EQ(items[5], 9);
+    EXPECT_EQ(marks[5], 9);
 }
 
 TEST_F(CoreTest, ModuleMessageLayout) {

@@ -4,6 +4,7 @@
 // past the bytes received and non-zero statuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -42,7 +43,22 @@ struct SegCase {
     int32_t rc;
     std::vector<int32_t> items;  // expected leading entries; the rest keep the sentinel
     std::vector<int16_t> marks;
+    std::vector<Reply> then = {};  // the replies to the calls that follow a pending answer or a part
 };
+
+// The module message of NLPE_WordSect with marks for `text`, options 0.
+std::string wordsect_message(const std::string& text, int32_t capacity) {
+    return message("KExt_NLPE", head(0, "NLPE_WordSect") + cstr(text.c_str()) + le32(capacity) + le32(0) +
+                                    le32(0) + le32(0) + byte(0) + byte(0) + byte(1));
+}
+
+// A text of n bytes, no NUL.
+std::string words(std::size_t n) {
+    std::string s(n, ' ');
+    for (std::size_t i = 0; i < n; ++i)
+        if (i % 6 != 5) s[i] = static_cast<char>('a' + i % 26);
+    return s;
+}
 
 class TextRepliesTest : public testing_support::LibraryTest {};
 
@@ -73,19 +89,79 @@ TEST_F(TextRepliesTest, SegmentationWithMarksDecodesWithinCapacityAndReceivedByt
          status(7, segmentation(2, {1, 2}, {3, 4})), 0, {}, {}},
         {"positive status, direct area: the count is returned", 25,
          status(7, segmentation(2, {1, 2}, {3, 4})), 2, {1, 2}, {3, 4}},
+        {"the 126-byte area of capacity 21 takes 20 entries", 21,
+         answer(segmentation(20, std::vector<int32_t>(20, -7), std::vector<int16_t>(20, 9))), 20,
+         std::vector<int32_t>(20, -7), std::vector<int16_t>(20, 9)},
+        {"pending, then the whole answer", 5, xsrdouble::pending(1, 2), 2, {7, 8}, {9, 10},
+         {answer(segmentation(2, {7, 8}, {9, 10}))}},
+        {"pending, then a failure: arrays untouched", 5, xsrdouble::pending(1, 2), -31, {}, {},
+         {xsrdouble::fail(-31, segmentation(2, {7, 8}, {9, 10}))}},
+        {"an answer in two parts", 5, xsrdouble::part(segmentation(2, {7, 8}, {9, 10}).substr(0, 7)), 2,
+         {7, 8}, {9, 10}, {answer(segmentation(2, {7, 8}, {9, 10}).substr(7))}},
+        {"parts longer than the area", 5, xsrdouble::part(segmentation(4, {1, 2, 3, 4}, {1, 2, 3, 4})), -1107,
+         {}, {}, {answer(std::string(20, 'x'))}},
     };
+    // The same replies through both ways a call is sent: a text short enough
+    // to be composed on the stack, and one long enough to need a frame of its
+    // own (capacities above 21 always take the frame).
     const int32_t conn = connect();
-    for (const SegCase& k : cases) {
-        SCOPED_TRACE(k.what);
-        xsrdouble::reset();
-        xsrdouble::push(k.reply);
-        std::vector<int32_t> items(32, kItemSentinel);
-        std::vector<int16_t> marks(32, kMarkSentinel);
-        EXPECT_EQ(ORQExt_NLPE_WordSect(conn, "text", items.data(), k.capacity, 0, 0, marks.data(), 0, 0, 0),
-                  k.rc);
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            EXPECT_EQ(items[i], i < k.items.size() ? k.items[i] : kItemSentinel) << "item " << i;
-            EXPECT_EQ(marks[i], i < k.marks.size() ? k.marks[i] : kMarkSentinel) << "mark " << i;
+    for (const std::string& text : {std::string("text"), words(3000)}) {
+        for (const SegCase& k : cases) {
+            SCOPED_TRACE(testing::Message() << k.what << ", text of " << text.size() << " bytes");
+            xsrdouble::reset();
+            xsrdouble::push(k.reply);
+            for (const Reply& r : k.then) xsrdouble::push(r);
+            std::vector<int32_t> items(32, kItemSentinel);
+            std::vector<int16_t> marks(32, kMarkSentinel);
+            EXPECT_EQ(ORQExt_NLPE_WordSect(conn, text.c_str(), items.data(), k.capacity, 0, 0, marks.data(), 0,
+                                           0, 0),
+                      k.rc);
+            for (std::size_t i = 0; i < items.size(); ++i) {
+                EXPECT_EQ(items[i], i < k.items.size() ? k.items[i] : kItemSentinel) << "item " << i;
+                EXPECT_EQ(marks[i], i < k.marks.size() ? k.marks[i] : kMarkSentinel) << "mark " << i;
+            }
+            const std::vector<xsrdouble::Call> sent = module_messages();
+            ASSERT_FALSE(sent.empty());
+            EXPECT_EQ(sent[0].body, wordsect_message(text, k.capacity));
+            EXPECT_EQ(sent[0].capacity, std::max(128, 6 * k.capacity));
+        }
+    }
+}
+
+// Texts of every length around the most a message composed on the stack
+// holds (and far beyond it), with the most entries such a call answers in the
+// exchange's local area and one more: each call sends exactly its message and
+// decodes its answer, whichever way it went.
+TEST_F(TextRepliesTest, SegmentationSendsTheWholeTextWhateverItsLength) {
+    const int32_t conn = connect();
+    std::vector<std::size_t> lengths = {1, 15, 16, 17, 43, 500, 4000, 70000};
+    for (std::size_t n = 930; n <= 1010; ++n) lengths.push_back(n);
+    for (const int32_t capacity : {2, 21, 22}) {
+        for (const std::size_t n : lengths) {
+            SCOPED_TRACE(testing::Message() << "text of " << n << " bytes, capacity " << capacity);
+            const std::string text = words(n);
+            // As many entries as the capacity's area holds (its count comes first).
+            const int32_t count = capacity - 1;
+            std::vector<int32_t> want_items;
+            std::vector<int16_t> want_marks;
+            for (int32_t i = 0; i < count; ++i) {
+                want_items.push_back(static_cast<int32_t>(n) + i);
+                want_marks.push_back(static_cast<int16_t>(-i));
+            }
+            xsrdouble::reset();
+            xsrdouble::push(answer(segmentation(count, want_items, want_marks)));
+            std::vector<int32_t> items(24, kItemSentinel);
+            std::vector<int16_t> marks(24, kMarkSentinel);
+            ASSERT_EQ(ORQExt_NLPE_WordSect(conn, text.c_str(), items.data(), capacity, 0, 0, marks.data(), 0, 0,
+                                           0),
+                      count);
+            for (std::size_t i = 0; i < items.size(); ++i) {
+                EXPECT_EQ(items[i], i < want_items.size() ? want_items[i] : kItemSentinel) << "item " << i;
+                EXPECT_EQ(marks[i], i < want_marks.size() ? want_marks[i] : kMarkSentinel) << "mark " << i;
+            }
+            const std::vector<xsrdouble::Call> sent = module_messages();
+            ASSERT_EQ(sent.size(), 1u);
+            ASSERT_EQ(sent[0].body, wordsect_message(text, capacity));
         }
     }
 }
