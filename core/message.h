@@ -237,26 +237,43 @@ struct SmallMessage {
     std::size_t used = 0;
 };
 
-// Sends a composed message to `module` with no target, time limit or cancel;
-// the answer goes into `area`, whose kLocalAreaSize bytes the exchange zeroes
-// and fills exactly as exchange_in_area does for a capacity of `capacity`
-// bytes (0 to kLocalAreaSize). *received gets the length the exchange
-// reported, bounded to [0, capacity].
+// Sends a composed message to `module` with no target, time limit or cancel,
+// offering the exchange's local area (kLocalAreaSize bytes, as exchange()
+// does for any smaller capacity), and receives the answer in `area` for a
+// capacity of `capacity` bytes (below kLocalAreaSize). Results are those of
+// exchange_in_area; *received gets the answer's length bounded to
+// [0, capacity]. Of the area only the bytes received count: past them the
+// first four read as zeros (so a count field reads as the bytes that came,
+// then zeros), and the rest may hold bytes the client library wrote beyond
+// the length it reported.
 ORQ_ALWAYS_INLINE inline int32_t send_small(int32_t conn, const char* module,
                                             const SmallMessage& m,
                                             unsigned char (&area)[kLocalAreaSize],
                                             int32_t capacity, int32_t* received) {
-    if (capacity < 0 || capacity > kLocalAreaSize) return kBadArgument;
+    if (capacity < 0 || capacity >= kLocalAreaSize) return kBadArgument;
     int32_t handle;
     int32_t rc = route(conn, module, &handle);
     if (rc != kOk) return rc;
     zero_128(area);
-    int32_t len = capacity;
-    rc = exchange_in_area(handle, kCmdModuleMessage, m.bytes, static_cast<int32_t>(m.used), area,
-                          &len);
-    if (len < 0) len = 0;
-    if (len > capacity) len = capacity;
-    *received = len;
+    int32_t len = kLocalAreaSize;
+    rc = command_ex(handle, kCmdModuleMessage, -1, kLocalAreaSize, area, &len, m.bytes,
+                    static_cast<int32_t>(m.used));
+    if (rc == 0 && len >= 0 && len <= kLocalAreaSize) {
+        // The whole answer in the first call: the common case, done here.
+        if (len > capacity) {
+            *received = capacity;
+            return kAnswerTooLong;
+        }
+        if (len < 4) zero_bytes(area + len, static_cast<std::size_t>(4 - len));
+        *received = len;
+        return 0;
+    }
+    // Pending, in parts, a failure or a status word: on as exchange_in_area.
+    int32_t got = capacity;
+    rc = exchange_in_area_continue(handle, area, &got, rc, len);
+    if (got < 0) got = 0;
+    if (got > capacity) got = capacity;
+    *received = got;
     return rc;
 }
 

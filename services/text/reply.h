@@ -208,9 +208,13 @@ struct Reply {
 };
 
 // A reply in the exchange's local area on the stack (see send_small): the
-// same zero-filled bytes and bounds as a Reply of up to kLocalAreaSize bytes.
+// bytes received, bounded as a Reply's, and past them a count field that
+// reads as zeros, which is all a decoder that reads the count and received
+// bytes sees of a Reply. Aligned to its size, so that it never straddles a
+// page (a received answer is read right after it was written: across a page
+// that costs a small call a third more).
 struct SmallReply {
-    unsigned char area[kLocalAreaSize];
+    alignas(kLocalAreaSize) unsigned char area[kLocalAreaSize];
     int32_t received = 0;
 
     const unsigned char* data() const { return area; }

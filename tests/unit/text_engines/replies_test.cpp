@@ -84,6 +84,11 @@ TEST_F(TextRepliesTest, SegmentationWithMarksDecodesWithinCapacityAndReceivedByt
          answer(segmentation(3, {1, 2, 3}, {1, 2, 3}).substr(0, 21)), -1107, {}, {}},
         {"reported length shorter than the entries", 5,
          reported(segmentation(3, {1, 2, 3}, {1, 2, 3}), 10), -1107, {}, {}},
+        // A client library that writes past the length it reports: what it
+        // wrote past it is not read, not even in the count field.
+        {"reported length inside the count: the rest of the count reads as zeros", 5,
+         reported(le32(0x0300) + le32(1) + le32(2) + le32(3), 1), 0, {}, {}},
+        {"reported length of nothing", 5, reported(segmentation(2, {1, 2}, {3, 4}), 0), 0, {}, {}},
         {"failure code returned, arrays untouched", 5, xsrdouble::fail(-77, segmentation(1, {9}, {9})), -77, {}, {}},
         {"positive status, small area: nothing copied, count 0", 5,
          status(7, segmentation(2, {1, 2}, {3, 4})), 0, {}, {}},
