@@ -60,7 +60,10 @@ ORQ_ALWAYS_INLINE inline int32_t exchange(int32_t handle, uint16_t code, const v
             return exchange_continue(handle, area, caller_cap, true, answer, answer_len, rc, len);
         }
         if (caller_cap >= 0 && (answer || caller_cap == 0)) {
-            unsigned char local[kLocalAreaSize];
+            // Aligned to its size, so that it never straddles a page: an
+            // answer read right after it was written across a page costs a
+            // small message more than half again.
+            alignas(kLocalAreaSize) unsigned char local[kLocalAreaSize];
             zero_128(local);
             int32_t len = kLocalAreaSize;
             const int32_t rc = command_ex(handle, code, -1, kLocalAreaSize, local, &len, body, body_len);
