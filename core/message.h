@@ -258,22 +258,24 @@ ORQ_ALWAYS_INLINE inline int32_t send_small(int32_t conn, const char* module,
     int32_t len = kLocalAreaSize;
     rc = command_ex(handle, kCmdModuleMessage, -1, kLocalAreaSize, area, &len, m.bytes,
                     static_cast<int32_t>(m.used));
+    // A count field past the bytes received reads as zeros.
+    auto received_up_to = [&area, received](int32_t n) {
+        if (n < 4) zero_bytes(area + n, static_cast<std::size_t>(4 - n));
+        *received = n;
+    };
     if (rc == 0 && len >= 0 && len <= kLocalAreaSize) {
         // The whole answer in the first call: the common case, done here.
         if (len > capacity) {
-            *received = capacity;
+            received_up_to(capacity);
             return kAnswerTooLong;
         }
-        if (len < 4) zero_bytes(area + len, static_cast<std::size_t>(4 - len));
-        *received = len;
+        received_up_to(len);
         return 0;
     }
     // Pending, in parts, a failure or a status word: on as exchange_in_area.
     int32_t got = capacity;
     rc = exchange_in_area_continue(handle, area, &got, rc, len);
-    if (got < 0) got = 0;
-    if (got > capacity) got = capacity;
-    *received = got;
+    received_up_to(got < 0 ? 0 : (got > capacity ? capacity : got));
     return rc;
 }
 

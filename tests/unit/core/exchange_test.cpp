@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/exchange.h"
+#include "core/message.h"
 #include "core/xsr_call.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fixture.h"
@@ -398,17 +399,20 @@ TEST_F(ExchangeTest, AreaOfTheLibraryReceivesSmallAnswersExactlyAsTheLocalArea) 
 // the two must not differ: the same result, length, bytes (those past the
 // capacity included, which neither may touch) and requests, with no time
 // limit and with one far off.
-TEST_F(ExchangeTest, InlinedAndGeneralExchangeAgreeOnEveryReplyAndCapacity) {
-    struct Script {
-        const char* what;
-        std::vector<Reply> replies;
-    };
+// Scripted XSRClient behaviours for comparing the ways an answer is received:
+// pending answers, parts, failures, status words, lengths beyond the offer,
+// more bytes than reported.
+struct Script {
+    const char* what;
+    std::vector<Reply> replies;
+};
+std::vector<Script> exchange_scripts() {
     auto text = [](std::size_t n, char c) {
         std::string t(n, c);
         for (std::size_t i = 0; i < n; ++i) t[i] = static_cast<char>(c + i % 23);
         return t;
     };
-    const Script scripts[] = {
+    return {
         {"empty answer", {ok("")}},
         {"short answer", {ok("abc")}},
         {"answer of 127 bytes", {ok(text(127, 'a'))}},
@@ -433,6 +437,10 @@ TEST_F(ExchangeTest, InlinedAndGeneralExchangeAgreeOnEveryReplyAndCapacity) {
         {"part reported beyond the offer", {part("ab"), Reply{-1108, "cd", 9000}, ok("")}},
         {"negative length reported", {Reply{0, "abcd", -9}}},
     };
+}
+
+TEST_F(ExchangeTest, InlinedAndGeneralExchangeAgreeOnEveryReplyAndCapacity) {
+    const std::vector<Script> scripts = exchange_scripts();
     constexpr std::size_t kGuard = 32;
     constexpr unsigned char kGuardByte = 0xA5;
     constexpr int32_t kFarOff = 1000000000;  // ms: never reached
@@ -482,6 +490,49 @@ TEST_F(ExchangeTest, InlinedAndGeneralExchangeAgreeOnEveryReplyAndCapacity) {
                 EXPECT_EQ(std::vector<unsigned char>(inlined.buffer.begin() + capacity, inlined.buffer.end()),
                           std::vector<unsigned char>(kGuard, kGuardByte))
                     << s.what << ", capacity " << capacity;
+            }
+        }
+    }
+}
+
+// A segmentation call's message composed on the stack is sent by send_small,
+// which finishes an answer that came whole within the capacity itself and
+// hands everything else to exchange_in_area's continuation. Whatever the
+// XSRClient does, it must agree with exchange() on the result, the length
+// (bounded to the capacity), every byte received, a count field that reads
+// as zeros past them, and the requests.
+TEST_F(ExchangeTest, SmallSendsAgreeWithTheExchangeOnEveryReplyAndCapacity) {
+    const int32_t conn = connect();
+    orq::SmallMessage m;
+    m.bytes[0] = 'x';
+    m.used = 1;
+    for (const int32_t capacity : {0, 1, 3, 4, 30, 126, 127}) {
+        for (const Script& s : exchange_scripts()) {
+            SCOPED_TRACE(std::string(s.what) + ", capacity " + std::to_string(capacity));
+            reset();
+            for (const Reply& r : s.replies) push(r);
+            std::vector<unsigned char> buffer(static_cast<std::size_t>(capacity) + 1, 0);
+            int32_t len = capacity;
+            const int32_t rc = orq::exchange(conn, 2, "x", 1, buffer.data(), &len, -1, 0);
+            const std::vector<Call> sent = calls_of(Fn::Command);
+
+            reset();
+            for (const Reply& r : s.replies) push(r);
+            unsigned char area[orq::kLocalAreaSize];
+            std::memset(area, 0xA5, sizeof area);
+            int32_t received = -1;
+            EXPECT_EQ(orq::send_small(conn, "KExt_NLPE", m, area, capacity, &received), rc);
+            EXPECT_EQ(received, len < 0 ? 0 : (len > capacity ? capacity : len));
+            ASSERT_GE(received, 0);
+            EXPECT_EQ(std::vector<unsigned char>(area, area + received),
+                      std::vector<unsigned char>(buffer.begin(), buffer.begin() + received));
+            for (int32_t i = received; i < 4; ++i) EXPECT_EQ(area[i], 0) << "count byte " << i;
+            const std::vector<Call> small = calls_of(Fn::Command);
+            ASSERT_EQ(small.size(), sent.size());
+            for (std::size_t i = 0; i < sent.size(); ++i) {
+                EXPECT_EQ(small[i].header, sent[i].header);
+                EXPECT_EQ(small[i].body, sent[i].body);
+                EXPECT_EQ(small[i].capacity, sent[i].capacity);
             }
         }
     }
