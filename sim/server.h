@@ -2,6 +2,15 @@
 // One thread accepts, one thread serves each socket, a small pool runs the
 // module calls that may block. Sessions (a login and the sockets attached to
 // it) own the tickets of pending and parted answers.
+//
+// The source files, by what they do:
+//   server.cpp           start and stop, the accept loop, connection limits
+//   server_framing.cpp   reading frames, the login, serving a socket
+//   server_commands.cpp  the command table and the commands
+//   server_tickets.cpp   answers held by ticket: delivery, poll, fetch, cancel
+//   server_workers.cpp   the worker pool for module calls that may block
+//   server_view.cpp      what hosted modules see (statement log, stats, gates)
+//   server_parts.h       the structures these files share
 #pragma once
 
 #include <atomic>
