@@ -86,6 +86,9 @@
     X(-20111, "SIM_E_STATEMENT", "xsr-sim", "statement or action document not understood") \
     X(-20112, "SIM_E_BUSY", "xsr-sim", "too many connections or running requests")          \
     X(-20113, "SIM_E_SHUTDOWN", "xsr-sim", "the server is stopping")                        \
+    X(-20114, "SIM_E_HELD_LIMIT", "xsr-sim",                                                \
+      "the answers held for tickets are at their bound (per session or in all); fetch or "  \
+      "cancel them first")                                                                  \
     X(-20201, "MOD_E_FRAME", "service module", "malformed remote call frame")               \
     X(-20202, "MOD_E_FUNCTION", "service module",                                           \
       "unknown remote function or engine selector")                                         \

@@ -1,6 +1,7 @@
 #include "sim/config.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -93,6 +94,10 @@ const std::map<std::string, Directive>& directives() {
         {"workers", {1, 1, number(&Config::workers, 1, 256)}},
         {"max_jobs", {1, 1, number(&Config::max_jobs, 1, 65536)}},
         {"max_connections", {1, 1, number(&Config::max_connections, 1, 4096)}},
+        {"max_pending_logins", {1, 1, number(&Config::max_pending_logins, 1, 4096)}},
+        {"login_limit_ms", {1, 1, number(&Config::login_limit_ms, 1, 3600000)}},
+        {"max_held_bytes", {1, 1, number(&Config::max_held_bytes, 1, UINT32_MAX)}},
+        {"max_held_session_bytes", {1, 1, number(&Config::max_held_session_bytes, 1, UINT32_MAX)}},
         {"idle_timeout_ms", {1, 1, number(&Config::idle_timeout_ms, 0, 86400000)}},
         // module NAME TYPE [started|registered] [version=V] [param=P]
         {"module", {2, 5, [](const Tokens& t, Config* c, std::string* err) {

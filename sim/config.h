@@ -46,9 +46,15 @@ struct Config {
     uint32_t max_request = 16 * 1024 * 1024;  // largest request frame accepted
     uint32_t workers = 16;                // threads running slow module calls
     uint32_t max_jobs = 256;              // queued and running module calls
-    uint32_t max_connections = 256;       // open sockets
+    uint32_t max_connections = 256;       // logged-in sockets
+    uint32_t max_pending_logins = 64;     // sockets that have not logged in yet
+    uint32_t login_limit_ms = 5000;       // a socket must log in within this of its connect
+    // Bytes of finished answers held for tickets (pending answers nobody
+    // fetched, the rest of parted answers): in all, and per session.
+    uint32_t max_held_bytes = 512u * 1024 * 1024;
+    uint32_t max_held_session_bytes = 128u * 1024 * 1024;
     uint32_t idle_timeout_ms = 300000;    // a logged-in socket idle this long is closed; 0: never
-    // The clock of the idle limit, in milliseconds; null: the monotonic
+    // The clock of the idle and login limits, in milliseconds; null: the monotonic
     // clock. Tests set a clock of their own and drive it.
     int64_t (*clock_ms)() = nullptr;
 };

@@ -19,7 +19,10 @@ using namespace xsrproto;
 using xsrnet::Io;
 using xsrnet::Socket;
 
-Server::Server(const Config& cfg) : cfg_(cfg), modules_(types_) {
+Server::Server(const Config& cfg)
+    : cfg_(cfg),
+      modules_(types_),
+      held_bytes_(std::make_shared<HeldBytes>(cfg.max_held_bytes, cfg.max_held_session_bytes)) {
     register_builtin_types(types_);
 }
 
@@ -212,6 +215,7 @@ void Server::accept_loop() {
         const int r = ::poll(fds.data(), fds.size(), 1000);
         reap_connections(false);
         end_idle_connections();
+        end_late_logins();
         if (r <= 0) continue;
         if (fds.back().revents) break;
         for (std::size_t i = 0; i + 1 < fds.size(); ++i) {
@@ -227,16 +231,23 @@ void Server::accept_loop() {
             xsrnet::set_nodelay(s);
             xsrnet::set_keepalive(s);
             std::lock_guard<std::mutex> g(conn_mu_);
-            if (conns_.size() >= cfg_.max_connections) {
-                const auto f = encode_fault(0, kErrBusy);
-                xsrnet::Slice sl{f.data(), f.size()};
-                xsrnet::send_all(s, &sl, 1, xsrnet::now_ms() + 100);
-                ::close(s);
-                continue;
+            // Sockets that have not logged in have a pool of their own, apart
+            // from the logged-in ones: a full pool makes room by ending its
+            // oldest socket, so that connects that never log in can neither
+            // take the logged-in clients' places nor keep new logins out
+            // for long (a client logs in at once after its connect).
+            Connection* oldest = nullptr;
+            std::size_t pending = 0;
+            for (auto& p : conns_) {
+                if (p->done || p->closing || p->logged_in) continue;
+                if (!oldest) oldest = p.get();
+                ++pending;
             }
+            if (oldest && pending >= cfg_.max_pending_logins) end_socket_locked(*oldest);
             conns_.push_back(std::make_unique<Connection>());
             Connection* c = conns_.back().get();
             c->s = s;
+            c->connected_at = clock_ms();
             try {
                 c->thread = std::thread([this, c] { serve(c); });
             } catch (...) {
@@ -249,6 +260,12 @@ void Server::accept_loop() {
 
 int64_t Server::clock_ms() const { return cfg_.clock_ms ? cfg_.clock_ms() : xsrnet::now_ms(); }
 
+// Its thread wakes with the socket ended and closes it.
+void Server::end_socket_locked(Connection& c) {
+    c.closing = true;
+    xsrnet::shutdown_socket(c.s);
+}
+
 std::size_t Server::end_idle_connections() {
     if (cfg_.idle_timeout_ms == 0) return 0;
     const int64_t now = clock_ms();
@@ -256,12 +273,38 @@ std::size_t Server::end_idle_connections() {
     std::lock_guard<std::mutex> g(conn_mu_);
     for (auto& c : conns_) {
         if (c->done || !c->waiting || now - c->idle_since < static_cast<int64_t>(cfg_.idle_timeout_ms)) continue;
-        // Its thread wakes with the socket ended and closes it.
         c->waiting = false;
-        xsrnet::shutdown_socket(c->s);
+        end_socket_locked(*c);
         ++ended;
     }
     return ended;
+}
+
+std::size_t Server::end_late_logins() {
+    const int64_t now = clock_ms();
+    std::size_t ended = 0;
+    std::lock_guard<std::mutex> g(conn_mu_);
+    for (auto& c : conns_) {
+        if (c->done || c->closing || c->logged_in ||
+            now - c->connected_at < static_cast<int64_t>(cfg_.login_limit_ms))
+            continue;
+        end_socket_locked(*c);
+        ++ended;
+    }
+    return ended;
+}
+
+// A login or attach moves the socket from the pending pool to the logged-in
+// sockets, when there is room for it there.
+bool Server::admit_login(Connection* c) {
+    std::lock_guard<std::mutex> g(conn_mu_);
+    if (c->closing) return false;
+    std::size_t logged_in = 0;
+    for (const auto& p : conns_)
+        if (!p->done && !p->closing && p->logged_in) ++logged_in;
+    if (logged_in >= cfg_.max_connections) return false;
+    c->logged_in = true;
+    return true;
 }
 
 }  // namespace xsrsim

@@ -28,6 +28,7 @@
 #include "sim/admin.h"
 #include "sim/cluster_desc.h"
 #include "sim/config.h"
+#include "sim/held_bytes.h"
 #include "sim/modules.h"
 #include "xsr/net/socket.h"
 #include "xsr/proto/wire.h"
@@ -55,6 +56,10 @@ public:
     // longer than the idle limit (none with a limit of 0), and returns how
     // many it closed. The accept loop calls it about once a second.
     std::size_t end_idle_connections();
+    // Closes every socket that has not logged in within the login limit of
+    // its connect, and returns how many it closed. The accept loop calls it
+    // about once a second.
+    std::size_t end_late_logins();
 
     // ServerView
     std::string server_name() const override;
@@ -76,6 +81,7 @@ private:
         std::shared_ptr<const ModuleAnswer> answer;  // once known
         std::size_t offset = 0;                      // bytes delivered
         int64_t ready_at = 0;
+        HeldCharge charge;  // the answer's bytes, once known
     };
 
     void accept_loop();
@@ -84,6 +90,8 @@ private:
     bool handshake(Connection* c);
     void end_connection(Connection* c);
     void reap_connections(bool all);
+    void end_socket_locked(Connection& c);
+    bool admit_login(Connection* c);
     int64_t clock_ms() const;
 
     Outgoing dispatch(Session& s, const xsrproto::CommandView& cmd, Connection& c);
@@ -131,6 +139,9 @@ private:
     mutable std::mutex sess_mu_;
     std::map<uint32_t, std::shared_ptr<Session>> sessions_;
     uint32_t next_session_ = 1;
+
+    // bytes of answers held for tickets
+    std::shared_ptr<HeldBytes> held_bytes_;
 
     // worker pool
     std::mutex pool_mu_;

@@ -79,6 +79,9 @@ Server::Outgoing Server::cmd_message(Session& s, const CommandView& cmd, Connect
         auto a = std::make_shared<const ModuleAnswer>(module->call(call, c.cancel, *this));
         return deliver_first(s, std::move(a), cmd.capacity, async);
     }
+    // A slow call may leave its answer held for a ticket: none while the
+    // session or the server holds its bound already.
+    if (held_bytes_->full(*s.held)) return Outgoing::code(kErrHeldLimit);
     auto job = std::make_shared<Job>();
     job->call = std::move(call);
     job->module = std::move(module);
@@ -89,6 +92,7 @@ Server::Outgoing Server::cmd_message(Session& s, const CommandView& cmd, Connect
         job->is_done(&a, &at);
         return deliver_first(s, std::move(a), cmd.capacity, async);
     }
+    job->hold_for(s.held);
     std::lock_guard<std::mutex> g(s.mu);
     TicketEntry e;
     e.async = async;

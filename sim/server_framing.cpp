@@ -89,6 +89,11 @@ bool Server::handshake(Connection* c) {
     }
     const unsigned char* p = c->frame.data() + kHeadSize;
     const std::size_t n = c->frame.size() - kHeadSize;
+    // A login or attach needs room among the logged-in sockets.
+    if ((head.kind == kLogin || head.kind == kAttach) && !admit_login(c)) {
+        send_bytes(c->s, encode_fault(head.request_id, kErrBusy), cfg_.frame_limit_ms);
+        return false;
+    }
     Welcome w;
     switch (head.kind) {
         case kProbe:
@@ -109,6 +114,7 @@ bool Server::handshake(Connection* c) {
             }
             auto s = std::make_shared<Session>();
             s->user = f.user;
+            s->held = held_bytes_->open_account();
             static thread_local std::mt19937_64 rng{std::random_device{}()};
             for (std::size_t i = 0; i < kTokenSize; ++i) s->token[i] = static_cast<unsigned char>(rng());
             {
@@ -249,6 +255,9 @@ void Server::end_connection(Connection* c) {
         }
         c->session.reset();
     }
+    // Closed under the lock under which the server's sweeps end sockets, so
+    // that they never reach a descriptor that is closed (and maybe reused).
+    std::lock_guard<std::mutex> g(conn_mu_);
     if (c->reset_on_close)
         xsrnet::reset_socket(c->s);
     else

@@ -27,7 +27,7 @@ void Server::sweep_locked(Session& s) {
     s.last_sweep = now;
     for (auto it = s.tickets.begin(); it != s.tickets.end();) {
         TicketEntry& e = it->second;
-        if (!e.answer && e.job) e.job->is_done(&e.answer, &e.ready_at);
+        if (!e.answer && e.job) e.job->is_done(&e.answer, &e.ready_at, &e.charge);
         if (e.answer && now - e.ready_at > static_cast<int64_t>(cfg_.ticket_ttl_ms))
             it = s.tickets.erase(it);
         else
@@ -54,7 +54,8 @@ Server::Outgoing Server::deliver_ticket_locked(Session& s, const Ticket& t, int3
     auto it = s.tickets.find(t);
     if (it == s.tickets.end()) return Outgoing::code(kErrTicket);
     TicketEntry& e = it->second;
-    if (!e.answer && !(e.job && e.job->is_done(&e.answer, &e.ready_at))) return pending_locked(s, t, capacity);
+    if (!e.answer && !(e.job && e.job->is_done(&e.answer, &e.ready_at, &e.charge)))
+        return pending_locked(s, t, capacity);
     const ModuleAnswer& a = *e.answer;
     const Chunk ch = next_chunk(a.bytes.size() - e.offset, part_size_of(a), static_cast<std::size_t>(capacity));
     Outgoing o;
@@ -94,6 +95,7 @@ Server::Outgoing Server::deliver_first(Session& s, std::shared_ptr<const ModuleA
         // first (pending), a synchronous one its first part at once.
         std::lock_guard<std::mutex> g(s.mu);
         TicketEntry e;
+        if (!held_bytes_->take(s.held, size, &e.charge)) return Outgoing::code(kErrHeldLimit);
         e.async = async;
         e.answer = a;
         e.ready_at = xsrnet::now_ms();

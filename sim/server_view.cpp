@@ -25,10 +25,13 @@ void Server::clear_statement_log() {
 }
 
 std::string Server::stats() const {
-    std::size_t sessions = 0, sockets = 0, tickets = 0, frame_bytes = 0;
+    std::size_t sessions = 0, sockets = 0, tickets = 0, frame_bytes = 0, pending_logins = 0;
     {
         std::lock_guard<std::mutex> g(conn_mu_);
-        for (const auto& c : conns_) frame_bytes += c->frame_room;
+        for (const auto& c : conns_) {
+            frame_bytes += c->frame_room;
+            if (!c->done && !c->closing && !c->logged_in) ++pending_logins;
+        }
     }
     std::vector<std::shared_ptr<Session>> list;
     {
@@ -46,7 +49,8 @@ std::string Server::stats() const {
     return "sessions=" + std::to_string(sessions) + "\nsockets=" + std::to_string(sockets) +
            "\ntickets=" + std::to_string(tickets) + "\ncancelled=" + std::to_string(cancelled_.load()) +
            "\nrequests=" + std::to_string(requests_.load()) + "\nheld=" + std::to_string(held_.load()) +
-           "\nframe_bytes=" + std::to_string(frame_bytes) + "\n";
+           "\nframe_bytes=" + std::to_string(frame_bytes) + "\nheld_bytes=" + std::to_string(held_bytes_->total()) +
+           "\npending_logins=" + std::to_string(pending_logins) + "\n";
 }
 
 bool Server::hold_gate(const std::string& name, const CancelToken& cancel, uint32_t max_ms) {

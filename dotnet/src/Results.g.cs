@@ -48,6 +48,7 @@ namespace ORQExtClient
             new ResultRow(-20111, "SIM_E_STATEMENT", "xsr-sim", "statement or action document not understood"),
             new ResultRow(-20112, "SIM_E_BUSY", "xsr-sim", "too many connections or running requests"),
             new ResultRow(-20113, "SIM_E_SHUTDOWN", "xsr-sim", "the server is stopping"),
+            new ResultRow(-20114, "SIM_E_HELD_LIMIT", "xsr-sim", "the answers held for tickets are at their bound (per session or in all); fetch or cancel them first"),
             new ResultRow(-20201, "MOD_E_FRAME", "service module", "malformed remote call frame"),
             new ResultRow(-20202, "MOD_E_FUNCTION", "service module", "unknown remote function or engine selector"),
             new ResultRow(-20203, "MOD_E_NOT_FOUND", "service module", "no such dictionary, domain, handle, run or topic"),

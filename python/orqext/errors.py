@@ -90,6 +90,8 @@ RESULTS: Tuple[Tuple[int, str, str, str], ...] = (
      "too many connections or running requests"),
     (-20113, "SIM_E_SHUTDOWN", "xsr-sim",
      "the server is stopping"),
+    (-20114, "SIM_E_HELD_LIMIT", "xsr-sim",
+     "the answers held for tickets are at their bound (per session or in all); fetch or cancel them first"),
     (-20201, "MOD_E_FRAME", "service module",
      "malformed remote call frame"),
     (-20202, "MOD_E_FUNCTION", "service module",

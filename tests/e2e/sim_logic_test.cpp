@@ -27,6 +27,10 @@ TEST(SimConfigTest, DirectivesSetTheirValues) {
                              "part_size 500\n"
                              "pending_after_ms 0\n"
                              "idle_timeout_ms 0\n"
+                             "max_held_bytes 4294967295\n"
+                             "max_held_session_bytes 1000\n"
+                             "max_pending_logins 8\n"
+                             "login_limit_ms 1500\n"
                              "module Lazy echo registered version=2.1 param=p\n"
                              "cluster C t \"a a\" b\n"
                              "node C t 127.0.0.1 7300 admin \"\" x\n"
@@ -39,6 +43,10 @@ TEST(SimConfigTest, DirectivesSetTheirValues) {
     EXPECT_EQ(c.part_size, 500u);
     EXPECT_EQ(c.pending_after_ms, 0u);
     EXPECT_EQ(c.idle_timeout_ms, 0u) << "0: no idle limit";
+    EXPECT_EQ(c.max_held_bytes, 4294967295u);
+    EXPECT_EQ(c.max_held_session_bytes, 1000u);
+    EXPECT_EQ(c.max_pending_logins, 8u);
+    EXPECT_EQ(c.login_limit_ms, 1500u);
     ASSERT_EQ(c.modules.size(), 1u);
     EXPECT_FALSE(c.modules[0].started);
     EXPECT_EQ(c.modules[0].version, "2.1");
@@ -60,6 +68,10 @@ TEST(SimConfigTest, ErrorsNameTheirLine) {
         {"name a\npart_size 0\n", "line 2: part_size"},
         {"part_size 12x\n", "line 1: part_size"},
         {"workers 99999999999\n", "line 1: workers"},
+        {"max_held_bytes 0\n", "line 1: max_held_bytes"},
+        {"max_held_session_bytes 4294967296\n", "line 1: max_held_session_bytes"},
+        {"max_pending_logins 0\n", "line 1: max_pending_logins"},
+        {"login_limit_ms 0\n", "line 1: login_limit_ms"},
         {"user \"open\n", "line 1: unclosed quote"},
         {"user a\n", "line 1: wrong number"},
         {"user a b c\n", "line 1: wrong number"},

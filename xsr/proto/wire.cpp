@@ -239,6 +239,7 @@ const char* code_name(int32_t code) {
         case kErrStatement: return "statement not understood";
         case kErrBusy: return "server busy";
         case kErrShutdown: return "server stopping";
+        case kErrHeldLimit: return "answers held for tickets at their bound";
         default: return nullptr;
     }
 }

@@ -86,6 +86,7 @@ enum Code : int32_t {
     kErrStatement = -20111,      // statement or action document not understood
     kErrBusy = -20112,           // too many connections or running requests
     kErrShutdown = -20113,       // the server is stopping
+    kErrHeldLimit = -20114,      // answers held for tickets at their bound
 };
 
 // Results of XSR_CommandEx that the callers interpret.
