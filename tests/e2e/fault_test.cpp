@@ -1,8 +1,11 @@
 // Faults on both sides. The client: a server that dies mid-answer, resets,
 // stalls, is killed, or sends malformed frames gives a negative code within
 // the time limit, never writes past the caller's buffer, and leaves the
-// handle reporting dead. The server: garbage, half frames and abrupt
-// disconnects from one client leave it serving the others.
+// handle reporting dead; so does a network between the two (a proxy) that
+// drops, cuts, delays, corrupts or half-closes a frame. The server: garbage,
+// half frames and abrupt disconnects from one client leave it serving the
+// others.
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -214,6 +217,151 @@ TEST_F(RequestLimitTest, RequestLongerThanTheServerAcceptsGivesTooLarge) {
         EXPECT_EQ(XSR_IsValidCon(h), 0) << size;
         EXPECT_EQ(XSR_CloseConn(h), 0);
     }
+    const int32_t h = connect();
+    int32_t rc = -1;
+    EXPECT_EQ(send(h, "Echo", "still serving", &rc), "still serving");
+    EXPECT_EQ(rc, 0);
+}
+
+// --- a proxy that harms one frame between the client and xsr-sim ------------------
+
+int32_t login(int port, int32_t* handle);  // admin/admin through the networked XSRClient
+
+enum class Toward { Server, Client };
+enum class Harm {
+    Drop,       // the frame never arrives; the connection stays
+    Cut,        // half the frame, then both connections close
+    Delay,      // the frame arrives delay_ms late
+    Corrupt,    // the frame's first head byte is flipped
+    HalfClose,  // toward the server: the frame, then the end of what the client
+                // sends; toward the client: the end of what it receives
+                // instead of the frame
+};
+
+struct FrameFault {
+    Toward toward;
+    int frame;  // counted from 1 in its direction: 1 is the login or the welcome
+    Harm harm;
+    int delay_ms;
+};
+
+// Relays whole frames both ways between a client and xsr-sim, and harms the
+// one frame it is given. Every wait of its own is bounded.
+class FaultProxy {
+public:
+    FaultProxy(int sim_port, FrameFault f)
+        : sim_port_(sim_port), fault_(f), peer_([this](int fd) { relay(fd); }) {}
+    int port() const { return peer_.port(); }
+
+private:
+    void relay(int client) {
+        const int server = raw_connect(sim_port_);
+        if (server < 0) return;
+        std::thread back([&] { pump(server, client, Toward::Client); });
+        pump(client, server, Toward::Server);
+        back.join();
+        close(server);
+    }
+    void pump(int from, int to, Toward toward) {
+        for (int n = 1;; ++n) {
+            std::vector<unsigned char> f = raw_read_frame(from, kBoundMs);
+            if (f.empty()) break;
+            if (toward == fault_.toward && n == fault_.frame) {
+                switch (fault_.harm) {
+                    case Harm::Drop:
+                        continue;
+                    case Harm::Cut:
+                        raw_send(to, f.data(), f.size() / 2);
+                        ::shutdown(from, SHUT_RDWR);
+                        ::shutdown(to, SHUT_RDWR);
+                        return;
+                    case Harm::Delay:
+                        ::poll(nullptr, 0, fault_.delay_ms);  // the slow network itself
+                        break;
+                    case Harm::Corrupt:
+                        f[kPrefixSize] ^= 0xFF;
+                        break;
+                    case Harm::HalfClose:
+                        if (toward == Toward::Server) raw_send(to, f.data(), f.size());
+                        ::shutdown(to, SHUT_WR);
+                        continue;
+                }
+            }
+            if (!raw_send(to, f.data(), f.size())) break;
+        }
+        // One side is gone: so is the relay.
+        ::shutdown(from, SHUT_RDWR);
+        ::shutdown(to, SHUT_RDWR);
+    }
+
+    const int sim_port_;
+    const FrameFault fault_;
+    FakePeer peer_;  // last: its threads end before the rest goes
+};
+
+// The networked XSRClient against xsr-sim through a proxy that drops, cuts,
+// delays, corrupts or half-closes one frame of the login or of a call: each
+// case ends with the right code within the limits, leaves no socket or
+// thread behind, and xsr-sim goes on serving.
+TEST_F(ServerFaultTest, FramesHarmedOnTheWayGiveTheirCodesWithinTheLimits) {
+    set_limits(1000, kIoLimitMs);
+    struct Case {
+        const char* what;
+        FrameFault fault;
+        int32_t want_open;  // the login's result
+        int32_t want_call;  // the call's, when logged in
+        bool alive;         // the handle after the call
+    };
+    const Case cases[] = {
+        {"login dropped", {Toward::Server, 1, Harm::Drop, 0}, kErrConnectTimeout, 0, false},
+        {"welcome dropped", {Toward::Client, 1, Harm::Drop, 0}, kErrConnectTimeout, 0, false},
+        {"login cut", {Toward::Server, 1, Harm::Cut, 0}, kErrLost, 0, false},
+        {"welcome cut", {Toward::Client, 1, Harm::Cut, 0}, kErrLost, 0, false},
+        {"welcome corrupted", {Toward::Client, 1, Harm::Corrupt, 0}, kErrProtocol, 0, false},
+        {"welcome late, within the connect limit", {Toward::Client, 1, Harm::Delay, 100}, 0, 0, true},
+        {"request dropped", {Toward::Server, 2, Harm::Drop, 0}, 0, kErrTimeout, false},
+        {"answer dropped", {Toward::Client, 2, Harm::Drop, 0}, 0, kErrTimeout, false},
+        {"request cut", {Toward::Server, 2, Harm::Cut, 0}, 0, kErrLost, false},
+        {"answer cut", {Toward::Client, 2, Harm::Cut, 0}, 0, kErrLost, false},
+        {"request late, within the I/O limit", {Toward::Server, 2, Harm::Delay, 100}, 0, 0, true},
+        {"answer late, within the I/O limit", {Toward::Client, 2, Harm::Delay, 100}, 0, 0, true},
+        {"answer later than the I/O limit", {Toward::Client, 2, Harm::Delay, 3 * kIoLimitMs}, 0, kErrTimeout, false},
+        {"request corrupted", {Toward::Server, 2, Harm::Corrupt, 0}, 0, kErrProtocol, false},
+        {"answer corrupted", {Toward::Client, 2, Harm::Corrupt, 0}, 0, kErrProtocol, false},
+        {"client's side half-closed after the request", {Toward::Server, 2, Harm::HalfClose, 0}, 0, 0, true},
+        {"answer side half-closed", {Toward::Client, 2, Harm::HalfClose, 0}, 0, kErrLost, false},
+    };
+    const int fds = open_fds();
+    const int threads = thread_count();
+    for (const auto& c : cases) {
+        int32_t h = 0;
+        int32_t call = 1;
+        std::string answer;
+        {
+            FaultProxy proxy(sim_.port(), c.fault);
+            const auto t0 = Clock::now();
+            EXPECT_EQ(login(proxy.port(), &h), c.want_open) << c.what;
+            if (c.want_open == 0) {
+                unsigned char header[kHeaderSize];
+                encode_header(header, CommandHeader{2, kHeaderConstant, -1, 64, -1});
+                const char body[] = "Echo\0\0hello";
+                char buf[64];
+                int32_t len = sizeof buf;
+                call = XSR_CommandEx(h, kCallMagic, 0, 45000, buf, &len, header, 16, 0, body, sizeof body - 1, 0,
+                                     nullptr, 0);
+                EXPECT_EQ(call, c.want_call) << c.what;
+                if (call == 0) answer.assign(buf, static_cast<std::size_t>(len));
+                EXPECT_EQ(XSR_IsValidCon(h), c.alive ? 1 : 0) << c.what;
+                EXPECT_EQ(XSR_CloseConn(h), 0) << c.what;
+            }
+            EXPECT_LT(elapsed_ms(t0), kBoundMs) << c.what;
+        }
+        if (call == 0) {
+            EXPECT_EQ(answer, "hello") << c.what;
+        }
+    }
+    EXPECT_LE(open_fds(), fds) << "no socket left open";
+    EXPECT_TRUE(threads_at_most(threads)) << "no thread left running: " << thread_count() << " of " << threads;
     const int32_t h = connect();
     int32_t rc = -1;
     EXPECT_EQ(send(h, "Echo", "still serving", &rc), "still serving");
