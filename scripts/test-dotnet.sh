@@ -53,6 +53,10 @@ if ! command -v dotnet >/dev/null; then
   echo "dotnet: .NET SDK part SKIPPED: no dotnet on this machine (the xunit tests, the package and its consumer did not run)"
   exit 0
 fi
+if ! [ -d /opt/nuget/packages/xunit ]; then
+  echo "dotnet: .NET SDK part SKIPPED: no local NuGet folder with xunit (/opt/nuget/packages) to restore from offline (the xunit tests, the package and its consumer did not run)"
+  exit 0
+fi
 export DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 DOTNET_SKIP_FIRST_TIME_EXPERIENCE=1
 export NUGET_PACKAGES=$PWD/build/nuget
 sdk=$PWD/build/dotnet-sdk
