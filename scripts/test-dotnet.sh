@@ -72,14 +72,17 @@ echo "==== the package ORQExtClient ===="
 scripts/windows-test.sh --dlls
 pkg=$sdk/package
 rm -rf "$pkg"
-# The Linux libraries as installed (component runtime, stripped): RUNPATH
-# $ORIGIN, so that libORQExtClient.so.1 finds libXSRClient.so beside it.
+# The native libraries as installed (component runtime, stripped); on Linux
+# with RUNPATH $ORIGIN, so that libORQExtClient.so.1 finds libXSRClient.so
+# beside it.
 rm -rf "$sdk/stage"
-cmake --install "$build" --prefix "$sdk/stage" --component runtime --strip >/dev/null
+cmake --install "$build" --prefix "$sdk/stage/linux-x64" --component runtime --strip >/dev/null
+cmake --install build/windows --prefix "$sdk/stage/win-x86" --component runtime --strip >/dev/null
+cmake --install build/windows64 --prefix "$sdk/stage/win-x64" --component runtime --strip >/dev/null
 dotnet restore dotnet/ORQExtClient.Net.csproj "${local_sources[@]}" --artifacts-path "$sdk" >/dev/null
 dotnet pack dotnet/ORQExtClient.Net.csproj -c Release --no-restore --artifacts-path "$sdk" -o "$pkg" \
-  -p:OrqNativeLinuxX64="$sdk/stage/lib" -p:OrqNativeWinX86="$PWD/build/windows" \
-  -p:OrqNativeWinX64="$PWD/build/windows64" | { grep -E "error|warning" || true; }
+  -p:OrqNativeLinuxX64="$sdk/stage/linux-x64/lib" -p:OrqNativeWinX86="$sdk/stage/win-x86/bin" \
+  -p:OrqNativeWinX64="$sdk/stage/win-x64/bin" | { grep -E "error|warning" || true; }
 nupkg=$pkg/ORQExtClient.$version.nupkg
 [ -f "$nupkg" ] || { echo "test-dotnet: no $nupkg" >&2; exit 1; }
 listing=$(unzip -Z1 "$nupkg" | sort)
