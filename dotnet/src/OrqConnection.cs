@@ -301,7 +301,8 @@ namespace ORQExtClient
 
         /// <summary>Queues a message (ORQExt_AsyncSendMessage); the library's worker thread
         /// sends it and calls callback on that thread, exactly once: with the answer, or
-        /// Cancelled after CancelMessage or when the connection is disposed first. Returns the request id. An exception the callback
+        /// Cancelled after CancelMessage or when the connection is disposed while the library
+        /// still held it (one the worker had in hand already gets its answer). Returns the request id. An exception the callback
         /// throws is caught there and reported through OrqAsync.CallbackFailed.</summary>
         public int QueueMessage(string module, byte[] payload, Action<OrqAsyncResult> callback, string target = null,
                                 int answerCapacity = DefaultAnswerSize)
@@ -318,9 +319,10 @@ namespace ORQExtClient
             return id;
         }
 
-        /// <summary>Cancels a queued request (ORQExt_CancelAsync): true when it was still
-        /// pending (its callback then gets Cancelled on this thread), false when it was
-        /// answered or cancelled already.</summary>
+        /// <summary>Cancels a queued request (ORQExt_CancelAsync): true when the library took
+        /// it out of its queue (its callback then gets Cancelled on this thread), false when
+        /// it was answered or cancelled already, or the worker had it in hand (-4122: its
+        /// answer reaches the callback as usual).</summary>
         public static bool CancelMessage(int requestId)
         {
             return AsyncDispatcher.Cancel(requestId);
@@ -328,7 +330,9 @@ namespace ORQExtClient
 
         /// <summary>Sends a message through the library's asynchronous messages. The task
         /// completes once: with the answer, with the exception of a failed answer, as
-        /// cancelled when cancellationToken fires first (the library's cancel is sent then), or
+        /// cancelled when cancellationToken fires while the library still holds the request
+        /// (its cancel takes it out; a request the worker has in hand already, -4122, ends with
+        /// its answer as the library's rule says), or
         /// at once with ObjectDisposedException when the connection is disposed first. The
         /// answer comes after the library worker's next pass (about 200 ms).
         /// Continuations do not run on the library's worker thread.</summary>
@@ -336,10 +340,8 @@ namespace ORQExtClient
                                       string target = null, int answerCapacity = DefaultAnswerSize)
         {
             var tcs = new TaskCompletionSource<byte[]>(TaskCreationOptions.RunContinuationsAsynchronously);
-            var registration = new CancellationTokenRegistration[1];
             Action<OrqAsyncResult> done = r =>
             {
-                registration[0].Dispose();
                 Leave(tcs);
                 if (r.Cancelled) tcs.TrySetCanceled(cancellationToken);
                 else if (r.Code < 0) tcs.TrySetException(r.Error());
@@ -362,8 +364,13 @@ namespace ORQExtClient
             if (!Enter(tcs, abort)) abort();
             if (cancellationToken.CanBeCanceled)
             {
-                registration[0] = cancellationToken.Register(() => AsyncDispatcher.Cancel(id));
-                if (tcs.Task.IsCompleted) registration[0].Dispose();
+                // The token's callback asks the library to cancel; the task ends as cancelled
+                // only when the library took the request out (-4122: the answer comes). The
+                // registration is disposed on the pool, never on the library's worker: a
+                // Dispose there would wait for a cancel that waits for the worker's pass.
+                CancellationTokenRegistration registration = cancellationToken.Register(() => AsyncDispatcher.Cancel(id));
+                tcs.Task.ContinueWith(t => registration.Dispose(), CancellationToken.None,
+                                      TaskContinuationOptions.None, TaskScheduler.Default);
             }
             return tcs.Task;
         }

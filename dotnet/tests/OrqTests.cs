@@ -988,6 +988,12 @@ static unsafe class DoubleTests
     [DllImport("double_control")] static extern int dbl_close_count();
     [DllImport("double_control")] static extern int dbl_command_body(int i, byte[] output, int cap);
 
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)] delegate void Touch();
+    [DllImport("double_control")] static extern void dbl_answer_after(Touch touch, byte[] bytes, int len);
+    // The double calls it on the library's worker: kept alive for the whole run.
+    static Touch touch;
+    static Action onCall;
+
     static byte[] Le32(int v) { return BitConverter.GetBytes(v); }
     static byte[] Cat(params byte[][] parts) { return parts.SelectMany(p => p).ToArray(); }
     static readonly byte[] Names = Encoding.ASCII.GetBytes("alpha\nbeta\ngamma\ndelta\nepsilon\nzeta\neta\n");
@@ -1077,6 +1083,55 @@ static unsafe class DoubleTests
                 Harness.Equal(new string('b', 20) + " sports=3,finance=1 True", r.Best + " " + r.Scores.Text + " " + r.Matched, "result");
                 // The frames end with capacity 1, capacity 2 and the flag byte.
                 Harness.Seq(new[] { "8 8", "20 " + scores.Length }, Sent().Select(b => BitConverter.ToInt32(b, b.Length - 9) + " " + BitConverter.ToInt32(b, b.Length - 5)), "capacities");
+            }
+        });
+
+        Harness.Test("double: a cancel while the worker has the request in hand (-4122) cancels nothing: the answer arrives", () =>
+        {
+            touch = touch ?? (() => { Action a = onCall; if (a != null) a(); });
+            byte[] late = Encoding.ASCII.GetBytes("late answer");
+            using (var c = Open())
+            {
+                // The token fires while the library's worker is inside XSR_CommandEx for the
+                // request: the library's cancel answers -4122 and the answer comes, so the
+                // task ends with it (as a too-late cancel does in Npgsql), not as cancelled.
+                using (var cts = new CancellationTokenSource())
+                {
+                    onCall = () => cts.Cancel();
+                    dbl_answer_after(touch, late, late.Length);
+                    Task<byte[]> t = c.SendAsync("Echo", new byte[] { 1 }, cts.Token);
+                    Exception failed = null;
+                    try
+                    {
+                        Harness.True(t.Wait(10000), "answered within 10 s");
+                    }
+                    catch (AggregateException e)
+                    {
+                        failed = e.InnerException;
+                    }
+                    Harness.True(cts.IsCancellationRequested, "the token fired during the call");
+                    Harness.True(failed == null, "not cancelled: " + failed);
+                    Harness.Equal("late answer", Encoding.ASCII.GetString(t.Result), "the answer");
+                }
+                // CancelMessage at the same stage: false, and the callback gets the answer.
+                dbl_reset();
+                var got = new TaskCompletionSource<OrqAsyncResult>();
+                int id = 0;
+                bool? cancelled = null;
+                var queued = new ManualResetEventSlim();
+                onCall = () =>
+                {
+                    if (queued.Wait(10000)) cancelled = OrqConnection.CancelMessage(id);
+                };
+                dbl_answer_after(touch, late, late.Length);
+                id = c.QueueMessage("Echo", new byte[] { 1 }, r => got.TrySetResult(r));
+                queued.Set();
+                Harness.True(got.Task.Wait(10000), "the callback ran");
+                Harness.Equal(false, cancelled, "CancelMessage: not cancelled");
+                Harness.True(!got.Task.Result.Cancelled, "the callback's result is the answer");
+                Harness.Equal("late answer", Encoding.ASCII.GetString(got.Task.Result.Answer), "the answer");
+                onCall = null;
+                dbl_reset();
             }
         });
 
