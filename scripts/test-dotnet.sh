@@ -38,7 +38,7 @@ out=$build/dotnet
 g++ -std=c++17 -Wall -Wextra -shared -fPIC -I . python/tests/double_control.cpp -o "$out/libdouble_control.so" \
   -L "$build/double" -lXSRClient
 mcs -nologo -langversion:7 -unsafe -warnaserror+ -r:"$out/ORQExtClient.Net.dll" -r:System.Core \
-  -out:"$out/OrqTests.exe" dotnet/tests/OrqTests.cs
+  -out:"$out/OrqTests.exe" dotnet/tests/OrqTests.cs dotnet/tests/Cases.cs
 mcs -nologo -langversion:7 -warnaserror+ -r:"$out/ORQExtClient.Net.dll" -r:System.Core \
   -out:"$out/SegmentClassify.exe" examples/SegmentClassify.cs
 

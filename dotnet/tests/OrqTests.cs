@@ -190,6 +190,13 @@ static class Program
             DoubleTests.Run();
             return Harness.Summary();
         }
+        if (args.Length == 3 && args[0] == "cases")
+        {
+            Repo = args[1];
+            Build = args[2];
+            CaseRunner.Run(CasesFolder);
+            return Harness.Summary();
+        }
         if (args.Length == 2 && args[0] == "exit-pending")
         {
             // Exits while an answer is still on its way and a callback is installed.
@@ -210,6 +217,7 @@ static class Program
         }
         ClusterTest();
         RunDoubleChild();
+        RunCasesChild();
         return Harness.Summary();
     }
 
@@ -955,15 +963,37 @@ static class Program
 
     // ---- the scripted double, in a child process -----------------------------------
 
+    /// <summary>The shared table of cases: ORQ_CASES, or tests/cases of the checkout.</summary>
+    internal static string CasesFolder
+    {
+        get { return Environment.GetEnvironmentVariable("ORQ_CASES") ?? Path.Combine(Repo, "tests", "cases"); }
+    }
+
     internal static void RunDoubleChild()
     {
-        Harness.Test("the scripted double's tests (child process)", () =>
+        RunDoubleChild("double", "the scripted double's tests (child process)");
+    }
+
+    /// <summary>The table of cases (tests/cases) against the double, in a child process.</summary>
+    internal static void RunCasesChild()
+    {
+        if (!Directory.Exists(CasesFolder))
+        {
+            Console.WriteLine("skipped: the table of cases: no folder " + CasesFolder + " (ORQ_CASES or tests/cases of the checkout)");
+            return;
+        }
+        RunDoubleChild("cases", "the table of cases tests/cases against the double (child process)");
+    }
+
+    static void RunDoubleChild(string mode, string title)
+    {
+        Harness.Test(title, () =>
         {
             var env = new Dictionary<string, string>
             {
                 { "LD_LIBRARY_PATH", Path.Combine(Build, "double") + ":" + Path.Combine(Build, "dotnet") + ":" + Build },
             };
-            string output = Harness.RunSelf("double " + Repo + " " + Build, env, check: false);
+            string output = Harness.RunSelf(mode + " " + Repo + " " + Build, env, check: false);
             // Indented, so that the last line of the run is its one summary.
             foreach (string line in output.Split(new[] { '\n' }, StringSplitOptions.RemoveEmptyEntries))
                 Console.WriteLine("  " + line);
@@ -987,12 +1017,6 @@ static unsafe class DoubleTests
     [DllImport("double_control")] static extern int dbl_command_count();
     [DllImport("double_control")] static extern int dbl_close_count();
     [DllImport("double_control")] static extern int dbl_command_body(int i, byte[] output, int cap);
-
-    [UnmanagedFunctionPointer(CallingConvention.Cdecl)] delegate void Touch();
-    [DllImport("double_control")] static extern void dbl_answer_after(Touch touch, byte[] bytes, int len);
-    // The double calls it on the library's worker: kept alive for the whole run.
-    static Touch touch;
-    static Action onCall;
 
     static byte[] Le32(int v) { return BitConverter.GetBytes(v); }
     static byte[] Cat(params byte[][] parts) { return parts.SelectMany(p => p).ToArray(); }
@@ -1088,7 +1112,6 @@ static unsafe class DoubleTests
 
         Harness.Test("double: a cancel while the worker has the request in hand (-4122) cancels nothing: the answer arrives", () =>
         {
-            touch = touch ?? (() => { Action a = onCall; if (a != null) a(); });
             byte[] late = Encoding.ASCII.GetBytes("late answer");
             using (var c = Open())
             {
@@ -1097,8 +1120,7 @@ static unsafe class DoubleTests
                 // task ends with it (as a too-late cancel does in Npgsql), not as cancelled.
                 using (var cts = new CancellationTokenSource())
                 {
-                    onCall = () => cts.Cancel();
-                    dbl_answer_after(touch, late, late.Length);
+                    CaseRunner.AnswerAfter(() => cts.Cancel(), late);
                     Task<byte[]> t = c.SendAsync("Echo", new byte[] { 1 }, cts.Token);
                     Exception failed = null;
                     try
@@ -1119,18 +1141,17 @@ static unsafe class DoubleTests
                 int id = 0;
                 bool? cancelled = null;
                 var queued = new ManualResetEventSlim();
-                onCall = () =>
+                CaseRunner.AnswerAfter(() =>
                 {
                     if (queued.Wait(10000)) cancelled = OrqConnection.CancelMessage(id);
-                };
-                dbl_answer_after(touch, late, late.Length);
+                }, late);
                 id = c.QueueMessage("Echo", new byte[] { 1 }, r => got.TrySetResult(r));
                 queued.Set();
                 Harness.True(got.Task.Wait(10000), "the callback ran");
                 Harness.Equal(false, cancelled, "CancelMessage: not cancelled");
                 Harness.True(!got.Task.Result.Cancelled, "the callback's result is the answer");
                 Harness.Equal("late answer", Encoding.ASCII.GetString(got.Task.Result.Answer), "the answer");
-                onCall = null;
+                CaseRunner.AnswerAfter(null, late);
                 dbl_reset();
             }
         });

@@ -79,4 +79,14 @@ public sealed class BindingTests
     {
         Group(Program.RunDoubleChild);
     }
+
+    /// <summary>The shared table of cases (tests/cases/*.json, or ORQ_CASES) against the
+    /// double in a child process; without the folder it says so and passes.</summary>
+    [Fact]
+    public void TableOfCases()
+    {
+        if (!Directory.Exists(Program.CasesFolder))
+            output.WriteLine("skipped: no folder " + Program.CasesFolder + " (the table of cases tests/cases)");
+        Group(Program.RunCasesChild);
+    }
 }
