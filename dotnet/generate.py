@@ -5,7 +5,11 @@
                     (fixed byte arrays for char[N]) and every export, in the
                     order of exports/orqext.exports, as a DllImport with
                     pointer parameters that map one to one to the C types;
-  src/Results.g.cs  the table of exports/orqext_results.h.
+  src/Results.g.cs  the table of exports/orqext_results.h;
+  src/OrqConnection.Async.g.cs
+                    the ...Async form of every call of OrqConnection that waits
+                    on the server, from the public methods of its hand-written
+                    sources (each runs the call on the thread pool).
 
 The files are committed; `generate.py --check` fails when they differ from
 what the header gives (scripts/test-dotnet.sh runs it), so the header stays
@@ -138,10 +142,68 @@ def results_cs():
     return "\n".join(out)
 
 
+# Public methods that get no ...Async form: they do not wait on the server, or
+# are asynchronous already.
+NOT_ASYNC = {"QueueMessage", "CancelMessage", "SendAsync", "Numbered", "Dispose"}
+CONNECTION_SOURCES = ("OrqConnection.cs", "OrqConnection.Text.cs", "OrqConnection.Stm.cs")
+
+
+def split_params(text):
+    params, depth, cur = [], 0, ""
+    for ch in text:
+        if ch == "<":
+            depth += 1
+        elif ch == ">":
+            depth -= 1
+        if ch == "," and depth == 0:
+            params.append(cur.strip())
+            cur = ""
+        else:
+            cur += ch
+    if cur.strip():
+        params.append(cur.strip())
+    return params
+
+
+def async_cs():
+    out = [HEADER_NOTE.replace("exports/%s", "the public methods of %s") % ", ".join(CONNECTION_SOURCES),
+           "using System;", "using System.Collections.Generic;", "using System.Text;",
+           "using System.Threading;", "using System.Threading.Tasks;", "",
+           "namespace ORQExtClient", "{",
+           "    // Each call that waits on the server, run on the thread pool: the caller's thread",
+           "    // never blocks. The task ends at once as cancelled when the token fires, or with",
+           "    // ObjectDisposedException when the connection is disposed; the library's call",
+           "    // itself runs to its end on the pool thread, and its result is then dropped.",
+           "    public sealed partial class OrqConnection",
+           "    {"]
+    first = True
+    for source in CONNECTION_SOURCES:
+        text = open(os.path.join(HERE, "src", source)).read()
+        for static, ret, name, params in re.findall(
+                r"\n        public (static )?([\w<>\[\]]+) (\w+)\(([^)]*)\)\s*\n?\s*\{", text):
+            if name in NOT_ASYNC or name == "OrqConnection":
+                continue
+            ps = split_params(" ".join(params.split()))
+            args = [re.match(r"[\w<>\[\]]+ (@?\w+)", p).group(1) for p in ps]
+            sig = ps + ["CancellationToken cancellationToken = default(CancellationToken)"]
+            if not first:
+                out.append("")
+            first = False
+            out.append("        /// <summary>%s on the thread pool.</summary>" % name)
+            out.append("        public %sTask<%s> %sAsync(%s)" % (static, ret, name, ", ".join(sig)))
+            out.append("        {")
+            out.append("            return %s(() => %s(%s), cancellationToken);"
+                       % ("PoolStatic" if static else "Pool", name, ", ".join(args)))
+            out.append("        }")
+    out += ["    }", "}", ""]
+    return "\n".join(out)
+
+
 def main(argv):
     check = "--check" in argv
     stale = []
-    for rel, text in (("src/Native.g.cs", native_cs()), ("src/Results.g.cs", results_cs())):
+    for rel, text in (("src/Native.g.cs", native_cs()), ("src/Results.g.cs", results_cs()),
+                      ("src/OrqConnection.Async.g.cs", async_cs())):
         path = os.path.join(HERE, rel)
         old = open(path).read() if os.path.exists(path) else None
         if old == text:

@@ -58,8 +58,10 @@ static class SegmentClassify
             conn.ClassifierInit(1);
             try
             {
-                foreach (Classification result in conn.Classify(1, OrqConnection.Numbered(Documents)))
-                    Console.WriteLine("document {0}: {1} (score {2})", result.Id, result.Category, result.Score);
+                // The module's answer as it came; its lines are the module's own layout.
+                ServerAnswer classified = conn.Classify(1, OrqConnection.Numbered(Documents));
+                foreach (string line in classified.Text.Split(new[] { '\n' }, StringSplitOptions.RemoveEmptyEntries))
+                    Console.WriteLine("classified: {0}", line.Replace('\t', ' '));
             }
             finally
             {

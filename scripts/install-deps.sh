@@ -7,7 +7,11 @@
 #   --docs       doxygen (scripts/test-docs.sh)
 #   --python     the venv module, setuptools, pytest, wheel building and mypy
 #                (scripts/test-python.sh)
-#   --dotnet     Mono: mcs and mono (scripts/test-dotnet.sh)
+#   --dotnet     Mono: mcs and mono (scripts/test-dotnet.sh); where the .NET SDK
+#                is on the machine, also the NuGet reference packs that the
+#                binding's targets need (NETStandard.Library for netstandard2.0,
+#                the net8.0 reference pack), fetched once into build/nuget so
+#                that every restore of the tests uses local folders only
 #   --shell      libedit (orqext's line editing) and tmux (scripts/test-orqext-shell.sh)
 #   --i386       the 32-bit Linux cross compiler, user-mode emulation (qemu-user)
 #                and the GoogleTest sources (scripts/test-i386.sh); they need no
@@ -21,14 +25,14 @@
 set -euo pipefail
 
 pkgs=(cmake ninja-build g++)
-windows=0
+windows=0 dotnet_packs=0
 for flag in "$@"; do
   case "$flag" in
     --tests) pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev) ;;
     --docs) pkgs+=(doxygen) ;;
     --python) pkgs+=(python3 python3-venv python3-setuptools python3-pytest
                      python3-build python3-wheel python3-mypy python3-pip-whl) ;;
-    --dotnet) pkgs+=(mono-devel) ;;
+    --dotnet) pkgs+=(mono-devel); dotnet_packs=1 ;;
     --shell) pkgs+=(libedit-dev tmux) ;;
     --i386) pkgs+=(g++-i686-linux-gnu qemu-user googletest) ;;
     --windows)
@@ -40,6 +44,15 @@ for flag in "$@"; do
     *) echo "install-deps: unknown flag '$flag'" >&2; exit 2 ;;
   esac
 done
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+if [ "$dotnet_packs" -eq 1 ] && command -v dotnet >/dev/null &&
+   ! { [ -d "$root/build/nuget/netstandard.library" ] && [ -d "$root/build/nuget/microsoft.netcore.app.ref" ]; }; then
+  echo "install-deps: fetching the .NET binding's NuGet reference packs into build/nuget"
+  DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 DOTNET_SKIP_FIRST_TIME_EXPERIENCE=1 \
+    NUGET_PACKAGES="$root/build/nuget" dotnet restore "$root/dotnet/ORQExtClient.Net.csproj" \
+    --artifacts-path "$root/build/dotnet-sdk" >/dev/null
+fi
 
 # Whether this machine runs 32-bit x86 programs: a static i386 program of 93
 # bytes that only calls exit(0) through int 0x80, run with a time limit. A

@@ -125,7 +125,7 @@ want="./lib/libORQExtClient.so.$major ./lib/libORQExtClient.so.$version ./lib/li
 ok "runtime component: $want"
 cmake --install "$release" --prefix "$work/dotnet" --component dotnet >/dev/null
 got=$(cd "$work/dotnet" && find . \( -type f -o -type l \) | sort | paste -sd' ' -)
-want="./lib/ORQExtClient.Net.dll ./lib/ORQExtClient.Net.dll.config"
+want="./lib/ORQExtClient.Net.dll ./lib/ORQExtClient.Net.dll.config ./lib/ORQExtClient.Net.xml"
 [ "$got" = "$want" ] || fail "dotnet component holds: $got"
 ok "dotnet component: $want"
 
@@ -307,6 +307,7 @@ windows_zip() {
   ok "$name.zip: DLLs, import library, .def, headers, examples, docs/windows.md, docs/dotnet.md, the recorder (record/)"
   # The managed assembly (a PE file with a CLI header) beside the native DLL.
   [ -f "$z/bin/ORQExtClient.Net.dll" ] || fail "$name.zip lacks bin/ORQExtClient.Net.dll"
+  [ -f "$z/bin/ORQExtClient.Net.xml" ] || fail "$name.zip lacks bin/ORQExtClient.Net.xml (the XML documentation)"
   file -b "$z/bin/ORQExtClient.Net.dll" | grep -q "Mono/.Net assembly" ||
     fail "$name.zip: bin/ORQExtClient.Net.dll is not a .NET assembly"
   ok "$name.zip: the .NET assembly bin/ORQExtClient.Net.dll"

@@ -36,7 +36,7 @@ step reconfigure "a second configure of build/release leaves nothing to build" \
 step docs        "the reference of the exports, without a doxygen warning" "scripts/test-docs.sh"
 step python      "the Python package's tests, from its wheel in a fresh virtual environment" \
                  "scripts/test-python.sh"
-step dotnet      "the .NET binding's tests with Mono, over the release build" "scripts/test-dotnet.sh"
+step dotnet      "the .NET binding: Mono and xunit tests, the NuGet package and its consumer" "scripts/test-dotnet.sh"
 step shell       "orqext's interactive shell through tmux" "scripts/test-orqext-shell.sh"
 step asan        "the suite under AddressSanitizer + UndefinedBehaviorSanitizer" \
                  "run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address"

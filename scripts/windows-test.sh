@@ -4,6 +4,10 @@
 # Windows (build/windows), and runs each build's tests under Wine in a prefix
 # of the build's own (<build>/wine).
 #   scripts/windows-test.sh [x64] [x86]     (no argument: both, x64 first)
+#   scripts/windows-test.sh --dlls          only ORQExtClient.dll and XSRClient.dll of
+#                                           both builds (for the NuGet package,
+#                                           scripts/test-dotnet.sh), in the same build
+#                                           folders, so the full step later reuses them
 #
 # 64-bit programs run under Wine's 64-bit loader, which every x86-64 machine
 # can run. 32-bit ones need a kernel that runs 32-bit programs, which some
@@ -18,6 +22,16 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --tests --windows
+if [ "${1:-}" = --dlls ]; then
+  for pair in windows64:toolchain-mingw64 windows:toolchain-mingw32; do
+    dir=build/${pair%%:*}
+    # Configured as below on its first run; the test options come with the full step.
+    [ -f "$dir/CMakeCache.txt" ] || cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      "-DCMAKE_TOOLCHAIN_FILE=cmake/${pair##*:}.cmake" "-DORQ_XSR_SIM=$PWD/build/release/sim/xsr-sim" >/dev/null
+    cmake --build "$dir" -j "$(nproc)" --target ORQExtClient XSRClient
+  done
+  exit 0
+fi
 
 jobs=$(nproc)
 wine64=/usr/lib/wine/wine64  # Debian's 64-bit loader (package wine64)

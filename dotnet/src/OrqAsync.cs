@@ -38,6 +38,7 @@ namespace ORQExtClient
         static readonly object Lock = new object();
         static readonly Dictionary<int, Action<OrqAsyncResult>> Pending = new Dictionary<int, Action<OrqAsyncResult>>();
         static int last;
+        const int NoRequest = -4122;  // ORQEXT_E_NO_REQUEST: not in the library's queue (any more)
         static bool exitHooked;
 
         internal static int PendingCount
@@ -117,16 +118,23 @@ namespace ORQExtClient
             }
         }
 
-        /// <summary>Takes a pending request out, sends the library's cancel and tells its
-        /// callback so on this thread. Whatever the cancel answers (-4122 when the worker had
-        /// it in hand, or the server's refusal of a request it never received because it was
-        /// not sent yet) the request ends here as cancelled: its answer, if one still comes,
-        /// is dropped.</summary>
+        /// <summary>Cancels a pending request by the library's rule (docs/design.md): the
+        /// library's cancel runs first; when it took the request out of its queue (any answer
+        /// but -4122, whatever the server said) the request ends here as cancelled and its
+        /// callback is told so on this thread. -4122 means the worker had the request in hand
+        /// (sending it or delivering its answer): not cancelled, the answer reaches its callback
+        /// as usual. False as well for a request that is no longer pending.</summary>
         internal static bool Cancel(int requestId)
         {
+            lock (Lock)
+            {
+                // Ids are reused only after a wrap: never cancel another request of the same id.
+                if (!Pending.ContainsKey(requestId)) return false;
+            }
+            int rc = Native.ORQExt_CancelAsync(0, requestId);
+            if (rc == NoRequest) return false;
             Action<OrqAsyncResult> callback;
             if (!Take(requestId, out callback)) return false;
-            int rc = Native.ORQExt_CancelAsync(0, requestId);
             Deliver(callback, new OrqAsyncResult(requestId, rc, new byte[0], true));
             return true;
         }

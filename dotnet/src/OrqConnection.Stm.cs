@@ -48,11 +48,12 @@ namespace ORQExtClient
 
         public int DeleteDomain(string name) { return Text1("ORQExt_STM_DeleteDomain", Native.ORQExt_STM_DeleteDomain, name, "name"); }
 
-        /// <summary>The knowledge domains' names (only the open ones with openOnly).</summary>
-        public IList<string> Domains(bool openOnly = false)
+        /// <summary>The knowledge domains' name list (only the open ones with openOnly), as the
+        /// module wrote it.</summary>
+        public ServerAnswer Domains(bool openOnly = false)
         {
             int mode = openOnly ? 1 : 0;
-            return codec.Lines(Sized("ORQExt_STM_GetDomainNameList", (h, b, n) => Native.ORQExt_STM_GetDomainNameList(h, b, n, mode)));
+            return codec.Answer(Sized("ORQExt_STM_GetDomainNameList", (h, b, n) => Native.ORQExt_STM_GetDomainNameList(h, b, n, mode)));
         }
 
         /// <summary>Opens a domain; returns its handle.</summary>
@@ -71,27 +72,20 @@ namespace ORQExtClient
         public int ClassifierInit(int domain, int value = 0) { return Call("ORQExt_STM_TextClassifier_Init", h => Native.ORQExt_STM_TextClassifier_Init(h, domain, value)); }
         public int ClassifierShutdown(int domain) { return Call("ORQExt_STM_TextClassifier_ShutDown", h => Native.ORQExt_STM_TextClassifier_ShutDown(h, domain)); }
 
-        /// <summary>Classifies each document: one Classification per document.</summary>
-        public IList<Classification> Classify(int domain, IList<Document> documents, int value1 = 0, int value2 = 0, byte flag = 0)
+        /// <summary>Classifies the documents; the module's answer as it came.</summary>
+        public ServerAnswer Classify(int domain, IList<Document> documents, int value1 = 0, int value2 = 0, byte flag = 0)
         {
             const string name = "ORQExt_STM_TextClassifier_Do";
             using (var pins = new Pins())
             {
                 StmTextItem[] arr = Documents(pins, documents, "documents");
                 var opts = new[] { new StmClassifierOptions { value1 = value1, value2 = value2, flag = flag } };
-                byte[] answer = Sized(name, (h, b, n) =>
+                return codec.Answer(Sized(name, (h, b, n) =>
                 {
                     fixed (StmTextItem* pa = arr)
                     fixed (StmClassifierOptions* po = opts)
                         return Native.ORQExt_STM_TextClassifier_Do(h, domain, b, n, pa, documents.Count, po);
-                });
-                var r = new List<Classification>();
-                foreach (string line in codec.Lines(answer))
-                {
-                    string[] f = Fields(line, 3, name);
-                    r.Add(new Classification(Int(f[0], name), f[1], Int(f[2], name)));
-                }
-                return r;
+                }));
             }
         }
 
@@ -108,42 +102,35 @@ namespace ORQExtClient
         public int VsmInit(int domain) { return Call("ORQExt_STM_VSMGenerator_Init", h => Native.ORQExt_STM_VSMGenerator_Init(h, domain)); }
         public int VsmShutdown(int domain) { return Call("ORQExt_STM_VSMGenerator_ShutDown", h => Native.ORQExt_STM_VSMGenerator_ShutDown(h, domain)); }
 
-        /// <summary>Builds the model of the documents: its lines as TermCount records.</summary>
-        public IList<TermCount> VsmBuild(int domain, IList<Document> documents, byte flag = 0, int value1 = 0, int value2 = 0)
+        /// <summary>Builds the model of the documents; the module's answer as it came.</summary>
+        public ServerAnswer VsmBuild(int domain, IList<Document> documents, byte flag = 0, int value1 = 0, int value2 = 0)
         {
             const string name = "ORQExt_STM_VSMGenerator_Do";
             using (var pins = new Pins())
             {
                 StmTextItem[] arr = Documents(pins, documents, "documents");
                 var opts = new[] { new StmVsmOptions { flag = flag, value1 = value1, value2 = value2 } };
-                return TermCounts(Sized(name, (h, b, n) =>
+                return codec.Answer(Sized(name, (h, b, n) =>
                 {
                     fixed (StmTextItem* pa = arr)
                     fixed (StmVsmOptions* po = opts)
                         return Native.ORQExt_STM_VSMGenerator_Do(h, domain, b, n, pa, documents.Count, po);
-                }), name);
+                }));
             }
         }
 
-        /// <summary>How similar each document of the model is to the text, most similar first.</summary>
-        public IList<Similarity> VsmSimilar(int domain, string text, byte flag = 0, int value1 = 0, int value2 = 0)
+        /// <summary>How similar the documents of the model are to the text; the module's answer as it came.</summary>
+        public ServerAnswer VsmSimilar(int domain, string text, byte flag = 0, int value1 = 0, int value2 = 0)
         {
             const string name = "ORQExt_STM_VSMGenerator_GetResult";
             byte[] t = T(text, "text");
             var opts = new[] { new StmVsmOptions { flag = flag, value1 = value1, value2 = value2 } };
-            byte[] answer = Sized(name, (h, b, n) =>
+            return codec.Answer(Sized(name, (h, b, n) =>
             {
                 fixed (byte* pt = t)
                 fixed (StmVsmOptions* po = opts)
                     return Native.ORQExt_STM_VSMGenerator_GetResult(h, domain, b, n, pt, po);
-            });
-            var r = new List<Similarity>();
-            foreach (string line in codec.Lines(answer))
-            {
-                string[] f = Fields(line, 2, name);
-                r.Add(new Similarity(Int(f[0], name), Int(f[1], name)));
-            }
-            return r;
+            }));
         }
 
         public int FilterInit(int domain, string words)
@@ -188,20 +175,20 @@ namespace ORQExtClient
         public int KeywordsInit(int domain, int value = 0) { return Call("ORQExt_STM_KeyWordExtractor_Init", h => Native.ORQExt_STM_KeyWordExtractor_Init(h, domain, value)); }
         public int KeywordsShutdown(int domain) { return Call("ORQExt_STM_KeyWordExtractor_ShutDown", h => Native.ORQExt_STM_KeyWordExtractor_ShutDown(h, domain)); }
 
-        /// <summary>The keywords of the documents.</summary>
-        public IList<TermCount> Keywords(int domain, IList<Document> documents, int number = 0, byte flag = 0)
+        /// <summary>The keywords of the documents; the module's answer as it came.</summary>
+        public ServerAnswer Keywords(int domain, IList<Document> documents, int number = 0, byte flag = 0)
         {
             const string name = "ORQExt_STM_KeyWordExtractor_Do";
             using (var pins = new Pins())
             {
                 StmTextItem[] arr = Documents(pins, documents, "documents");
                 var opts = new[] { new StmOptionPair { @value = number, flag = flag } };
-                return TermCounts(Sized(name, (h, b, n) =>
+                return codec.Answer(Sized(name, (h, b, n) =>
                 {
                     fixed (StmTextItem* pa = arr)
                     fixed (StmOptionPair* po = opts)
                         return Native.ORQExt_STM_KeyWordExtractor_Do(h, domain, b, n, pa, documents.Count, po);
-                }), name);
+                }));
             }
         }
 

@@ -4,55 +4,11 @@ using System.Collections.Generic;
 namespace ORQExtClient
 {
     // The typed calls of the text analysis modules ("KExt_NLPE", "KExt_ARA", "KExt_KWFS").
-    // Answers the library lays out become records directly; answers that are the module's
-    // text are split into lines, and where the lines have a shape (id TAB category TAB
-    // score, term TAB count, name=score lists, term=word lists) they become records too; a
-    // line without that shape throws OrqReplyFormatException.
+    // Answers the library lays out become records; answers whose layout is the server
+    // module's (score lists, association lists, topic lists) are handed back as they came,
+    // as ServerAnswer (bytes, and text in the connection's encoding).
     public sealed unsafe partial class OrqConnection
     {
-        // ---- answer parsing ---------------------------------------------------
-
-        static int Int(string text, string call)
-        {
-            int v;
-            if (!int.TryParse(text, System.Globalization.NumberStyles.AllowLeadingSign,
-                              System.Globalization.CultureInfo.InvariantCulture, out v))
-                throw new OrqReplyFormatException(call, "not a number: \"" + text + "\"");
-            return v;
-        }
-
-        static string[] Fields(string line, int n, string call)
-        {
-            string[] parts = line.Split('\t');
-            if (parts.Length != n)
-                throw new OrqReplyFormatException(call, "expected " + n + " tab-separated fields: \"" + line + "\"");
-            return parts;
-        }
-
-        internal List<TermCount> TermCounts(byte[] data, string call)
-        {
-            var r = new List<TermCount>();
-            foreach (string line in codec.Lines(data))
-            {
-                string[] f = Fields(line, 2, call);
-                r.Add(new TermCount(f[0], Int(f[1], call)));
-            }
-            return r;
-        }
-
-        static List<CategoryScore> Scores(string data, string call)
-        {
-            var r = new List<CategoryScore>();
-            foreach (string part in data.Split(','))
-            {
-                if (part.Length == 0) continue;
-                int eq = part.LastIndexOf('=');
-                if (eq < 0) throw new OrqReplyFormatException(call, "expected name=score: \"" + part + "\"");
-                r.Add(new CategoryScore(part.Substring(0, eq), Int(part.Substring(eq + 1), call)));
-            }
-            return r;
-        }
-
         /// <summary>Up to `most` texts as pinned NUL-terminated pointers, the rest null.</summary>
         IntPtr[] TextPointers(Pins pins, IList<string> texts, int most, string param)
         {
@@ -221,7 +177,7 @@ namespace ORQExtClient
                         return Native.ORQExt_CLA_GetClassifyResult(h, mode, (byte**)pf, pa, pi, pb, pi + 1, pi + 2, pvb, pi + 3, extra);
                 });
                 return new ClassifyResult(codec.Decode(a, 0, Math.Max(0, Math.Min(ints[0], capacity))),
-                                          Scores(codec.Decode(b, 0, Math.Max(0, Math.Min(ints[1], capacity))), "ORQExt_CLA_GetClassifyResult"),
+                                          codec.Answer(Head(b, ints[1], capacity)),
                                           ints[3], vb[0], ints[2]);
             }
         }
@@ -268,7 +224,7 @@ namespace ORQExtClient
                     fixed (byte* pflag = flag)
                         return Native.ORQExt_BSM_GetClassifyResult(h, value1, value2, pf, a, la, b, lb, pflag);
                 }, capacity, capacity);
-                return new BsmResult(codec.Decode(r[0], 0, r[0].Length), Scores(codec.Decode(r[1], 0, r[1].Length), name), flag[0] == 1);
+                return new BsmResult(codec.Decode(r[0], 0, r[0].Length), codec.Answer(r[1]), flag[0] == 1);
             }
         }
 
@@ -387,17 +343,7 @@ namespace ORQExtClient
             const string name = "ORQExt_AR_Search";
             byte[][] r = TwoSized(name, (h, a, la, b, lb) => { fixed (byte* pt = t) return Native.ORQExt_AR_Search(h, pt, a, la, b, lb); },
                                   answerSize, categories ? answerSize : 0);
-            var list = new List<Association>();
-            foreach (string line in codec.Lines(r[0]))
-            {
-                int eq = line.IndexOf('=');
-                if (eq < 0) throw new OrqReplyFormatException(name, "expected term=words: \"" + line + "\"");
-                var words = new List<string>();
-                foreach (string w in line.Substring(eq + 1).Split(','))
-                    if (w.Length > 0) words.Add(w);
-                list.Add(new Association(line.Substring(0, eq), words));
-            }
-            return new AssociationResult(list, categories ? codec.Lines(r[1]) : new List<string>());
+            return new AssociationResult(codec.Answer(r[0]), codec.Answer(categories ? r[1] : new byte[0]));
         }
 
         // ---- topics (engine 8) ---------------------------------------------------------------
@@ -411,16 +357,15 @@ namespace ORQExtClient
             return Call("ORQExt_MakeTopDict", h => { fixed (byte* pn = n, pt = t) return Native.ORQExt_MakeTopDict(h, pn, pt); });
         }
 
-        /// <summary>The topics. The library reports no length here: the list is read up to its
-        /// NUL in AnswerSize bytes.</summary>
-        public IList<Topic> Topics(int limit = 0)
+        /// <summary>The topic list as the module wrote it. The library reports no length here:
+        /// the list is read up to its NUL in AnswerSize bytes (Bytes ends there).</summary>
+        public ServerAnswer Topics(int limit = 0)
         {
             int cap = answerSize;
             byte[] buf = new byte[cap];
             Call("ORQExt_TOP_List", h => { fixed (byte* pb = buf) return Native.ORQExt_TOP_List(h, pb, cap, limit); });
-            var r = new List<Topic>();
-            foreach (TermCount t in TermCounts(buf, "ORQExt_TOP_List")) r.Add(new Topic(t.Term, t.Count));
-            return r;
+            int n = Array.IndexOf(buf, (byte)0);
+            return codec.Answer(Head(buf, n < 0 ? cap : n, cap));
         }
 
         public IList<string> TopicItems(string topic, string text)

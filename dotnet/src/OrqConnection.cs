@@ -52,20 +52,28 @@ namespace ORQExtClient
         int answerSize = DefaultAnswerSize;
         int maxAnswerSize = DefaultMaxAnswerSize;
 
-        /// <summary>Connects to server:port with user and password (ORQExt_Connect).</summary>
+        /// <summary>Connects to server:port with user and password (ORQExt_Connect). A server
+        /// name longer than the login record's 15 characters is resolved, and each of its
+        /// IPv4 addresses is tried in turn.</summary>
         public OrqConnection(string server, int port, string user, string password, Encoding encoding = null)
         {
             codec = new TextCodec(encoding);
-            byte[] s = codec.Text(server, "server"), u = codec.Text(user, "user"), p = codec.Text(password, "password");
+            byte[] u = codec.Text(user, "user"), p = codec.Text(password, "password");
+            handle = EachServer(codec, server, name => Connect(codec.Text(name, "server"), port, u, p));
+        }
+
+        static OrqConnectionHandle Connect(byte[] s, int port, byte[] u, byte[] p)
+        {
             int status = 0, h;
             fixed (byte* ps = s, pu = u, pp = p)
                 h = Native.ORQExt_Connect(ps, port, pu, pp, &status);
-            handle = new OrqConnectionHandle(h);
+            var opened = new OrqConnectionHandle(h);
             if (status < 0 || h == 0)
             {
-                handle.Dispose();
+                opened.Dispose();
                 throw OrqException.For(status < 0 ? status : -1100, "ORQExt_Connect");
             }
+            return opened;
         }
 
         public Encoding Encoding { get { return codec.Encoding; } }
@@ -96,12 +104,6 @@ namespace ORQExtClient
         public int Handle { get { return handle.IsClosed ? 0 : handle.DangerousGetHandle().ToInt32(); } }
 
         public bool IsClosed { get { return handle.IsClosed; } }
-
-        /// <summary>Closes the connection; a second Dispose does nothing.</summary>
-        public void Dispose()
-        {
-            handle.Dispose();
-        }
 
         /// <summary>True while the client library reports the connection alive.</summary>
         public bool IsAlive()
@@ -214,9 +216,13 @@ namespace ORQExtClient
         /// <summary>Probes a server address; returns the (non-negative) status.</summary>
         public static int ServerStatus(string server, int port, Encoding encoding = null)
         {
-            byte[] s = new TextCodec(encoding).Text(server, "server");
-            fixed (byte* ps = s)
-                return OrqException.Check(Native.ORQExt_GetServerStatus(ps, port), "ORQExt_GetServerStatus");
+            var codec = new TextCodec(encoding);
+            return EachServer(codec, server, name =>
+            {
+                byte[] s = codec.Text(name, "server");
+                fixed (byte* ps = s)
+                    return OrqException.Check(Native.ORQExt_GetServerStatus(ps, port), "ORQExt_GetServerStatus");
+            });
         }
 
         static string ConnectValue(TextCodec codec, string value, string param)
@@ -232,11 +238,15 @@ namespace ORQExtClient
         public static int ExecSql(string statement, string server, int port, string user, string password, Encoding encoding = null)
         {
             var codec = new TextCodec(encoding);
-            string cs = "server=" + ConnectValue(codec, server, "server") + ";port=" + port +
-                        ";user=" + ConnectValue(codec, user, "user") + ";pass=" + ConnectValue(codec, password, "password");
-            byte[] c = codec.Text(cs, "connect string"), st = codec.Text(statement, "statement");
-            fixed (byte* pc = c, ps = st)
-                return OrqException.Check(Native.ORQExt_ExecSql(pc, ps), "ORQExt_ExecSql");
+            ConnectValue(codec, server, "server");
+            string rest = ";port=" + port + ";user=" + ConnectValue(codec, user, "user") + ";pass=" + ConnectValue(codec, password, "password");
+            byte[] st = codec.Text(statement, "statement");
+            return EachServer(codec, server, name =>
+            {
+                byte[] c = codec.Text("server=" + name + rest, "connect string");
+                fixed (byte* pc = c, ps = st)
+                    return OrqException.Check(Native.ORQExt_ExecSql(pc, ps), "ORQExt_ExecSql");
+            });
         }
 
         // ---- messages and statements ----------------------------------------
@@ -291,35 +301,48 @@ namespace ORQExtClient
 
         /// <summary>Queues a message (ORQExt_AsyncSendMessage); the library's worker thread
         /// sends it and calls callback on that thread, exactly once: with the answer, or
-        /// Cancelled after CancelMessage. Returns the request id. An exception the callback
+        /// Cancelled after CancelMessage or when the connection is disposed while the library
+        /// still held it (one the worker had in hand already gets its answer). Returns the request id. An exception the callback
         /// throws is caught there and reported through OrqAsync.CallbackFailed.</summary>
         public int QueueMessage(string module, byte[] payload, Action<OrqAsyncResult> callback, string target = null,
                                 int answerCapacity = DefaultAnswerSize)
         {
             if (callback == null) throw new ArgumentNullException("callback");
-            return Queue(module, payload, target, answerCapacity, callback);
+            var key = new object();
+            int id = Queue(module, payload, target, answerCapacity, r =>
+            {
+                Leave(key);
+                callback(r);
+            });
+            Action abort = () => AsyncDispatcher.Cancel(id);
+            if (!Enter(key, abort)) abort();
+            return id;
         }
 
-        /// <summary>Cancels a queued request (ORQExt_CancelAsync): true when it was still
-        /// pending (its callback then gets Cancelled on this thread), false when it was
-        /// answered or cancelled already.</summary>
+        /// <summary>Cancels a queued request (ORQExt_CancelAsync): true when the library took
+        /// it out of its queue (its callback then gets Cancelled on this thread), false when
+        /// it was answered or cancelled already, or the worker had it in hand (-4122: its
+        /// answer reaches the callback as usual).</summary>
         public static bool CancelMessage(int requestId)
         {
             return AsyncDispatcher.Cancel(requestId);
         }
 
         /// <summary>Sends a message through the library's asynchronous messages. The task
-        /// completes once: with the answer, with the OrqException of a failed answer, or as
-        /// cancelled when cancellationToken fires first (the library's cancel is sent then).
+        /// completes once: with the answer, with the exception of a failed answer, as
+        /// cancelled when cancellationToken fires while the library still holds the request
+        /// (its cancel takes it out; a request the worker has in hand already, -4122, ends with
+        /// its answer as the library's rule says), or
+        /// at once with ObjectDisposedException when the connection is disposed first. The
+        /// answer comes after the library worker's next pass (about 200 ms).
         /// Continuations do not run on the library's worker thread.</summary>
         public Task<byte[]> SendAsync(string module, byte[] payload, CancellationToken cancellationToken = default(CancellationToken),
                                       string target = null, int answerCapacity = DefaultAnswerSize)
         {
             var tcs = new TaskCompletionSource<byte[]>(TaskCreationOptions.RunContinuationsAsynchronously);
-            var registration = new CancellationTokenRegistration[1];
             Action<OrqAsyncResult> done = r =>
             {
-                registration[0].Dispose();
+                Leave(tcs);
                 if (r.Cancelled) tcs.TrySetCanceled(cancellationToken);
                 else if (r.Code < 0) tcs.TrySetException(r.Error());
                 else tcs.TrySetResult(r.Answer);
@@ -333,10 +356,21 @@ namespace ORQExtClient
                 return Task.FromCanceled<byte[]>(cancellationToken);
             }
             int id = Queue(module, payload, target, answerCapacity, done);
+            Action abort = () =>
+            {
+                tcs.TrySetException(Disposed());
+                AsyncDispatcher.Cancel(id);
+            };
+            if (!Enter(tcs, abort)) abort();
             if (cancellationToken.CanBeCanceled)
             {
-                registration[0] = cancellationToken.Register(() => AsyncDispatcher.Cancel(id));
-                if (tcs.Task.IsCompleted) registration[0].Dispose();
+                // The token's callback asks the library to cancel; the task ends as cancelled
+                // only when the library took the request out (-4122: the answer comes). The
+                // registration is disposed on the pool, never on the library's worker: a
+                // Dispose there would wait for a cancel that waits for the worker's pass.
+                CancellationTokenRegistration registration = cancellationToken.Register(() => AsyncDispatcher.Cancel(id));
+                tcs.Task.ContinueWith(t => registration.Dispose(), CancellationToken.None,
+                                      TaskContinuationOptions.None, TaskScheduler.Default);
             }
             return tcs.Task;
         }

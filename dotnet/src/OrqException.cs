@@ -20,8 +20,27 @@ namespace ORQExtClient
         public string Meaning { get; }
     }
 
-    /// <summary>A call failed with a Result code. Name and Meaning come from the result table.</summary>
-    public class OrqException : Exception
+    /// <summary>What every exception of a failed call carries: OrqException and its
+    /// subclasses, and OrqTimeoutException (a System.TimeoutException). To catch anything
+    /// the library reports: <c>catch (Exception e) when (e is IOrqException)</c>.</summary>
+    public interface IOrqException
+    {
+        /// <summary>The Result code.</summary>
+        int Code { get; }
+        /// <summary>The code's name in the result table.</summary>
+        string Name { get; }
+        /// <summary>The code's meaning in the result table.</summary>
+        string Meaning { get; }
+        /// <summary>The export (or operation) that failed; may be null.</summary>
+        string Call { get; }
+        /// <summary>More about the failure; may be null.</summary>
+        string Detail { get; }
+    }
+
+    /// <summary>A call failed with a Result code. Name and Meaning come from the result table.
+    /// A time-out is an OrqTimeoutException instead, which derives from
+    /// System.TimeoutException; both implement IOrqException.</summary>
+    public class OrqException : Exception, IOrqException
     {
         public OrqException(int code, string call = null, string detail = null)
             : base(Format(code, call, detail))
@@ -72,7 +91,7 @@ namespace ORQExtClient
             }
         }
 
-        static string Format(int code, string call, string detail)
+        internal static string Format(int code, string call, string detail)
         {
             string name, meaning;
             Describe(code, out name, out meaning);
@@ -84,7 +103,7 @@ namespace ORQExtClient
 
         /// <summary>The exception for a failed Result code: the class follows the code as in
         /// the Python package (time-outs, lost or unknown connections, answers too long).</summary>
-        public static OrqException For(int code, string call = null, string detail = null)
+        public static Exception For(int code, string call = null, string detail = null)
         {
             switch (code)
             {
@@ -110,6 +129,11 @@ namespace ORQExtClient
         }
 
         /// <summary>Returns a non-negative code, throws the exception of a negative one.</summary>
+        internal static IOrqException Error(int code, string call = null, string detail = null)
+        {
+            return (IOrqException)For(code, call, detail);
+        }
+
         internal static int Check(int code, string call)
         {
             if (code < 0) throw For(code, call);
@@ -118,10 +142,27 @@ namespace ORQExtClient
     }
 
     /// <summary>No complete answer within the time limit (-1112, -1113) or the client
-    /// library's I/O limit (-20007).</summary>
-    public class OrqTimeoutException : OrqException
+    /// library's I/O limit (-20007). A System.TimeoutException, so that
+    /// <c>catch (TimeoutException)</c> takes it; Code, Name and Meaning as on OrqException.</summary>
+    public class OrqTimeoutException : TimeoutException, IOrqException
     {
-        public OrqTimeoutException(int code, string call = null, string detail = null) : base(code, call, detail) { }
+        public OrqTimeoutException(int code, string call = null, string detail = null)
+            : base(OrqException.Format(code, call, detail))
+        {
+            Code = code;
+            Call = call;
+            Detail = detail;
+            string name, meaning;
+            OrqException.Describe(code, out name, out meaning);
+            Name = name;
+            Meaning = meaning;
+        }
+
+        public int Code { get; }
+        public string Name { get; }
+        public string Meaning { get; }
+        public string Call { get; }
+        public string Detail { get; }
     }
 
     /// <summary>The connection is unknown, could not be made, was refused or lost.</summary>
@@ -141,11 +182,5 @@ namespace ORQExtClient
         }
 
         public int Length { get; }
-    }
-
-    /// <summary>An answer of a module does not have the shape the method reads.</summary>
-    public class OrqReplyFormatException : OrqException
-    {
-        public OrqReplyFormatException(string call, string detail) : base(-1107, call, detail) { }
     }
 }

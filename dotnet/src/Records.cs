@@ -1,3 +1,4 @@
+using System;
 using System.Collections.Generic;
 
 namespace ORQExtClient
@@ -103,37 +104,10 @@ namespace ORQExtClient
         public int Length { get; }
     }
 
-    /// <summary>The category of one document of a batch.</summary>
-    public sealed class Classification
-    {
-        internal Classification(int id, string category, int score)
-        {
-            Id = id;
-            Category = category;
-            Score = score;
-        }
-
-        public int Id { get; }
-        public string Category { get; }
-        public int Score { get; }
-    }
-
-    public sealed class CategoryScore
-    {
-        internal CategoryScore(string name, int score)
-        {
-            Name = name;
-            Score = score;
-        }
-
-        public string Name { get; }
-        public int Score { get; }
-    }
-
     /// <summary>The answer of the dictionary classifier (engine 3).</summary>
     public sealed class ClassifyResult
     {
-        internal ClassifyResult(string best, IList<CategoryScore> scores, int valueA, int valueB, int valueC)
+        internal ClassifyResult(string best, ServerAnswer scores, int valueA, int valueB, int valueC)
         {
             Best = best;
             Scores = scores;
@@ -143,7 +117,7 @@ namespace ORQExtClient
         }
 
         public string Best { get; }
-        public IList<CategoryScore> Scores { get; }
+        public ServerAnswer Scores { get; }
         public int ValueA { get; }
         public int ValueB { get; }
         public int ValueC { get; }
@@ -152,7 +126,7 @@ namespace ORQExtClient
     /// <summary>The answer of the BSM classifier (engine 7).</summary>
     public sealed class BsmResult
     {
-        internal BsmResult(string best, IList<CategoryScore> scores, bool matched)
+        internal BsmResult(string best, ServerAnswer scores, bool matched)
         {
             Best = best;
             Scores = scores;
@@ -160,7 +134,7 @@ namespace ORQExtClient
         }
 
         public string Best { get; }
-        public IList<CategoryScore> Scores { get; }
+        public ServerAnswer Scores { get; }
         public bool Matched { get; }
     }
 
@@ -177,67 +151,39 @@ namespace ORQExtClient
         public string Label { get; }
     }
 
-    /// <summary>A term and the words associated with it.</summary>
-    public sealed class Association
+    /// <summary>An answer whose layout is the server module's: handed back as the library
+    /// delivered it. Bytes are the answer's bytes; Text is the same decoded with the
+    /// connection's encoding, up to the first NUL (bytes it cannot read become U+FFFD).</summary>
+    public sealed class ServerAnswer
     {
-        internal Association(string term, IList<string> words)
+        internal ServerAnswer(byte[] bytes, string text)
         {
-            Term = term;
-            Words = words;
+            Bytes = bytes;
+            Text = text;
         }
 
-        public string Term { get; }
-        public IList<string> Words { get; }
+        public byte[] Bytes { get; }
+        public string Text { get; }
+
+        public override string ToString()
+        {
+            return Text;
+        }
     }
 
+    /// <summary>The answer of ORQExt_AR_Search: the associations and, when asked for, the
+    /// matching dictionaries' categories, both as the module wrote them.</summary>
     public sealed class AssociationResult
     {
-        internal AssociationResult(IList<Association> associations, IList<string> categories)
+        internal AssociationResult(ServerAnswer associations, ServerAnswer categories)
         {
             Associations = associations;
             Categories = categories;
         }
 
-        public IList<Association> Associations { get; }
-        public IList<string> Categories { get; }
-    }
-
-    /// <summary>A term (or key) and its count.</summary>
-    public sealed class TermCount
-    {
-        internal TermCount(string term, int count)
-        {
-            Term = term;
-            Count = count;
-        }
-
-        public string Term { get; }
-        public int Count { get; }
-    }
-
-    /// <summary>How similar the document Id is (the module's score).</summary>
-    public sealed class Similarity
-    {
-        internal Similarity(int id, int score)
-        {
-            Id = id;
-            Score = score;
-        }
-
-        public int Id { get; }
-        public int Score { get; }
-    }
-
-    public sealed class Topic
-    {
-        internal Topic(string name, int count)
-        {
-            Name = name;
-            Count = count;
-        }
-
-        public string Name { get; }
-        public int Count { get; }
+        public ServerAnswer Associations { get; }
+        /// <summary>Empty when the categories were not asked for.</summary>
+        public ServerAnswer Categories { get; }
     }
 
     /// <summary>The outcome of a queued message as its callback receives it.</summary>
@@ -260,7 +206,7 @@ namespace ORQExtClient
         public bool Ok { get { return !Cancelled && Code >= 0; } }
 
         /// <summary>The exception of a failed answer; null for a successful or cancelled one.</summary>
-        public OrqException Error()
+        public Exception Error()
         {
             return Cancelled || Code >= 0 ? null : OrqException.For(Code, "asynchronous message");
         }

@@ -83,6 +83,12 @@ namespace ORQExtClient
             return Decode(data, 0, n < 0 ? data.Length : n);
         }
 
+        /// <summary>An answer in the server module's own layout, handed back untouched.</summary>
+        internal ServerAnswer Answer(byte[] data)
+        {
+            return new ServerAnswer(data, UpToNul(data));
+        }
+
         /// <summary>The non-empty lines of a text answer (a trailing NUL and what follows dropped).</summary>
         internal List<string> Lines(byte[] data)
         {

@@ -56,4 +56,16 @@ __attribute__((visibility("default"))) int32_t dbl_command_body(int32_t i, char*
     return static_cast<int32_t>(b.size());
 }
 
+// From now on every XSR_CommandEx the script does not answer first calls touch on the
+// calling thread (the library's worker, for an asynchronous message), then answers
+// result 0 with these bytes: a test acts while the library is inside the call.
+__attribute__((visibility("default"))) void dbl_answer_after(void (*touch)(), const char* bytes,
+                                                              int32_t len) {
+    const std::string answer(bytes ? bytes : "", bytes ? static_cast<std::size_t>(len) : 0);
+    xsrdouble::set_handler([touch, answer](const xsrdouble::Call&) {
+        if (touch) touch();
+        return xsrdouble::ok(answer);
+    });
+}
+
 }  // extern "C"
