@@ -22,55 +22,17 @@ from typing import Any, Callable, Iterable, List, Literal, Optional, Tuple, over
 from ctypes import byref, c_int32, create_string_buffer
 
 from . import _async, raw
+from ._codec import Codec
 from ._services import ServiceCalls
 from .errors import (AnswerTooLong, BadArgument, NoConnection, check, error_for, int32,
                      milliseconds)
 from ._async import AsyncRequest
-from .records import AsyncCallback, Cluster, Data, Node, Text
+from .records import AsyncCallback, Cluster, Node, Text, Data
 
 log = logging.getLogger("orqext")
 
 DEFAULT_ANSWER_SIZE = 64 * 1024
 DEFAULT_MAX_ANSWER_SIZE = 64 * 1024 * 1024
-
-
-class Codec:
-    """Turns the caller's texts into the bytes the library takes."""
-
-    def __init__(self, encoding: str = 'utf-8', errors: str = 'strict') -> None:
-        "".encode(encoding, errors)  # an unknown codec fails here, not later
-        self.encoding = encoding
-        self.errors = errors
-
-    @overload
-    def text(self, value: Data, what: str, allow_none: Literal[False] = False) -> bytes: ...
-
-    @overload
-    def text(self, value: Optional[Data], what: str, allow_none: bool) -> Optional[bytes]: ...
-
-    def text(self, value: Optional[Data], what: str, allow_none: bool = False) -> Optional[bytes]:
-        """A NUL-terminated string argument (bytes, or None where allowed)."""
-        if value is None:
-            if allow_none:
-                return None
-            raise BadArgument(-1100, None, "a text is required", argument=what)
-        data = self.data(value, what)
-        if b"\0" in data:
-            raise BadArgument(-1100, None, "the text holds a NUL byte", argument=what)
-        return data
-
-    def data(self, value: Data, what: str) -> bytes:
-        """Bytes of any content (payloads)."""
-        if isinstance(value, str):
-            try:
-                return value.encode(self.encoding, self.errors)
-            except UnicodeEncodeError as e:
-                raise BadArgument(-1100, None, "not encodable with %s: %s"
-                                  % (self.encoding, e.reason), argument=what) from e
-        if isinstance(value, (bytes, bytearray, memoryview)):
-            return bytes(value)
-        raise BadArgument(-1100, None, "expected str or bytes, got %s" % type(value).__name__,
-                          argument=what)
 
 
 def _fit(codec: Codec, value: Optional[Text], size: int, what: str) -> bytes:
@@ -216,6 +178,11 @@ class Connection(ServiceCalls):
     def is_alive(self) -> bool:
         """True while the client library reports the connection alive."""
         return self._handle != 0 and raw.ORQExt_IsConnect(self._handle) != 0
+
+    def decode(self, answer: bytes) -> str:
+        """An answer as text, in the connection's encoding (and ``errors``):
+        answers are handed back as the server sent them, as bytes."""
+        return self.codec.decode(answer)
 
     # -- shared helpers -----------------------------------------------------
     @overload
