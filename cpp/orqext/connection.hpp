@@ -54,7 +54,7 @@ std::string sized_answer(const answer_limits& limits, std::error_code& ec, Call&
                 answer.clear();
                 return 0;
             }
-            answer.resize(length < 0 ? 0 : length > capacity ? capacity : length);
+            answer.resize(answer_length(length, capacity));
             return 0;
         }
         return 0;

@@ -184,6 +184,12 @@ int32_t status_call(std::error_code& ec, Call&& call) noexcept {
     return rc;
 }
 
+// The length of an answer the library reported as `len` in a buffer that
+// holds at most `most` bytes: 0 for a negative length, never more than most.
+inline std::size_t answer_length(int32_t len, int32_t most) noexcept {
+    return static_cast<std::size_t>(len < 0 ? 0 : len > most ? most : len);
+}
+
 // Text answers the library cuts at a NUL the server may put after them.
 inline std::string without_trailing_nuls(std::string s) {
     while (!s.empty() && s.back() == '\0') s.pop_back();

@@ -197,8 +197,8 @@ inline cla_result cla_classify(const connection& c, const cla_request& r, std::e
             ec = make_error_code(rc);
             return 0;
         }
-        a.resize(len_a < 0 ? 0 : len_a >= cap_a ? cap_a - 1 : len_a);
-        b.resize(len_b < 0 ? 0 : len_b >= cap_b ? cap_b - 1 : len_b);
+        a.resize(::orqext::detail::answer_length(len_a, cap_a - 1));
+        b.resize(::orqext::detail::answer_length(len_b, cap_b - 1));
         out.text_a = std::move(a);
         out.text_b = std::move(b);
         return 0;
@@ -276,8 +276,8 @@ bool two_answers(const answer_limits& limits, std::error_code& ec, std::string& 
             ec = make_error_code(rc);
             return false;
         }
-        a.resize(len_a < 0 ? 0 : len_a > cap_a ? cap_a : len_a);
-        b.resize(len_b < 0 ? 0 : len_b > cap_b ? cap_b : len_b);
+        a.resize(::orqext::detail::answer_length(len_a, cap_a));
+        b.resize(::orqext::detail::answer_length(len_b, cap_b));
         return true;
     }
     return false;
