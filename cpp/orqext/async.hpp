@@ -259,6 +259,7 @@ public:
         auto& d = detail::async_dispatcher::instance();
         const request_id id = detail::guard(ec, [&]() -> request_id {
             detail::cstrings s;
+            const int32_t h = c.call_handle();
             const char* m = s(module);
             const char* t = options.target.empty() ? nullptr : s(options.target);
             const int32_t n = detail::size32(payload.size());
@@ -267,7 +268,7 @@ public:
                 ec = std::make_error_code(std::errc::operation_canceled);
                 return 0;
             }
-            const int32_t rc = ORQExt_AsyncSendMessage(c.handle(), m, t, payload.data(), n, rid,
+            const int32_t rc = ORQExt_AsyncSendMessage(h, m, t, payload.data(), n, rid,
                                                        options.answer_capacity);
             if (rc < 0) {
                 async_callback dropped;

@@ -147,6 +147,13 @@ public:
 
     // The C handle, for mixing with the C API (still owned here).
     int32_t handle() const noexcept { return handle_; }
+    // The handle a call goes out on; an empty connection throws
+    // detail::empty_connection, which the calls turn into errc::no_connection
+    // before anything is sent (the library would pass handle 0 on).
+    int32_t call_handle() const {
+        if (handle_ == 0) throw detail::empty_connection{};
+        return handle_;
+    }
     // Gives up ownership: the caller closes the handle.
     int32_t release() noexcept { return std::exchange(handle_, 0); }
     explicit operator bool() const noexcept { return handle_ != 0; }

@@ -42,7 +42,12 @@ namespace detail {
 class result_category_impl final : public std::error_category {
 public:
     const char* name() const noexcept override { return "orqext"; }
-    std::string message(int code) const override { return result_message(code); }
+    // The text alone, as std::error_code messages are ("no module of that
+    // name"); result_message() and orqext::error::what() add the code.
+    std::string message(int code) const override {
+        if (const char* meaning = result_meaning(code)) return meaning;
+        return code > 0 ? "status word of the server" : "unknown Result code";
+    }
     std::error_condition default_error_condition(int code) const noexcept override {
         switch (code) {
             case ORQEXT_E_BAD_ARGUMENT:
@@ -93,11 +98,20 @@ inline std::error_code make_error_code(int32_t code) noexcept {
 // no complete answer within the time limit".
 class error : public std::system_error {
 public:
-    error(std::error_code ec, const char* function) : std::system_error(ec, function) {}
+    error(std::error_code ec, const char* function)
+        : std::system_error(ec, function), text_(std::string(function) + ": " + describe(ec)) {}
+    const char* what() const noexcept override { return text_.c_str(); }
     // The Result code, or 0 when the failure is not one.
     int32_t result() const noexcept {
         return code().category() == result_category() ? static_cast<int32_t>(code().value()) : 0;
     }
+
+private:
+    static std::string describe(const std::error_code& ec) {
+        return ec.category() == result_category() ? result_message(static_cast<int32_t>(ec.value()))
+                                                  : ec.message();
+    }
+    std::string text_;
 };
 
 namespace detail {
@@ -115,6 +129,9 @@ inline void or_throw(const char* function, const std::error_code& ec) {
 // Thrown while arguments are prepared, before the C call: the call is
 // refused with -1100 and nothing is sent.
 struct refused_argument {};
+// Thrown for a call on an empty connection (moved from, closed, released):
+// the call fails with -4100 and nothing is sent.
+struct empty_connection {};
 
 // NUL-terminated copies of string_view arguments for one C call. A text with
 // a NUL inside would be cut at it by the C API without notice, so it is
@@ -153,6 +170,8 @@ auto guard(std::error_code& ec, Body&& body) noexcept -> decltype(body()) {
         return body();
     } catch (const refused_argument&) {
         ec = make_error_code(errc::bad_argument);
+    } catch (const empty_connection&) {
+        ec = make_error_code(errc::no_connection);
     } catch (const std::bad_alloc&) {
         ec = std::make_error_code(std::errc::not_enough_memory);
     } catch (const std::length_error&) {
