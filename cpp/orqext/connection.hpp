@@ -2,6 +2,7 @@
 // that size themselves.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -26,6 +27,14 @@ struct answer_limits {
 };
 
 namespace detail {
+
+// Told of a connection's handle just before the connection closes it: the
+// asynchronous requests (async.hpp) set it on their first send, to end the
+// requests still pending on that handle as cancelled.
+inline std::atomic<void (*)(int32_t)>& closing_hook() noexcept {
+    static std::atomic<void (*)(int32_t)> hook{nullptr};
+    return hook;
+}
 
 // One self-sizing answer: call(buffer, &length) -> Result code, with length
 // the capacity on entry and the answer's length on return. Returns the
@@ -166,6 +175,7 @@ public:
     void close(std::error_code& ec) noexcept {
         ec.clear();
         if (handle_ == 0) return;
+        if (auto hook = detail::closing_hook().load()) hook(handle_);
         const int32_t rc = ORQExt_DisConnect(std::exchange(handle_, 0));
         if (rc < 0) ec = make_error_code(rc);
     }
