@@ -295,7 +295,7 @@ public:
         const request_id id = detail::guard(ec, [&]() -> request_id {
             detail::cstrings s;
             const int32_t h = c.call_handle();
-            const char* m = s(module);
+            const char* m = s(module, "module");
             const char* t = options.target.empty() ? nullptr : s(options.target);
             const int32_t n = detail::size32(payload.size());
             const request_id rid = d.reserve(owner_, std::move(callback), h);

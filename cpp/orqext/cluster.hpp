@@ -108,7 +108,7 @@ ORQEXT_CPP_STATUS(add, (const connection& c, const cluster_info& cl, const std::
 ORQEXT_CPP_STATUS(remove, (const connection& c, std::string_view name, std::string_view tag,
                            std::optional<std::string_view> text),
                   ORQExt_DelClusterInfo,
-                  (c.call_handle(), &static_cast<const ClusterInfo&>(detail::id_to_c(name, tag)), s(text)))
+                  (c.call_handle(), &static_cast<const ClusterInfo&>(detail::id_to_c(name, tag)), s(text, "text")))
 // Number of clusters listed for the connection.
 ORQEXT_CPP_STATUS(count, (const connection& c), ORQExt_GetClusterCount, (c.call_handle()))
 // Node count of the cluster (name, tag), 0 when there is none.

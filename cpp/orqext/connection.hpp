@@ -79,7 +79,7 @@ std::string sized_answer(const answer_limits& limits, std::error_code& ec, Call&
 // Server status probe (XSR_CheckServer through the library); no connection.
 inline int32_t server_status(std::string_view server, int32_t port, std::error_code& ec) noexcept {
     return detail::status_call(ec, [&](detail::cstrings& s) {
-        return ORQExt_GetServerStatus(s(server), port);
+        return ORQExt_GetServerStatus(s(server, "server"), port);
     });
 }
 inline int32_t server_status(std::string_view server, int32_t port) {
@@ -111,9 +111,9 @@ public:
         ec.clear();
         detail::guard(ec, [&]() -> int {
             detail::cstrings s;
-            const char* sv = s(server);
-            const char* u = s(user);
-            const char* pw = s(password);
+            const char* sv = s(server, "server");
+            const char* u = s(user, "user");
+            const char* pw = s(password, "password");
             handle = ORQExt_Connect(sv, port, u, pw, &status);
             return 0;
         });

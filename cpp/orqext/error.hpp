@@ -38,6 +38,12 @@ enum class errc : int32_t {
 };
 
 namespace detail {
+// The parameter the last call on this thread refused (null: none, or a
+// failure that was not a refused argument); read by orqext::error.
+inline const char*& refused_name() noexcept {
+    thread_local const char* name = nullptr;
+    return name;
+}
 
 class result_category_impl final : public std::error_category {
 public:
@@ -98,8 +104,15 @@ inline std::error_code make_error_code(int32_t code) noexcept {
 // no complete answer within the time limit".
 class error : public std::system_error {
 public:
+    // A -1100 the layer refused on this thread names the parameter:
+    // "ORQExt_SendMessage: argument 'module': -1100 ORQEXT_E_BAD_ARGUMENT: ...".
     error(std::error_code ec, const char* function)
-        : std::system_error(ec, function), text_(std::string(function) + ": " + describe(ec)) {}
+        : std::system_error(ec, function),
+          argument_(ec == make_error_code(errc::bad_argument) && detail::refused_name() ? detail::refused_name() : ""),
+          text_(std::string(function) + ": " + (argument_.empty() ? "" : "argument '" + argument_ + "': ") +
+                describe(ec)) {}
+    // The parameter the layer refused ("" when the failure names none).
+    const std::string& argument() const noexcept { return argument_; }
     const char* what() const noexcept override { return text_.c_str(); }
     // The Result code, or 0 when the failure is not one.
     int32_t result() const noexcept {
@@ -111,6 +124,7 @@ private:
         return ec.category() == result_category() ? result_message(static_cast<int32_t>(ec.value()))
                                                   : ec.message();
     }
+    std::string argument_;
     std::string text_;
 };
 
@@ -127,8 +141,12 @@ inline void or_throw(const char* function, const std::error_code& ec) {
 }
 
 // Thrown while arguments are prepared, before the C call: the call is
-// refused with -1100 and nothing is sent.
-struct refused_argument {};
+// refused with -1100 and nothing is sent. `name` is the parameter refused
+// (null when not known).
+struct refused_argument {
+    const char* name = nullptr;
+};
+
 // Thrown for a call on an empty connection (moved from, closed, released):
 // the call fails with -4100 and nothing is sent.
 struct empty_connection {};
@@ -138,14 +156,14 @@ struct empty_connection {};
 // refused (refused_argument) instead.
 class cstrings {
 public:
-    const char* operator()(std::string_view s) {
-        if (s.find('\0') != std::string_view::npos) throw refused_argument{};
+    const char* operator()(std::string_view s, const char* name = nullptr) {
+        if (s.find('\0') != std::string_view::npos) throw refused_argument{name};
         keep_.emplace_back(s);
         return keep_.back().c_str();
     }
     // nullopt passes a null pointer (the C API's "none").
-    const char* operator()(const std::optional<std::string_view>& s) {
-        return s ? (*this)(*s) : nullptr;
+    const char* operator()(const std::optional<std::string_view>& s, const char* name = nullptr) {
+        return s ? (*this)(*s, name) : nullptr;
     }
 
 private:
@@ -166,9 +184,11 @@ inline int32_t size32(std::size_t n) {
 template <class Body>
 auto guard(std::error_code& ec, Body&& body) noexcept -> decltype(body()) {
     using R = decltype(body());
+    refused_name() = nullptr;
     try {
         return body();
-    } catch (const refused_argument&) {
+    } catch (const refused_argument& r) {
+        refused_name() = r.name;
         ec = make_error_code(errc::bad_argument);
     } catch (const empty_connection&) {
         ec = make_error_code(errc::no_connection);

@@ -88,22 +88,22 @@ ORQEXT_CPP_STATUS(shutdown, (const connection& c), ORQExt_STM_ShutDown, (c.call_
 ORQEXT_CPP_STATUS(is_initialized, (const connection& c), ORQExt_STM_IsInitialized, (c.call_handle()))
 ORQEXT_CPP_STATUS(create_domain, (const connection& c, std::string_view name, std::string_view description,
                                   std::string_view keywords, std::string_view note, int32_t value),
-                  ORQExt_STM_CreateDomain, (c.call_handle(), s(name), s(description), s(keywords), s(note), value))
+                  ORQExt_STM_CreateDomain, (c.call_handle(), s(name, "name"), s(description, "description"), s(keywords, "keywords"), s(note, "note"), value))
 ORQEXT_CPP_STATUS(delete_domain, (const connection& c, std::string_view name), ORQExt_STM_DeleteDomain,
-                  (c.call_handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 // Domain names (mode 1: the open ones), as the server lists them.
 ORQEXT_CPP_SIZED(domain_names, (const connection& c, int32_t mode), ORQExt_STM_GetDomainNameList,
                  (c.call_handle(), buf, len, mode))
 // Returns the domain handle.
 ORQEXT_CPP_STATUS(open_domain, (const connection& c, std::string_view name), ORQExt_STM_OpenDomain,
-                  (c.call_handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 ORQEXT_CPP_STATUS(close_domain, (const connection& c, std::string_view name), ORQExt_STM_CloseDomain,
-                  (c.call_handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 ORQEXT_CPP_SIZED(domain_name, (const connection& c, int32_t handle), ORQExt_STM_GetDomainName,
                  (c.call_handle(), handle, buf, len))
 // The status word is the domain handle.
 ORQEXT_CPP_STATUS(domain_handle, (const connection& c, std::string_view name), ORQExt_STM_GetDomainHandle,
-                  (c.call_handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 
 // --- Text classifier ----------------------------------------------------------
 ORQEXT_CPP_STATUS(classifier_init, (const connection& c, int32_t handle, int32_t value),
@@ -118,7 +118,7 @@ ORQEXT_CPP_SIZED(classify, (const connection& c, int32_t handle, const std::vect
 
 // --- Information filter -------------------------------------------------------
 ORQEXT_CPP_STATUS(info_filter_init, (const connection& c, int32_t handle, std::string_view words),
-                  ORQExt_STM_InfoFilter_Init, (c.call_handle(), handle, s(words)))
+                  ORQExt_STM_InfoFilter_Init, (c.call_handle(), handle, s(words, "words")))
 ORQEXT_CPP_STATUS(info_filter_shutdown, (const connection& c, int32_t handle), ORQExt_STM_InfoFilter_ShutDown,
                   (c.call_handle(), handle))
 // The number of items the server counts.
@@ -136,7 +136,7 @@ ORQEXT_CPP_STATUS(cluster_texts, (const connection& c, int32_t handle, const std
                                   std::string_view leave_out),
                   ORQExt_STM_TextCluster_Do,
                   (c.call_handle(), handle, detail::item_ptr(detail::items(items)), ::orqext::detail::size32(items.size()),
-                   s(leave_out)))
+                   s(leave_out, "leave_out")))
 
 // --- Keyword extractor ----------------------------------------------------------
 ORQEXT_CPP_STATUS(keywords_init, (const connection& c, int32_t handle, int32_t value),
@@ -157,14 +157,14 @@ ORQEXT_CPP_STATUS(abstract_shutdown, (const connection& c, int32_t handle), ORQE
 ORQEXT_CPP_SIZED(abstract, (const connection& c, int32_t handle, std::string_view text, const option_pair& options,
                             const std::vector<text_item>& context),
                  ORQExt_STM_AbstractExtractor_Do,
-                 (c.call_handle(), handle, s(text), buf, len, detail::ref(detail::c_opts(options)),
+                 (c.call_handle(), handle, s(text, "text"), buf, len, detail::ref(detail::c_opts(options)),
                   detail::item_ptr(detail::items(context)), ::orqext::detail::size32(context.size())))
 ORQEXT_CPP_STATUS(abstractor_init, (const connection& c), ORQExt_STM_Abstractor_Init, (c.call_handle()))
 ORQEXT_CPP_STATUS(abstractor_shutdown, (const connection& c), ORQExt_STM_Abstractor_ShutDown, (c.call_handle()))
 ORQEXT_CPP_SIZED(abstractor, (const connection& c, std::string_view text, const option_pair& options,
                               const std::vector<text_item>& context),
                  ORQExt_STM_Abstractor_Do,
-                 (c.call_handle(), s(text), buf, len, detail::ref(detail::c_opts(options)),
+                 (c.call_handle(), s(text, "text"), buf, len, detail::ref(detail::c_opts(options)),
                   detail::item_ptr(detail::items(context)), ::orqext::detail::size32(context.size())))
 
 // --- VSM model generator ----------------------------------------------------------
@@ -178,14 +178,14 @@ ORQEXT_CPP_SIZED(vsm_generate, (const connection& c, int32_t handle, const std::
                   ::orqext::detail::size32(items.size()), detail::ref(detail::c_opts(options))))
 ORQEXT_CPP_SIZED(vsm_result, (const connection& c, int32_t handle, std::string_view text, const vsm_options& options),
                  ORQExt_STM_VSMGenerator_GetResult,
-                 (c.call_handle(), handle, buf, len, s(text), detail::ref(detail::c_opts(options))))
+                 (c.call_handle(), handle, buf, len, s(text, "text"), detail::ref(detail::c_opts(options))))
 
 // --- Similarity --------------------------------------------------------------------
 ORQEXT_CPP_STATUS(similarity_init, (const connection& c), ORQExt_STM_Similarity_Initialize, (c.call_handle()))
 ORQEXT_CPP_STATUS(similarity_shutdown, (const connection& c), ORQExt_STM_Similarity_ShutDown, (c.call_handle()))
 // The server's status word (the simulated module: cosine x 1000).
 ORQEXT_CPP_STATUS(similarity, (const connection& c, std::string_view text1, std::string_view text2),
-                  ORQExt_STM_Similarity_Analyst, (c.call_handle(), s(text1), s(text2)))
+                  ORQExt_STM_Similarity_Analyst, (c.call_handle(), s(text1, "text1"), s(text2, "text2")))
 
 }  // namespace stm
 }  // namespace orqext

@@ -22,17 +22,17 @@ namespace text {
 
 // --- Association-rule analysis ("KExt_ARA") --------------------------------
 ORQEXT_CPP_STATUS(ara_freq_begin, (const connection& c, std::string_view run),
-                  ORQExt_ARA_Stat_AssociatedFreq_Begin, (c.call_handle(), s(run)))
+                  ORQExt_ARA_Stat_AssociatedFreq_Begin, (c.call_handle(), s(run, "run")))
 ORQEXT_CPP_STATUS(ara_freq, (const connection& c, std::string_view a, std::string_view b, int32_t value, bool flag),
                   ORQExt_ARA_Stat_AssociatedFreq,
-                  (c.call_handle(), s(a), s(b), value, static_cast<uint8_t>(flag ? 1 : 0)))
+                  (c.call_handle(), s(a, "a"), s(b, "b"), value, static_cast<uint8_t>(flag ? 1 : 0)))
 ORQEXT_CPP_STATUS(ara_freq_end, (const connection& c), ORQExt_ARA_Stat_AssociatedFreq_End, (c.call_handle()))
 ORQEXT_CPP_STATUS(ara_mul_merge_file, (const connection& c, std::string_view a, std::string_view b),
-                  ORQExt_ARA_MulMergeFile, (c.call_handle(), s(a), s(b)))
+                  ORQExt_ARA_MulMergeFile, (c.call_handle(), s(a, "a"), s(b, "b")))
 ORQEXT_CPP_STATUS(ara_filtrate, (const connection& c, std::string_view a, std::string_view b, int32_t value),
-                  ORQExt_ARA_Filtrate, (c.call_handle(), s(a), s(b), value))
+                  ORQExt_ARA_Filtrate, (c.call_handle(), s(a, "a"), s(b, "b"), value))
 ORQEXT_CPP_STATUS(ara_word_support, (const connection& c, std::string_view a, std::string_view b),
-                  ORQExt_ARA_GetWordSupportRec, (c.call_handle(), s(a), s(b)))
+                  ORQExt_ARA_GetWordSupportRec, (c.call_handle(), s(a, "a"), s(b, "b")))
 
 // --- Keyword frequency statistics ("KExt_KWFS") ----------------------------
 struct kwfs_item {
@@ -73,16 +73,16 @@ ORQEXT_CPP_STATUS(kwfs_associated, (const connection& c, const std::vector<kwfs_
 
 // --- Dictionaries and segmentation (engine 0 of "KExt_NLPE") ---------------
 ORQEXT_CPP_STATUS(nlpe_dict_load, (const connection& c, std::string_view name), ORQExt_NLPE_DictLoad,
-                  (c.call_handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 ORQEXT_CPP_STATUS(nlpe_dict_unload, (const connection& c, int32_t handle), ORQExt_NLPE_DictUnload,
                   (c.call_handle(), handle))
 ORQEXT_CPP_STATUS(nlpe_dict_import, (const connection& c, std::string_view text), ORQExt_NLPE_DictImport,
-                  (c.call_handle(), s(text)))
+                  (c.call_handle(), s(text, "text")))
 ORQEXT_CPP_STATUS(nlpe_dict_search, (const connection& c, std::string_view word), ORQExt_NLPE_DictSearch,
-                  (c.call_handle(), s(word)))
+                  (c.call_handle(), s(word, "word")))
 // The status word is the handle.
 ORQEXT_CPP_STATUS(nlpe_get_handle, (const connection& c, std::string_view name), ORQExt_NLPE_GetHandle,
-                  (c.call_handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 ORQEXT_CPP_STATUS(nlpe_delete_handle, (const connection& c, int32_t handle), ORQExt_NLPE_DeleteHandle,
                   (c.call_handle(), handle))
 
@@ -117,7 +117,7 @@ std::vector<segment> segmentation(const connection& c, std::string_view text, st
         std::vector<int32_t> items(static_cast<std::size_t>(cap));
         std::vector<int16_t> marks(static_cast<std::size_t>(cap));
         ::orqext::detail::cstrings s;
-        const int32_t n = call(s(text), items.data(), static_cast<int32_t>(cap), marks.data());
+        const int32_t n = call(s(text, "text"), items.data(), static_cast<int32_t>(cap), marks.data());
         if (n < 0) {
             ec = make_error_code(n);
             return 0;
@@ -147,13 +147,13 @@ inline std::vector<segment> nlpe_word_sect(const connection& c, std::string_view
 
 // --- Unlabelled clustering (engine 6) and classifier (engine 3) -----------
 ORQEXT_CPP_STATUS(class_no_label_init, (const connection& c, std::string_view text), ORQExt_ClassNoLabel_Init,
-                  (c.call_handle(), s(text)))
+                  (c.call_handle(), s(text, "text")))
 // The text's class ("<class> <label>" from the simulated module).
 ORQEXT_CPP_SIZED(class_no_label_get_class, (const connection& c, std::string_view text),
-                 ORQExt_ClassNoLabel_GetClass, (c.call_handle(), s(text), buf, len))
+                 ORQExt_ClassNoLabel_GetClass, (c.call_handle(), s(text, "text"), buf, len))
 ORQEXT_CPP_STATUS(class_no_label_free, (const connection& c), ORQExt_ClassNoLabel_Free, (c.call_handle()))
 ORQEXT_CPP_STATUS(cla_set_path, (const connection& c, std::string_view path), ORQExt_CLA_SetPath,
-                  (c.call_handle(), s(path)))
+                  (c.call_handle(), s(path, "path")))
 ORQEXT_CPP_STATUS(cla_free_dict, (const connection& c), ORQExt_CLA_FreeDict, (c.call_handle()))
 
 // Inputs and outputs of the classifier: the three values go out as given and
@@ -313,18 +313,18 @@ inline bsm_result bsm_classify(const connection& c, const bsm_request& r) {
 ORQEXT_CPP_STATUS(ar_initial, (const connection& c), ORQExt_AR_Initial, (c.call_handle()))
 ORQEXT_CPP_STATUS(ar_dict_create, (const connection& c, std::string_view name, std::string_view category,
                                    std::string_view entries),
-                  ORQExt_AR_Dict_Create, (c.call_handle(), s(name), s(category), s(entries)))
+                  ORQExt_AR_Dict_Create, (c.call_handle(), s(name, "name"), s(category, "category"), s(entries, "entries")))
 ORQEXT_CPP_STATUS(ar_dict_delete, (const connection& c, std::string_view name), ORQExt_AR_Dict_Delete,
-                  (c.call_handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 // The status word is the answer (1: exists).
 ORQEXT_CPP_STATUS(ar_dict_exists, (const connection& c, std::string_view name), ORQExt_AR_IsDictExist,
-                  (c.call_handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 ORQEXT_CPP_STATUS(ar_dict_load, (const connection& c, std::string_view name), ORQExt_AR_Dict_Load,
-                  (c.call_handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 ORQEXT_CPP_STATUS(ar_dict_unload, (const connection& c, std::string_view name), ORQExt_AR_Dict_Unload,
-                  (c.call_handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 ORQEXT_CPP_STATUS(ar_dict_import, (const connection& c, std::string_view text), ORQExt_AR_Dict_Import,
-                  (c.call_handle(), s(text)))
+                  (c.call_handle(), s(text, "text")))
 // Every dictionary name; the library cuts the list to the connection's
 // initial answer size without telling (use ar_loaded_dict_names where a
 // whole list matters).
@@ -347,7 +347,7 @@ inline ar_search_result ar_search(const connection& c, std::string_view text, bo
     ar_search_result out;
     ::orqext::detail::guard(ec, [&]() -> int {
         ::orqext::detail::cstrings s;
-        const char* t = s(text);
+        const char* t = s(text, "text");
         detail::two_answers(c.limits(), ec, out.associations, out.categories,
                             [&](char* a, int32_t* la, char* b, int32_t* lb) {
                                 if (!with_categories) *lb = 0;
@@ -367,7 +367,7 @@ inline ar_search_result ar_search(const connection& c, std::string_view text, bo
 
 // --- Aptitude search (engine 5) and word extraction (engine 4) -------------
 ORQEXT_CPP_SIZED(aptitude_search, (const connection& c, std::string_view text), ORQExt_Aptitude_Search,
-                 (c.call_handle(), s(text), static_cast<char*>(buf), len))
+                 (c.call_handle(), s(text, "text"), static_cast<char*>(buf), len))
 ORQEXT_CPP_STATUS(aptitude_init, (const connection& c), ORQExt_Aptitude_Init, (c.call_handle()))
 ORQEXT_CPP_STATUS(aptitude_uninit, (const connection& c), ORQExt_Aptitude_UnInit, (c.call_handle()))
 inline std::vector<segment> aptitude_word_sect(const connection& c, std::string_view text,
@@ -480,8 +480,8 @@ inline std::vector<extracted_word> extract_word_direct_normal(const connection& 
 }
 
 // --- Topic lists and exports (engine 8 of "KExt_NLPE") ---------------------
-ORQEXT_CPP_STATUS(top_init, (const connection& c, std::string_view text), ORQExt_TOP_Init, (c.call_handle(), s(text)))
-ORQEXT_CPP_STATUS(top_uninit, (const connection& c, std::string_view text), ORQExt_TOP_UnInit, (c.call_handle(), s(text)))
+ORQEXT_CPP_STATUS(top_init, (const connection& c, std::string_view text), ORQExt_TOP_Init, (c.call_handle(), s(text, "text")))
+ORQEXT_CPP_STATUS(top_uninit, (const connection& c, std::string_view text), ORQExt_TOP_UnInit, (c.call_handle(), s(text, "text")))
 // The topic list. The call reports no length: the answer is read up to its
 // first NUL within the connection's initial answer size.
 inline std::string top_list(const connection& c, int32_t value, std::error_code& ec) noexcept {
@@ -507,12 +507,12 @@ inline std::string top_list(const connection& c, int32_t value) {
     return ::orqext::detail::or_throw("ORQExt_TOP_List", ec, std::move(r));
 }
 ORQEXT_CPP_SIZED(top_get_item, (const connection& c, std::string_view topic, std::string_view text),
-                 ORQExt_TOP_GetItem, (c.call_handle(), s(topic), s(text), static_cast<char*>(buf), len))
+                 ORQExt_TOP_GetItem, (c.call_handle(), s(topic, "topic"), s(text, "text"), static_cast<char*>(buf), len))
 ORQEXT_CPP_STATUS(export_sql_to_file, (const connection& c, std::string_view statement, std::string_view file,
                                        int32_t value, std::string_view separator),
-                  ORQExt_ExportSqlToFile, (c.call_handle(), s(statement), s(file), value, s(separator)))
+                  ORQExt_ExportSqlToFile, (c.call_handle(), s(statement, "statement"), s(file, "file"), value, s(separator, "separator")))
 ORQEXT_CPP_STATUS(make_top_dict, (const connection& c, std::string_view name, std::string_view text),
-                  ORQExt_MakeTopDict, (c.call_handle(), s(name), s(text)))
+                  ORQExt_MakeTopDict, (c.call_handle(), s(name, "name"), s(text, "text")))
 
 }  // namespace text
 }  // namespace orqext

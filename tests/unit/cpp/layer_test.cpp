@@ -3,6 +3,7 @@
 // conversions of typed records.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -149,6 +150,42 @@ TEST_F(CppCallTest, TextsWithANulInsideAreRefusedBeforeAnythingIsSent) {
     orqext::send(conn_, "Echo", cut);
     ASSERT_EQ(sent(), 1u);
     EXPECT_NE(calls_of(Fn::Command)[0].body.find(cut), std::string::npos);
+}
+
+// A refused text names its parameter in the exception, as the Python layer
+// names it; a failure the library reports afterwards names none.
+TEST_F(CppCallTest, ARefusedArgumentIsNamed) {
+    const std::string cut("a\0b", 3);
+    struct Case {
+        std::function<void()> call;
+        const char* name;
+    };
+    const std::vector<Case> cases = {
+        {[&] { orqext::send(conn_, cut, "payload"); }, "module"},
+        {[&] { orqext::send_to(conn_, "Echo", cut, "payload"); }, "target"},
+        {[&] { orqext::text::nlpe_dict_load(conn_, cut); }, "name"},
+        {[&] { orqext::text::nlpe_word_sect(conn_, cut); }, "text"},
+        {[&] { orqext::exec_sql(conn_, cut); }, "statement"},
+    };
+    for (const Case& k : cases) {
+        try {
+            k.call();
+            ADD_FAILURE() << k.name << ": no exception";
+        } catch (const orqext::error& e) {
+            EXPECT_EQ(e.result(), ORQEXT_E_BAD_ARGUMENT);
+            EXPECT_EQ(e.argument(), k.name);
+            EXPECT_NE(std::string(e.what()).find(std::string("argument '") + k.name + "'"), std::string::npos)
+                << e.what();
+        }
+    }
+    EXPECT_EQ(sent(), 0u);
+    push(fail(ORQEXT_E_BAD_ARGUMENT));
+    try {
+        orqext::text::nlpe_dict_load(conn_, "dict");
+        ADD_FAILURE() << "no exception";
+    } catch (const orqext::error& e) {
+        EXPECT_EQ(e.argument(), "");
+    }
 }
 
 // --- Answers that size themselves --------------------------------------------
