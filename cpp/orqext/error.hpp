@@ -184,7 +184,7 @@ inline int32_t size32(std::size_t n) {
 template <class Body>
 auto guard(std::error_code& ec, Body&& body) noexcept -> decltype(body()) {
     using R = decltype(body());
-    refused_name() = nullptr;
+    if (!ec) refused_name() = nullptr;  // an error already set keeps its name
     try {
         return body();
     } catch (const refused_argument& r) {

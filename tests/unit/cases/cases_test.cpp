@@ -286,6 +286,11 @@ TEST_P(Cases, Run) {
     const Value& want = k["expect"];
     if (want.has("error")) {
         check_kind(got.ec, want["error"]["code"].i32());
+        if (want["error"].has("argument")) {
+            // The parameter the layer refused, as orqext::error names it.
+            const char* refused = orqext::detail::refused_name();
+            EXPECT_EQ(std::string(refused ? refused : ""), want["error"]["argument"].s);
+        }
     } else {
         ASSERT_FALSE(got.ec) << got.ec.message();
         const Outcome w = expected(want["value"]);
