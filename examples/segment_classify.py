@@ -50,15 +50,15 @@ def main() -> int:
         conn.dict_import("places: new york, hong kong")
         conn.dict_load("places")
         for number, text in enumerate(DOCUMENTS):
-            words = [token.word.decode() for token in conn.segment(text) if token.word is not None]
+            words = [conn.decode(token.word) for token in conn.segment(text)]
             print("document %d: %d words: %s" % (number, len(words), " | ".join(words)))
 
-        # One classifier (handle 1) classifies the whole batch.
+        # One classifier (handle 1) classifies the whole batch. Its answer is
+        # the module's text, handed back as the server sent it.
         conn.stm_classifier_init(1)
         try:
-            for result in conn.classify(1, DOCUMENTS):
-                print("document %d: %s (score %d)" % (result.id, result.category.decode(),
-                                                      result.score))
+            for line in conn.decode(conn.classify(1, DOCUMENTS)).splitlines():
+                print("classified: %s" % line.replace("\t", " | "))
         finally:
             conn.stm_classifier_shutdown(1)
     return 0

@@ -39,7 +39,7 @@ mkdir -p "$work/src/orqext/lib" "$dist"
 lib="$work/src/orqext/lib"
 
 # The package as a copy: the build writes nothing into python/.
-cp python/pyproject.toml python/setup.py python/README.md "$work/src/"
+cp python/pyproject.toml python/setup.py python/README.md python/LICENSE "$work/src/"
 (cd python/orqext && find . -name '*.py' -o -name py.typed) | while read -r f; do
   install -D -m 0644 "python/orqext/$f" "$work/src/orqext/$f"
 done

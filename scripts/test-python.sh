@@ -54,7 +54,17 @@ for v in $(env | sed -n 's/^\(ORQEXT_[A-Za-z0-9_]*\)=.*/\1/p'); do unset "$v"; d
 /usr/bin/python3 -m mypy --strict --python-executable "$venv/bin/python" \
   --cache-dir build/mypy-cache -p orqext
 /usr/bin/python3 -m mypy --strict --python-executable "$venv/bin/python" \
-  --cache-dir build/mypy-cache examples/segment_classify.py
+  --cache-dir build/mypy-cache examples/segment_classify.py python/tests/typing/well_typed.py
+# A user's script with a misspelt async method or connect option fails.
+for bad in misspelt_method:attr-defined misspelt_option:call-arg; do
+  # Without the cache: a result cached for an older install must not pass.
+  out=$(/usr/bin/python3 -m mypy --strict --python-executable "$venv/bin/python" \
+          --no-incremental "python/tests/typing/${bad%%:*}.py" 2>&1) && {
+    echo "test-python: mypy --strict passed python/tests/typing/${bad%%:*}.py" >&2; exit 1; }
+  grep -q "\[${bad#*:}\]" <<<"$out" || { echo "$out" >&2; exit 1; }
+done
+# The generated coroutines of orqext.aio are those of today's Connection.
+/usr/bin/python3 python/tools/generate_aio.py --check
 
 tests="$PWD/python/tests"
 args=(-p no:cacheprovider -q "--build-dir=$PWD/$build" --expect-installed)

@@ -19,8 +19,9 @@
 //
 // Every request that send_async accepted gets its callback exactly once:
 // with the answer (or the failure the worker met), or with
-// std::errc::operation_canceled when it is cancelled or its requester is
-// destroyed first. A send_async that fails calls nothing back. The form
+// std::errc::operation_canceled when it is cancelled, its requester is
+// destroyed first, or the orqext::connection it went out on is closed
+// (close(), assignment, destructor) before its answer came. A send_async that fails calls nothing back. The form
 // without a callback returns a std::future<std::string> made ready the same
 // way. The library's worker passes over its queue every 200 ms.
 //
@@ -95,15 +96,16 @@ public:
         return o;
     }
 
-    // Enters a request; 0 when the owner is closing.
-    request_id reserve(const std::shared_ptr<async_owner>& o, async_callback cb) {
+    // Enters a request on a connection's handle; 0 when the owner is closing.
+    request_id reserve(const std::shared_ptr<async_owner>& o, async_callback cb, int32_t handle) {
         std::lock_guard<std::mutex> g(m_);
         if (o->closing) return 0;
         do {
             last_ = last_ >= INT32_MAX ? 1 : last_ + 1;
         } while (pending_.count(last_) != 0);
-        pending_.emplace(last_, entry{o, std::move(cb)});
+        pending_.emplace(last_, entry{o, std::move(cb), handle});
         ++o->pending;
+        closing_hook().store(&closing);
         // Installed again on every send: an unload and load of the library
         // in between forgets it.
         ORQExt_SetAsyncFunc(&trampoline, nullptr);
@@ -181,11 +183,44 @@ public:
         return o.pending;
     }
 
+    // Cancels a taken request: out of the library's queue (-4122 when the
+    // worker has it in hand: its answer finds no entry and is dropped), and
+    // its callback told std::errc::operation_canceled on this thread.
+    void finish_cancelled(const std::shared_ptr<async_owner>& o, request_id id, const async_callback& cb) noexcept {
+        async_reply reply;
+        reply.id = id;
+        reply.result = ORQExt_CancelAsync(0, id);
+        reply.error = std::make_error_code(std::errc::operation_canceled);
+        deliver(o, cb, std::move(reply));
+    }
+
 private:
     struct entry {
         std::shared_ptr<async_owner> owner;
         async_callback cb;
+        int32_t handle = 0;
     };
+
+    // A connection is about to close its handle: the requests still pending
+    // on it end as cancelled (the library would answer them with the closed
+    // handle's failure).
+    static void closing(int32_t handle) noexcept {
+        async_dispatcher& d = instance();
+        std::vector<std::pair<request_id, entry>> taken;
+        {
+            std::lock_guard<std::mutex> g(d.m_);
+            for (auto it = d.pending_.begin(); it != d.pending_.end();) {
+                if (it->second.handle == handle) {
+                    --it->second.owner->pending;
+                    taken.emplace_back(it->first, std::move(it->second));
+                    it = d.pending_.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        for (const auto& t : taken) d.finish_cancelled(t.second.owner, t.first, t.second.cb);
+    }
 
     bool take_locked(request_id id, const async_owner* o, async_callback* cb,
                      std::shared_ptr<async_owner>* owner) {
@@ -259,15 +294,16 @@ public:
         auto& d = detail::async_dispatcher::instance();
         const request_id id = detail::guard(ec, [&]() -> request_id {
             detail::cstrings s;
-            const char* m = s(module);
+            const int32_t h = c.call_handle();
+            const char* m = s(module, "module");
             const char* t = options.target.empty() ? nullptr : s(options.target);
             const int32_t n = detail::size32(payload.size());
-            const request_id rid = d.reserve(owner_, std::move(callback));
+            const request_id rid = d.reserve(owner_, std::move(callback), h);
             if (rid == 0) {
                 ec = std::make_error_code(std::errc::operation_canceled);
                 return 0;
             }
-            const int32_t rc = ORQExt_AsyncSendMessage(c.handle(), m, t, payload.data(), n, rid,
+            const int32_t rc = ORQExt_AsyncSendMessage(h, m, t, payload.data(), n, rid,
                                                        options.answer_capacity);
             if (rc < 0) {
                 async_callback dropped;
@@ -350,13 +386,7 @@ public:
 
 private:
     void finish_cancelled(request_id id, const async_callback& cb) noexcept {
-        async_reply reply;
-        reply.id = id;
-        // -4122: the worker had it in hand; its answer is dropped by the
-        // dispatcher, which no longer knows the id.
-        reply.result = ORQExt_CancelAsync(0, id);
-        reply.error = std::make_error_code(std::errc::operation_canceled);
-        detail::async_dispatcher::instance().deliver(owner_, cb, std::move(reply));
+        detail::async_dispatcher::instance().finish_cancelled(owner_, id, cb);
     }
     std::size_t cancel_taken(const std::vector<std::pair<request_id, async_callback>>& taken) noexcept {
         for (const auto& t : taken) finish_cancelled(t.first, t.second);

@@ -95,33 +95,33 @@ inline bool enabled(const connection& c) noexcept { return ORQExt_IsClusterEnabl
 // Switches clustering on (the description is reloaded, its result returned)
 // or off.
 ORQEXT_CPP_STATUS(enable, (const connection& c, bool on), ORQExt_EnableCluster,
-                  (c.handle(), static_cast<uint8_t>(on ? 1 : 0)))
+                  (c.call_handle(), static_cast<uint8_t>(on ? 1 : 0)))
 // Reloads the description from the server.
-ORQEXT_CPP_STATUS(update, (const connection& c), ORQExt_UpdateCluster, (c.handle()))
+ORQEXT_CPP_STATUS(update, (const connection& c), ORQExt_UpdateCluster, (c.call_handle()))
 // Adds a cluster (no nodes) or nodes to a cluster, then reloads.
 ORQEXT_CPP_STATUS(add, (const connection& c, const cluster_info& cl, const std::vector<node_info>& nodes),
                   ORQExt_AddClusterInfo,
-                  (c.handle(), &static_cast<const ClusterInfo&>(detail::to_c(cl)),
+                  (c.call_handle(), &static_cast<const ClusterInfo&>(detail::to_c(cl)),
                    nodes.empty() ? nullptr : detail::to_c(nodes).data(),
                    ::orqext::detail::size32(nodes.size())))
 // Deletes the cluster (name, tag) with an optional text, then reloads.
 ORQEXT_CPP_STATUS(remove, (const connection& c, std::string_view name, std::string_view tag,
                            std::optional<std::string_view> text),
                   ORQExt_DelClusterInfo,
-                  (c.handle(), &static_cast<const ClusterInfo&>(detail::id_to_c(name, tag)), s(text)))
+                  (c.call_handle(), &static_cast<const ClusterInfo&>(detail::id_to_c(name, tag)), s(text, "text")))
 // Number of clusters listed for the connection.
-ORQEXT_CPP_STATUS(count, (const connection& c), ORQExt_GetClusterCount, (c.handle()))
+ORQEXT_CPP_STATUS(count, (const connection& c), ORQExt_GetClusterCount, (c.call_handle()))
 // Node count of the cluster (name, tag), 0 when there is none.
 ORQEXT_CPP_STATUS(node_count, (const connection& c, std::string_view name, std::string_view tag),
                   ORQExt_GetClusterNodeCount,
-                  (c.handle(), &static_cast<const ClusterInfo&>(detail::id_to_c(name, tag))))
+                  (c.call_handle(), &static_cast<const ClusterInfo&>(detail::id_to_c(name, tag))))
 
 // Every cluster of the description, in order (empty when there is none).
 inline std::vector<cluster_info> list(const connection& c, std::error_code& ec) noexcept {
     ec.clear();
     std::vector<cluster_info> out;
     ::orqext::detail::guard(ec, [&]() -> int {
-        int32_t n = ORQExt_GetClusterCount(c.handle());
+        int32_t n = ORQExt_GetClusterCount(c.call_handle());
         if (n < 0) {
             ec = make_error_code(n);
             return 0;
@@ -129,7 +129,7 @@ inline std::vector<cluster_info> list(const connection& c, std::error_code& ec) 
         if (n == 0) return 0;
         std::vector<ClusterInfo> raw(static_cast<std::size_t>(n));
         int32_t got = n;
-        const int32_t rc = ORQExt_GetClusterInfo(c.handle(), raw.data(), &got);
+        const int32_t rc = ORQExt_GetClusterInfo(c.call_handle(), raw.data(), &got);
         if (rc < 0) {
             // The list may have gone between the two reloads.
             if (rc != ORQEXT_E_NO_CLUSTER) ec = make_error_code(rc);
@@ -154,7 +154,7 @@ inline std::optional<cluster_info> find(const connection& c, std::string_view na
     std::optional<cluster_info> out;
     ::orqext::detail::guard(ec, [&]() -> int {
         ClusterInfo q = detail::id_to_c(name, tag);
-        const int32_t rc = ORQExt_GetClusterInfoByName(c.handle(), &q);
+        const int32_t rc = ORQExt_GetClusterInfoByName(c.call_handle(), &q);
         if (rc == 0) out = detail::from_c(q);
         else if (rc != ORQEXT_E_NO_CLUSTER) ec = make_error_code(rc);
         return 0;
@@ -175,7 +175,7 @@ inline std::vector<node_info> nodes(const connection& c, std::string_view name, 
     std::vector<node_info> out;
     ::orqext::detail::guard(ec, [&]() -> int {
         const ClusterInfo q = detail::id_to_c(name, tag);
-        const int32_t n = ORQExt_GetClusterNodeCount(c.handle(), &q);
+        const int32_t n = ORQExt_GetClusterNodeCount(c.call_handle(), &q);
         if (n < 0) {
             ec = make_error_code(n);
             return 0;
@@ -183,7 +183,7 @@ inline std::vector<node_info> nodes(const connection& c, std::string_view name, 
         if (n == 0) return 0;
         std::vector<NodeInfo> raw(static_cast<std::size_t>(n));
         int32_t got = n;
-        const int32_t rc = ORQExt_GetNodeInfo(c.handle(), &q, raw.data(), &got);
+        const int32_t rc = ORQExt_GetNodeInfo(c.call_handle(), &q, raw.data(), &got);
         if (rc < 0) {
             ec = make_error_code(rc);
             return 0;

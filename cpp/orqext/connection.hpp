@@ -2,6 +2,7 @@
 // that size themselves.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -26,6 +27,14 @@ struct answer_limits {
 };
 
 namespace detail {
+
+// Told of a connection's handle just before the connection closes it: the
+// asynchronous requests (async.hpp) set it on their first send, to end the
+// requests still pending on that handle as cancelled.
+inline std::atomic<void (*)(int32_t)>& closing_hook() noexcept {
+    static std::atomic<void (*)(int32_t)> hook{nullptr};
+    return hook;
+}
 
 // One self-sizing answer: call(buffer, &length) -> Result code, with length
 // the capacity on entry and the answer's length on return. Returns the
@@ -54,7 +63,7 @@ std::string sized_answer(const answer_limits& limits, std::error_code& ec, Call&
                 answer.clear();
                 return 0;
             }
-            answer.resize(length < 0 ? 0 : length > capacity ? capacity : length);
+            answer.resize(answer_length(length, capacity));
             return 0;
         }
         return 0;
@@ -70,7 +79,7 @@ std::string sized_answer(const answer_limits& limits, std::error_code& ec, Call&
 // Server status probe (XSR_CheckServer through the library); no connection.
 inline int32_t server_status(std::string_view server, int32_t port, std::error_code& ec) noexcept {
     return detail::status_call(ec, [&](detail::cstrings& s) {
-        return ORQExt_GetServerStatus(s(server), port);
+        return ORQExt_GetServerStatus(s(server, "server"), port);
     });
 }
 inline int32_t server_status(std::string_view server, int32_t port) {
@@ -102,9 +111,9 @@ public:
         ec.clear();
         detail::guard(ec, [&]() -> int {
             detail::cstrings s;
-            const char* sv = s(server);
-            const char* u = s(user);
-            const char* pw = s(password);
+            const char* sv = s(server, "server");
+            const char* u = s(user, "user");
+            const char* pw = s(password, "password");
             handle = ORQExt_Connect(sv, port, u, pw, &status);
             return 0;
         });
@@ -147,6 +156,13 @@ public:
 
     // The C handle, for mixing with the C API (still owned here).
     int32_t handle() const noexcept { return handle_; }
+    // The handle a call goes out on; an empty connection throws
+    // detail::empty_connection, which the calls turn into errc::no_connection
+    // before anything is sent (the library would pass handle 0 on).
+    int32_t call_handle() const {
+        if (handle_ == 0) throw detail::empty_connection{};
+        return handle_;
+    }
     // Gives up ownership: the caller closes the handle.
     int32_t release() noexcept { return std::exchange(handle_, 0); }
     explicit operator bool() const noexcept { return handle_ != 0; }
@@ -159,6 +175,7 @@ public:
     void close(std::error_code& ec) noexcept {
         ec.clear();
         if (handle_ == 0) return;
+        if (auto hook = detail::closing_hook().load()) hook(handle_);
         const int32_t rc = ORQExt_DisConnect(std::exchange(handle_, 0));
         if (rc < 0) ec = make_error_code(rc);
     }

@@ -38,11 +38,22 @@ enum class errc : int32_t {
 };
 
 namespace detail {
+// The parameter the last call on this thread refused (null: none, or a
+// failure that was not a refused argument); read by orqext::error.
+inline const char*& refused_name() noexcept {
+    thread_local const char* name = nullptr;
+    return name;
+}
 
 class result_category_impl final : public std::error_category {
 public:
     const char* name() const noexcept override { return "orqext"; }
-    std::string message(int code) const override { return result_message(code); }
+    // The text alone, as std::error_code messages are ("no module of that
+    // name"); result_message() and orqext::error::what() add the code.
+    std::string message(int code) const override {
+        if (const char* meaning = result_meaning(code)) return meaning;
+        return code > 0 ? "status word of the server" : "unknown Result code";
+    }
     std::error_condition default_error_condition(int code) const noexcept override {
         switch (code) {
             case ORQEXT_E_BAD_ARGUMENT:
@@ -93,11 +104,28 @@ inline std::error_code make_error_code(int32_t code) noexcept {
 // no complete answer within the time limit".
 class error : public std::system_error {
 public:
-    error(std::error_code ec, const char* function) : std::system_error(ec, function) {}
+    // A -1100 the layer refused on this thread names the parameter:
+    // "ORQExt_SendMessage: argument 'module': -1100 ORQEXT_E_BAD_ARGUMENT: ...".
+    error(std::error_code ec, const char* function)
+        : std::system_error(ec, function),
+          argument_(ec == make_error_code(errc::bad_argument) && detail::refused_name() ? detail::refused_name() : ""),
+          text_(std::string(function) + ": " + (argument_.empty() ? "" : "argument '" + argument_ + "': ") +
+                describe(ec)) {}
+    // The parameter the layer refused ("" when the failure names none).
+    const std::string& argument() const noexcept { return argument_; }
+    const char* what() const noexcept override { return text_.c_str(); }
     // The Result code, or 0 when the failure is not one.
     int32_t result() const noexcept {
         return code().category() == result_category() ? static_cast<int32_t>(code().value()) : 0;
     }
+
+private:
+    static std::string describe(const std::error_code& ec) {
+        return ec.category() == result_category() ? result_message(static_cast<int32_t>(ec.value()))
+                                                  : ec.message();
+    }
+    std::string argument_;
+    std::string text_;
 };
 
 namespace detail {
@@ -113,22 +141,29 @@ inline void or_throw(const char* function, const std::error_code& ec) {
 }
 
 // Thrown while arguments are prepared, before the C call: the call is
-// refused with -1100 and nothing is sent.
-struct refused_argument {};
+// refused with -1100 and nothing is sent. `name` is the parameter refused
+// (null when not known).
+struct refused_argument {
+    const char* name = nullptr;
+};
+
+// Thrown for a call on an empty connection (moved from, closed, released):
+// the call fails with -4100 and nothing is sent.
+struct empty_connection {};
 
 // NUL-terminated copies of string_view arguments for one C call. A text with
 // a NUL inside would be cut at it by the C API without notice, so it is
 // refused (refused_argument) instead.
 class cstrings {
 public:
-    const char* operator()(std::string_view s) {
-        if (s.find('\0') != std::string_view::npos) throw refused_argument{};
+    const char* operator()(std::string_view s, const char* name = nullptr) {
+        if (s.find('\0') != std::string_view::npos) throw refused_argument{name};
         keep_.emplace_back(s);
         return keep_.back().c_str();
     }
     // nullopt passes a null pointer (the C API's "none").
-    const char* operator()(const std::optional<std::string_view>& s) {
-        return s ? (*this)(*s) : nullptr;
+    const char* operator()(const std::optional<std::string_view>& s, const char* name = nullptr) {
+        return s ? (*this)(*s, name) : nullptr;
     }
 
 private:
@@ -149,10 +184,14 @@ inline int32_t size32(std::size_t n) {
 template <class Body>
 auto guard(std::error_code& ec, Body&& body) noexcept -> decltype(body()) {
     using R = decltype(body());
+    if (!ec) refused_name() = nullptr;  // an error already set keeps its name
     try {
         return body();
-    } catch (const refused_argument&) {
+    } catch (const refused_argument& r) {
+        refused_name() = r.name;
         ec = make_error_code(errc::bad_argument);
+    } catch (const empty_connection&) {
+        ec = make_error_code(errc::no_connection);
     } catch (const std::bad_alloc&) {
         ec = std::make_error_code(std::errc::not_enough_memory);
     } catch (const std::length_error&) {
@@ -182,6 +221,12 @@ int32_t status_call(std::error_code& ec, Call&& call) noexcept {
     if (ec) return failure_value(ec);
     if (rc < 0) ec = make_error_code(rc);
     return rc;
+}
+
+// The length of an answer the library reported as `len` in a buffer that
+// holds at most `most` bytes: 0 for a negative length, never more than most.
+inline std::size_t answer_length(int32_t len, int32_t most) noexcept {
+    return static_cast<std::size_t>(len < 0 ? 0 : len > most ? most : len);
 }
 
 // Text answers the library cuts at a NUL the server may put after them.

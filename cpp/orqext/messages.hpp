@@ -39,7 +39,7 @@ inline std::optional<std::string_view> target_or_none(std::string_view target) n
 inline std::string send_to(const connection& c, std::string_view module, std::string_view target,
                            std::string_view payload, std::error_code& ec) noexcept {
     return detail::sized_answer(c.limits(), ec, [&](detail::cstrings& s, void* buf, int32_t* len) {
-        return ORQExt_SendMessage(c.handle(), s(module), s(detail::target_or_none(target)),
+        return ORQExt_SendMessage(c.call_handle(), s(module, "module"), s(detail::target_or_none(target), "target"),
                                   payload.data(), detail::size32(payload.size()), buf, len);
     });
 }
@@ -64,7 +64,7 @@ inline std::string send_to(const connection& c, std::string_view module, std::st
                            std::string_view payload, std::chrono::milliseconds limit,
                            bool cancel_on_timeout, std::error_code& ec) noexcept {
     return detail::sized_answer(c.limits(), ec, [&](detail::cstrings& s, void* buf, int32_t* len) {
-        return ORQExt_SendMessageTimeOut(c.handle(), s(module), s(detail::target_or_none(target)),
+        return ORQExt_SendMessageTimeOut(c.call_handle(), s(module, "module"), s(detail::target_or_none(target), "target"),
                                          payload.data(), detail::size32(payload.size()), buf, len,
                                          detail::limit_ms(limit), cancel_on_timeout ? 1 : 0);
     });
@@ -104,7 +104,7 @@ inline std::string send(const connection& c, std::string_view module, std::strin
 inline int32_t exec_sql(std::string_view connect_string, std::string_view statement,
                         std::error_code& ec) noexcept {
     return detail::status_call(ec, [&](detail::cstrings& s) {
-        return ORQExt_ExecSql(s(connect_string), s(statement));
+        return ORQExt_ExecSql(s(connect_string, "connect_string"), s(statement, "statement"));
     });
 }
 inline int32_t exec_sql(std::string_view connect_string, std::string_view statement) {
@@ -114,7 +114,7 @@ inline int32_t exec_sql(std::string_view connect_string, std::string_view statem
 }
 inline int32_t exec_sql(const connection& c, std::string_view statement, std::error_code& ec) noexcept {
     return detail::status_call(ec, [&](detail::cstrings& s) {
-        return ORQExt_ExecSql2(c.handle(), s(statement));
+        return ORQExt_ExecSql2(c.call_handle(), s(statement, "statement"));
     });
 }
 inline int32_t exec_sql(const connection& c, std::string_view statement) {
@@ -127,7 +127,7 @@ inline int32_t exec_sql(const connection& c, std::string_view statement) {
 inline int32_t query_sql_process(const connection& c, std::string_view statement,
                                  std::error_code& ec) noexcept {
     return detail::status_call(ec, [&](detail::cstrings& s) {
-        return ORQExt_QuerySqlProcess(c.handle(), s(statement));
+        return ORQExt_QuerySqlProcess(c.call_handle(), s(statement, "statement"));
     });
 }
 inline int32_t query_sql_process(const connection& c, std::string_view statement) {
@@ -208,7 +208,7 @@ namespace admin {
 inline int32_t register_module(const connection& c, std::string_view module,
                                const module_registration& r, std::error_code& ec) noexcept {
     return detail::status_call(ec, [&](detail::cstrings& s) {
-        return ORQExt_RegExtMod(c.handle(), s(module), s(r.version), r.autostart ? 1 : 0,
+        return ORQExt_RegExtMod(c.call_handle(), s(module, "module"), s(r.version), r.autostart ? 1 : 0,
                                 s(r.file_ref), s(r.cmd_param), s(r.desc), s(r.depend_files));
     });
 }
@@ -222,7 +222,7 @@ inline int32_t register_module(const connection& c, std::string_view module,
 inline int32_t unregister_module(const connection& c, std::string_view module,
                                  std::optional<std::string_view> version, std::error_code& ec) noexcept {
     return detail::status_call(ec, [&](detail::cstrings& s) {
-        return ORQExt_UnRegExtMod(c.handle(), s(module), s(version));
+        return ORQExt_UnRegExtMod(c.call_handle(), s(module, "module"), s(version, "version"));
     });
 }
 inline int32_t unregister_module(const connection& c, std::string_view module,
@@ -236,7 +236,7 @@ inline int32_t unregister_module(const connection& c, std::string_view module,
 inline int32_t start_module(const connection& c, std::string_view module,
                             std::optional<std::string_view> version, std::error_code& ec) noexcept {
     return detail::status_call(ec, [&](detail::cstrings& s) {
-        return ORQExt_LoadExtMod(c.handle(), s(module), s(version));
+        return ORQExt_LoadExtMod(c.call_handle(), s(module, "module"), s(version, "version"));
     });
 }
 inline int32_t start_module(const connection& c, std::string_view module,
@@ -248,7 +248,7 @@ inline int32_t start_module(const connection& c, std::string_view module,
 inline int32_t stop_module(const connection& c, std::string_view module,
                            std::optional<std::string_view> version, std::error_code& ec) noexcept {
     return detail::status_call(ec, [&](detail::cstrings& s) {
-        return ORQExt_UnloadExtMod(c.handle(), s(module), s(version));
+        return ORQExt_UnloadExtMod(c.call_handle(), s(module, "module"), s(version, "version"));
     });
 }
 inline int32_t stop_module(const connection& c, std::string_view module,
@@ -263,7 +263,7 @@ inline text_answer module_info(const connection& c, std::string_view module,
                                std::optional<std::string_view> second_name,
                                std::error_code& ec) noexcept {
     std::string raw = detail::sized_answer(c.limits(), ec, [&](detail::cstrings& s, void* b, int32_t* n) {
-        return ORQExt_GetModInfo(c.handle(), s(module), s(second_name), b, n);
+        return ORQExt_GetModInfo(c.call_handle(), s(module, "module"), s(second_name, "second_name"), b, n);
     });
     return detail::guard(ec, [&] { return ec ? text_answer{} : parse_text_answer(std::move(raw)); });
 }
@@ -276,7 +276,7 @@ inline text_answer module_info(const connection& c, std::string_view module,
 // The list of extension modules, one line per module.
 inline text_answer module_list(const connection& c, std::error_code& ec) noexcept {
     std::string raw = detail::sized_answer(c.limits(), ec, [&](detail::cstrings&, void* b, int32_t* n) {
-        return ORQExt_GetModInfos(c.handle(), b, n);
+        return ORQExt_GetModInfos(c.call_handle(), b, n);
     });
     return detail::guard(ec, [&] { return ec ? text_answer{} : parse_text_answer(std::move(raw)); });
 }
@@ -288,7 +288,7 @@ inline text_answer module_list(const connection& c) {
 // The extension layer's version text.
 inline std::string extension_version(const connection& c, std::error_code& ec) noexcept {
     std::string raw = detail::sized_answer(c.limits(), ec, [&](detail::cstrings&, void* b, int32_t* n) {
-        return ORQExt_GetExtVersion(c.handle(), b, n);
+        return ORQExt_GetExtVersion(c.call_handle(), b, n);
     });
     while (!raw.empty() && raw.back() == '\0') raw.pop_back();
     return raw;

@@ -82,110 +82,110 @@ const T* ref(const T& v) {
 }  // namespace detail
 
 // --- Engine and knowledge domains -------------------------------------------
-ORQEXT_CPP_STATUS(initialize, (const connection& c), ORQExt_STM_Initialize, (c.handle()))
-ORQEXT_CPP_STATUS(shutdown, (const connection& c), ORQExt_STM_ShutDown, (c.handle()))
+ORQEXT_CPP_STATUS(initialize, (const connection& c), ORQExt_STM_Initialize, (c.call_handle()))
+ORQEXT_CPP_STATUS(shutdown, (const connection& c), ORQExt_STM_ShutDown, (c.call_handle()))
 // The server's status word (1: initialised).
-ORQEXT_CPP_STATUS(is_initialized, (const connection& c), ORQExt_STM_IsInitialized, (c.handle()))
+ORQEXT_CPP_STATUS(is_initialized, (const connection& c), ORQExt_STM_IsInitialized, (c.call_handle()))
 ORQEXT_CPP_STATUS(create_domain, (const connection& c, std::string_view name, std::string_view description,
                                   std::string_view keywords, std::string_view note, int32_t value),
-                  ORQExt_STM_CreateDomain, (c.handle(), s(name), s(description), s(keywords), s(note), value))
+                  ORQExt_STM_CreateDomain, (c.call_handle(), s(name, "name"), s(description, "description"), s(keywords, "keywords"), s(note, "note"), value))
 ORQEXT_CPP_STATUS(delete_domain, (const connection& c, std::string_view name), ORQExt_STM_DeleteDomain,
-                  (c.handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 // Domain names (mode 1: the open ones), as the server lists them.
 ORQEXT_CPP_SIZED(domain_names, (const connection& c, int32_t mode), ORQExt_STM_GetDomainNameList,
-                 (c.handle(), buf, len, mode))
+                 (c.call_handle(), buf, len, mode))
 // Returns the domain handle.
 ORQEXT_CPP_STATUS(open_domain, (const connection& c, std::string_view name), ORQExt_STM_OpenDomain,
-                  (c.handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 ORQEXT_CPP_STATUS(close_domain, (const connection& c, std::string_view name), ORQExt_STM_CloseDomain,
-                  (c.handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 ORQEXT_CPP_SIZED(domain_name, (const connection& c, int32_t handle), ORQExt_STM_GetDomainName,
-                 (c.handle(), handle, buf, len))
+                 (c.call_handle(), handle, buf, len))
 // The status word is the domain handle.
 ORQEXT_CPP_STATUS(domain_handle, (const connection& c, std::string_view name), ORQExt_STM_GetDomainHandle,
-                  (c.handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 
 // --- Text classifier ----------------------------------------------------------
 ORQEXT_CPP_STATUS(classifier_init, (const connection& c, int32_t handle, int32_t value),
-                  ORQExt_STM_TextClassifier_Init, (c.handle(), handle, value))
+                  ORQExt_STM_TextClassifier_Init, (c.call_handle(), handle, value))
 ORQEXT_CPP_STATUS(classifier_shutdown, (const connection& c, int32_t handle), ORQExt_STM_TextClassifier_ShutDown,
-                  (c.handle(), handle))
+                  (c.call_handle(), handle))
 ORQEXT_CPP_SIZED(classify, (const connection& c, int32_t handle, const std::vector<text_item>& items,
                             const classifier_options& options),
                  ORQExt_STM_TextClassifier_Do,
-                 (c.handle(), handle, buf, len, detail::item_ptr(detail::items(items)),
+                 (c.call_handle(), handle, buf, len, detail::item_ptr(detail::items(items)),
                   ::orqext::detail::size32(items.size()), detail::ref(detail::c_opts(options))))
 
 // --- Information filter -------------------------------------------------------
 ORQEXT_CPP_STATUS(info_filter_init, (const connection& c, int32_t handle, std::string_view words),
-                  ORQExt_STM_InfoFilter_Init, (c.handle(), handle, s(words)))
+                  ORQExt_STM_InfoFilter_Init, (c.call_handle(), handle, s(words, "words")))
 ORQEXT_CPP_STATUS(info_filter_shutdown, (const connection& c, int32_t handle), ORQExt_STM_InfoFilter_ShutDown,
-                  (c.handle(), handle))
+                  (c.call_handle(), handle))
 // The number of items the server counts.
 ORQEXT_CPP_STATUS(info_filter, (const connection& c, int32_t handle, const std::vector<text_item>& items),
                   ORQExt_STM_InfoFilter_Do,
-                  (c.handle(), handle, detail::item_ptr(detail::items(items)),
+                  (c.call_handle(), handle, detail::item_ptr(detail::items(items)),
                    ::orqext::detail::size32(items.size())))
 
 // --- Text clusterer -------------------------------------------------------------
 ORQEXT_CPP_STATUS(cluster_init, (const connection& c, int32_t handle), ORQExt_STM_TextCluster_Init,
-                  (c.handle(), handle))
+                  (c.call_handle(), handle))
 ORQEXT_CPP_STATUS(cluster_shutdown, (const connection& c, int32_t handle, const cluster_shutdown_args& args),
-                  ORQExt_STM_TextCluster_ShutDown, (c.handle(), handle, detail::ref(detail::c_args(args))))
+                  ORQExt_STM_TextCluster_ShutDown, (c.call_handle(), handle, detail::ref(detail::c_args(args))))
 ORQEXT_CPP_STATUS(cluster_texts, (const connection& c, int32_t handle, const std::vector<text_item>& items,
                                   std::string_view leave_out),
                   ORQExt_STM_TextCluster_Do,
-                  (c.handle(), handle, detail::item_ptr(detail::items(items)), ::orqext::detail::size32(items.size()),
-                   s(leave_out)))
+                  (c.call_handle(), handle, detail::item_ptr(detail::items(items)), ::orqext::detail::size32(items.size()),
+                   s(leave_out, "leave_out")))
 
 // --- Keyword extractor ----------------------------------------------------------
 ORQEXT_CPP_STATUS(keywords_init, (const connection& c, int32_t handle, int32_t value),
-                  ORQExt_STM_KeyWordExtractor_Init, (c.handle(), handle, value))
+                  ORQExt_STM_KeyWordExtractor_Init, (c.call_handle(), handle, value))
 ORQEXT_CPP_STATUS(keywords_shutdown, (const connection& c, int32_t handle), ORQExt_STM_KeyWordExtractor_ShutDown,
-                  (c.handle(), handle))
+                  (c.call_handle(), handle))
 ORQEXT_CPP_SIZED(keywords, (const connection& c, int32_t handle, const std::vector<text_item>& items,
                             const option_pair& options),
                  ORQExt_STM_KeyWordExtractor_Do,
-                 (c.handle(), handle, buf, len, detail::item_ptr(detail::items(items)),
+                 (c.call_handle(), handle, buf, len, detail::item_ptr(detail::items(items)),
                   ::orqext::detail::size32(items.size()), detail::ref(detail::c_opts(options))))
 
 // --- Abstract extractor (with a handle) and abstractor (without) --------------
 ORQEXT_CPP_STATUS(abstract_init, (const connection& c, int32_t handle), ORQExt_STM_AbstractExtractor_Initialize,
-                  (c.handle(), handle))
+                  (c.call_handle(), handle))
 ORQEXT_CPP_STATUS(abstract_shutdown, (const connection& c, int32_t handle), ORQExt_STM_AbstractExtractor_ShutDown,
-                  (c.handle(), handle))
+                  (c.call_handle(), handle))
 ORQEXT_CPP_SIZED(abstract, (const connection& c, int32_t handle, std::string_view text, const option_pair& options,
                             const std::vector<text_item>& context),
                  ORQExt_STM_AbstractExtractor_Do,
-                 (c.handle(), handle, s(text), buf, len, detail::ref(detail::c_opts(options)),
+                 (c.call_handle(), handle, s(text, "text"), buf, len, detail::ref(detail::c_opts(options)),
                   detail::item_ptr(detail::items(context)), ::orqext::detail::size32(context.size())))
-ORQEXT_CPP_STATUS(abstractor_init, (const connection& c), ORQExt_STM_Abstractor_Init, (c.handle()))
-ORQEXT_CPP_STATUS(abstractor_shutdown, (const connection& c), ORQExt_STM_Abstractor_ShutDown, (c.handle()))
+ORQEXT_CPP_STATUS(abstractor_init, (const connection& c), ORQExt_STM_Abstractor_Init, (c.call_handle()))
+ORQEXT_CPP_STATUS(abstractor_shutdown, (const connection& c), ORQExt_STM_Abstractor_ShutDown, (c.call_handle()))
 ORQEXT_CPP_SIZED(abstractor, (const connection& c, std::string_view text, const option_pair& options,
                               const std::vector<text_item>& context),
                  ORQExt_STM_Abstractor_Do,
-                 (c.handle(), s(text), buf, len, detail::ref(detail::c_opts(options)),
+                 (c.call_handle(), s(text, "text"), buf, len, detail::ref(detail::c_opts(options)),
                   detail::item_ptr(detail::items(context)), ::orqext::detail::size32(context.size())))
 
 // --- VSM model generator ----------------------------------------------------------
-ORQEXT_CPP_STATUS(vsm_init, (const connection& c, int32_t handle), ORQExt_STM_VSMGenerator_Init, (c.handle(), handle))
+ORQEXT_CPP_STATUS(vsm_init, (const connection& c, int32_t handle), ORQExt_STM_VSMGenerator_Init, (c.call_handle(), handle))
 ORQEXT_CPP_STATUS(vsm_shutdown, (const connection& c, int32_t handle), ORQExt_STM_VSMGenerator_ShutDown,
-                  (c.handle(), handle))
+                  (c.call_handle(), handle))
 ORQEXT_CPP_SIZED(vsm_generate, (const connection& c, int32_t handle, const std::vector<text_item>& items,
                                 const vsm_options& options),
                  ORQExt_STM_VSMGenerator_Do,
-                 (c.handle(), handle, buf, len, detail::item_ptr(detail::items(items)),
+                 (c.call_handle(), handle, buf, len, detail::item_ptr(detail::items(items)),
                   ::orqext::detail::size32(items.size()), detail::ref(detail::c_opts(options))))
 ORQEXT_CPP_SIZED(vsm_result, (const connection& c, int32_t handle, std::string_view text, const vsm_options& options),
                  ORQExt_STM_VSMGenerator_GetResult,
-                 (c.handle(), handle, buf, len, s(text), detail::ref(detail::c_opts(options))))
+                 (c.call_handle(), handle, buf, len, s(text, "text"), detail::ref(detail::c_opts(options))))
 
 // --- Similarity --------------------------------------------------------------------
-ORQEXT_CPP_STATUS(similarity_init, (const connection& c), ORQExt_STM_Similarity_Initialize, (c.handle()))
-ORQEXT_CPP_STATUS(similarity_shutdown, (const connection& c), ORQExt_STM_Similarity_ShutDown, (c.handle()))
+ORQEXT_CPP_STATUS(similarity_init, (const connection& c), ORQExt_STM_Similarity_Initialize, (c.call_handle()))
+ORQEXT_CPP_STATUS(similarity_shutdown, (const connection& c), ORQExt_STM_Similarity_ShutDown, (c.call_handle()))
 // The server's status word (the simulated module: cosine x 1000).
 ORQEXT_CPP_STATUS(similarity, (const connection& c, std::string_view text1, std::string_view text2),
-                  ORQExt_STM_Similarity_Analyst, (c.handle(), s(text1), s(text2)))
+                  ORQExt_STM_Similarity_Analyst, (c.call_handle(), s(text1, "text1"), s(text2, "text2")))
 
 }  // namespace stm
 }  // namespace orqext

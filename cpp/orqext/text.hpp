@@ -22,17 +22,17 @@ namespace text {
 
 // --- Association-rule analysis ("KExt_ARA") --------------------------------
 ORQEXT_CPP_STATUS(ara_freq_begin, (const connection& c, std::string_view run),
-                  ORQExt_ARA_Stat_AssociatedFreq_Begin, (c.handle(), s(run)))
+                  ORQExt_ARA_Stat_AssociatedFreq_Begin, (c.call_handle(), s(run, "run")))
 ORQEXT_CPP_STATUS(ara_freq, (const connection& c, std::string_view a, std::string_view b, int32_t value, bool flag),
                   ORQExt_ARA_Stat_AssociatedFreq,
-                  (c.handle(), s(a), s(b), value, static_cast<uint8_t>(flag ? 1 : 0)))
-ORQEXT_CPP_STATUS(ara_freq_end, (const connection& c), ORQExt_ARA_Stat_AssociatedFreq_End, (c.handle()))
+                  (c.call_handle(), s(a, "a"), s(b, "b"), value, static_cast<uint8_t>(flag ? 1 : 0)))
+ORQEXT_CPP_STATUS(ara_freq_end, (const connection& c), ORQExt_ARA_Stat_AssociatedFreq_End, (c.call_handle()))
 ORQEXT_CPP_STATUS(ara_mul_merge_file, (const connection& c, std::string_view a, std::string_view b),
-                  ORQExt_ARA_MulMergeFile, (c.handle(), s(a), s(b)))
+                  ORQExt_ARA_MulMergeFile, (c.call_handle(), s(a, "a"), s(b, "b")))
 ORQEXT_CPP_STATUS(ara_filtrate, (const connection& c, std::string_view a, std::string_view b, int32_t value),
-                  ORQExt_ARA_Filtrate, (c.handle(), s(a), s(b), value))
+                  ORQExt_ARA_Filtrate, (c.call_handle(), s(a, "a"), s(b, "b"), value))
 ORQEXT_CPP_STATUS(ara_word_support, (const connection& c, std::string_view a, std::string_view b),
-                  ORQExt_ARA_GetWordSupportRec, (c.handle(), s(a), s(b)))
+                  ORQExt_ARA_GetWordSupportRec, (c.call_handle(), s(a, "a"), s(b, "b")))
 
 // --- Keyword frequency statistics ("KExt_KWFS") ----------------------------
 struct kwfs_item {
@@ -61,30 +61,30 @@ inline KwfsOptions kwfs_opts(::orqext::detail::cstrings& s, const kwfs_options& 
 ORQEXT_CPP_STATUS(kwfs_frequency, (const connection& c, const std::vector<kwfs_item>& items,
                                    const kwfs_options& options, int32_t number),
                   ORQExt_KWFS_Frequency,
-                  (c.handle(), items.empty() ? nullptr : detail::kwfs_items(s, items).data(),
+                  (c.call_handle(), items.empty() ? nullptr : detail::kwfs_items(s, items).data(),
                    ::orqext::detail::size32(items.size()),
                    &static_cast<const KwfsOptions&>(detail::kwfs_opts(s, options)), number))
 ORQEXT_CPP_STATUS(kwfs_associated, (const connection& c, const std::vector<kwfs_item>& items,
                                     const kwfs_options& options),
                   ORQExt_KWFS_Associated,
-                  (c.handle(), items.empty() ? nullptr : detail::kwfs_items(s, items).data(),
+                  (c.call_handle(), items.empty() ? nullptr : detail::kwfs_items(s, items).data(),
                    ::orqext::detail::size32(items.size()),
                    &static_cast<const KwfsOptions&>(detail::kwfs_opts(s, options))))
 
 // --- Dictionaries and segmentation (engine 0 of "KExt_NLPE") ---------------
 ORQEXT_CPP_STATUS(nlpe_dict_load, (const connection& c, std::string_view name), ORQExt_NLPE_DictLoad,
-                  (c.handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 ORQEXT_CPP_STATUS(nlpe_dict_unload, (const connection& c, int32_t handle), ORQExt_NLPE_DictUnload,
-                  (c.handle(), handle))
+                  (c.call_handle(), handle))
 ORQEXT_CPP_STATUS(nlpe_dict_import, (const connection& c, std::string_view text), ORQExt_NLPE_DictImport,
-                  (c.handle(), s(text)))
+                  (c.call_handle(), s(text, "text")))
 ORQEXT_CPP_STATUS(nlpe_dict_search, (const connection& c, std::string_view word), ORQExt_NLPE_DictSearch,
-                  (c.handle(), s(word)))
+                  (c.call_handle(), s(word, "word")))
 // The status word is the handle.
 ORQEXT_CPP_STATUS(nlpe_get_handle, (const connection& c, std::string_view name), ORQExt_NLPE_GetHandle,
-                  (c.handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 ORQEXT_CPP_STATUS(nlpe_delete_handle, (const connection& c, int32_t handle), ORQExt_NLPE_DeleteHandle,
-                  (c.handle(), handle))
+                  (c.call_handle(), handle))
 
 // One entry of a word segmentation: the item (a byte offset into the text)
 // and its mark (a byte length).
@@ -117,7 +117,7 @@ std::vector<segment> segmentation(const connection& c, std::string_view text, st
         std::vector<int32_t> items(static_cast<std::size_t>(cap));
         std::vector<int16_t> marks(static_cast<std::size_t>(cap));
         ::orqext::detail::cstrings s;
-        const int32_t n = call(s(text), items.data(), static_cast<int32_t>(cap), marks.data());
+        const int32_t n = call(s(text, "text"), items.data(), static_cast<int32_t>(cap), marks.data());
         if (n < 0) {
             ec = make_error_code(n);
             return 0;
@@ -134,7 +134,7 @@ std::vector<segment> segmentation(const connection& c, std::string_view text, st
 inline std::vector<segment> nlpe_word_sect(const connection& c, std::string_view text,
                                            const segmentation_options& o, std::error_code& ec) noexcept {
     return detail::segmentation(c, text, ec, [&](const char* t, int32_t* items, int32_t cap, int16_t* marks) {
-        return ORQExt_NLPE_WordSect(c.handle(), t, items, cap, o.opt_a, o.opt_b, marks, o.opt_c,
+        return ORQExt_NLPE_WordSect(c.call_handle(), t, items, cap, o.opt_a, o.opt_b, marks, o.opt_c,
                                     o.flag_a ? 1 : 0, o.flag_b ? 1 : 0);
     });
 }
@@ -147,14 +147,14 @@ inline std::vector<segment> nlpe_word_sect(const connection& c, std::string_view
 
 // --- Unlabelled clustering (engine 6) and classifier (engine 3) -----------
 ORQEXT_CPP_STATUS(class_no_label_init, (const connection& c, std::string_view text), ORQExt_ClassNoLabel_Init,
-                  (c.handle(), s(text)))
+                  (c.call_handle(), s(text, "text")))
 // The text's class ("<class> <label>" from the simulated module).
 ORQEXT_CPP_SIZED(class_no_label_get_class, (const connection& c, std::string_view text),
-                 ORQExt_ClassNoLabel_GetClass, (c.handle(), s(text), buf, len))
-ORQEXT_CPP_STATUS(class_no_label_free, (const connection& c), ORQExt_ClassNoLabel_Free, (c.handle()))
+                 ORQExt_ClassNoLabel_GetClass, (c.call_handle(), s(text, "text"), buf, len))
+ORQEXT_CPP_STATUS(class_no_label_free, (const connection& c), ORQExt_ClassNoLabel_Free, (c.call_handle()))
 ORQEXT_CPP_STATUS(cla_set_path, (const connection& c, std::string_view path), ORQExt_CLA_SetPath,
-                  (c.handle(), s(path)))
-ORQEXT_CPP_STATUS(cla_free_dict, (const connection& c), ORQExt_CLA_FreeDict, (c.handle()))
+                  (c.call_handle(), s(path, "path")))
+ORQEXT_CPP_STATUS(cla_free_dict, (const connection& c), ORQExt_CLA_FreeDict, (c.call_handle()))
 
 // Inputs and outputs of the classifier: the three values go out as given and
 // come back overwritten; the two texts are cut by the library to capacity - 1
@@ -191,14 +191,14 @@ inline cla_result cla_classify(const connection& c, const cla_request& r, std::e
         out.value_a = r.value_a;
         out.value_b = r.value_b;
         out.value_c = r.value_c;
-        const int32_t rc = ORQExt_CLA_GetClassifyResult(c.handle(), r.mode, f.data(), &a[0], &len_a, &b[0], &len_b,
+        const int32_t rc = ORQExt_CLA_GetClassifyResult(c.call_handle(), r.mode, f.data(), &a[0], &len_a, &b[0], &len_b,
                                                         &out.value_c, &out.value_b, &out.value_a, r.extra);
         if (rc < 0) {
             ec = make_error_code(rc);
             return 0;
         }
-        a.resize(len_a < 0 ? 0 : len_a >= cap_a ? cap_a - 1 : len_a);
-        b.resize(len_b < 0 ? 0 : len_b >= cap_b ? cap_b - 1 : len_b);
+        a.resize(::orqext::detail::answer_length(len_a, cap_a - 1));
+        b.resize(::orqext::detail::answer_length(len_b, cap_b - 1));
         out.text_a = std::move(a);
         out.text_b = std::move(b);
         return 0;
@@ -213,8 +213,8 @@ inline cla_result cla_classify(const connection& c, const cla_request& r) {
 }
 
 // --- Text classification: EZTC (engine 2) and BSM (engine 7) ---------------
-ORQEXT_CPP_STATUS(eztc_set_path, (const connection& c), ORQExt_EZTC_SetPath, (c.handle()))
-ORQEXT_CPP_STATUS(eztc_free_dict, (const connection& c), ORQExt_EZTC_FreeDict, (c.handle()))
+ORQEXT_CPP_STATUS(eztc_set_path, (const connection& c), ORQExt_EZTC_SetPath, (c.call_handle()))
+ORQEXT_CPP_STATUS(eztc_free_dict, (const connection& c), ORQExt_EZTC_FreeDict, (c.call_handle()))
 struct eztc_request {
     int32_t value1 = 0;
     int32_t value2 = 0;
@@ -228,7 +228,7 @@ inline std::string eztc_classify(const connection& c, const eztc_request& r, std
     return ::orqext::detail::sized_answer(c.limits(), ec, [&](::orqext::detail::cstrings& s, void* buf, int32_t* len) {
         const EztcTextFields f{s(r.fields[0]), s(r.fields[1]), s(r.fields[2]),
                                s(r.fields[3]), s(r.fields[4]), s(r.fields[5])};
-        return ORQExt_EZTC_GetTxtClassify(c.handle(), r.value1, r.value2, &f, r.value3,
+        return ORQExt_EZTC_GetTxtClassify(c.call_handle(), r.value1, r.value2, &f, r.value3,
                                           static_cast<char*>(buf), len, r.flag ? 1 : 0);
     });
 }
@@ -238,8 +238,8 @@ inline std::string eztc_classify(const connection& c, const eztc_request& r) {
     return ::orqext::detail::or_throw("ORQExt_EZTC_GetTxtClassify", ec, std::move(v));
 }
 
-ORQEXT_CPP_STATUS(bsm_word_init, (const connection& c), ORQExt_BSM_Word_Init, (c.handle()))
-ORQEXT_CPP_STATUS(bsm_free_dict, (const connection& c), ORQExt_BSM_FreeDict, (c.handle()))
+ORQEXT_CPP_STATUS(bsm_word_init, (const connection& c), ORQExt_BSM_Word_Init, (c.call_handle()))
+ORQEXT_CPP_STATUS(bsm_free_dict, (const connection& c), ORQExt_BSM_FreeDict, (c.call_handle()))
 struct bsm_request {
     int32_t value1 = 0;
     int32_t value2 = 0;
@@ -276,8 +276,8 @@ bool two_answers(const answer_limits& limits, std::error_code& ec, std::string& 
             ec = make_error_code(rc);
             return false;
         }
-        a.resize(len_a < 0 ? 0 : len_a > cap_a ? cap_a : len_a);
-        b.resize(len_b < 0 ? 0 : len_b > cap_b ? cap_b : len_b);
+        a.resize(::orqext::detail::answer_length(len_a, cap_a));
+        b.resize(::orqext::detail::answer_length(len_b, cap_b));
         return true;
     }
     return false;
@@ -294,7 +294,7 @@ inline bsm_result bsm_classify(const connection& c, const bsm_request& r, std::e
         uint8_t flag = 0;
         if (detail::two_answers(c.limits(), ec, out.first, out.second,
                                 [&](char* a, int32_t* la, char* b, int32_t* lb) {
-                                    return ORQExt_BSM_GetClassifyResult(c.handle(), r.value1, r.value2, &f, a,
+                                    return ORQExt_BSM_GetClassifyResult(c.call_handle(), r.value1, r.value2, &f, a,
                                                                         la, b, lb, &flag);
                                 }))
             out.flag = flag != 0;
@@ -310,30 +310,30 @@ inline bsm_result bsm_classify(const connection& c, const bsm_request& r) {
 }
 
 // --- Association dictionaries (engine 1 of "KExt_NLPE") --------------------
-ORQEXT_CPP_STATUS(ar_initial, (const connection& c), ORQExt_AR_Initial, (c.handle()))
+ORQEXT_CPP_STATUS(ar_initial, (const connection& c), ORQExt_AR_Initial, (c.call_handle()))
 ORQEXT_CPP_STATUS(ar_dict_create, (const connection& c, std::string_view name, std::string_view category,
                                    std::string_view entries),
-                  ORQExt_AR_Dict_Create, (c.handle(), s(name), s(category), s(entries)))
+                  ORQExt_AR_Dict_Create, (c.call_handle(), s(name, "name"), s(category, "category"), s(entries, "entries")))
 ORQEXT_CPP_STATUS(ar_dict_delete, (const connection& c, std::string_view name), ORQExt_AR_Dict_Delete,
-                  (c.handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 // The status word is the answer (1: exists).
 ORQEXT_CPP_STATUS(ar_dict_exists, (const connection& c, std::string_view name), ORQExt_AR_IsDictExist,
-                  (c.handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 ORQEXT_CPP_STATUS(ar_dict_load, (const connection& c, std::string_view name), ORQExt_AR_Dict_Load,
-                  (c.handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 ORQEXT_CPP_STATUS(ar_dict_unload, (const connection& c, std::string_view name), ORQExt_AR_Dict_Unload,
-                  (c.handle(), s(name)))
+                  (c.call_handle(), s(name, "name")))
 ORQEXT_CPP_STATUS(ar_dict_import, (const connection& c, std::string_view text), ORQExt_AR_Dict_Import,
-                  (c.handle(), s(text)))
+                  (c.call_handle(), s(text, "text")))
 // Every dictionary name; the library cuts the list to the connection's
 // initial answer size without telling (use ar_loaded_dict_names where a
 // whole list matters).
 ORQEXT_CPP_SIZED(ar_all_dict_names, (const connection& c), ORQExt_AR_GetAllDictName,
-                 (c.handle(), static_cast<char*>(buf), len))
+                 (c.call_handle(), static_cast<char*>(buf), len))
 ORQEXT_CPP_SIZED(ar_loaded_dict_names, (const connection& c), ORQExt_AR_GetAllDictNameLoaded,
-                 (c.handle(), static_cast<char*>(buf), len))
+                 (c.call_handle(), static_cast<char*>(buf), len))
 ORQEXT_CPP_SIZED(ar_category_names, (const connection& c), ORQExt_AR_GetCategoryName,
-                 (c.handle(), static_cast<char*>(buf), len))
+                 (c.call_handle(), static_cast<char*>(buf), len))
 
 // Association lists of a text: `associations` (result A) and, when asked
 // for, the categories (result B).
@@ -347,11 +347,11 @@ inline ar_search_result ar_search(const connection& c, std::string_view text, bo
     ar_search_result out;
     ::orqext::detail::guard(ec, [&]() -> int {
         ::orqext::detail::cstrings s;
-        const char* t = s(text);
+        const char* t = s(text, "text");
         detail::two_answers(c.limits(), ec, out.associations, out.categories,
                             [&](char* a, int32_t* la, char* b, int32_t* lb) {
                                 if (!with_categories) *lb = 0;
-                                return ORQExt_AR_Search(c.handle(), t, a, la, with_categories ? b : nullptr, lb);
+                                return ORQExt_AR_Search(c.call_handle(), t, a, la, with_categories ? b : nullptr, lb);
                             });
         if (!with_categories) out.categories.clear();
         return 0;
@@ -367,13 +367,13 @@ inline ar_search_result ar_search(const connection& c, std::string_view text, bo
 
 // --- Aptitude search (engine 5) and word extraction (engine 4) -------------
 ORQEXT_CPP_SIZED(aptitude_search, (const connection& c, std::string_view text), ORQExt_Aptitude_Search,
-                 (c.handle(), s(text), static_cast<char*>(buf), len))
-ORQEXT_CPP_STATUS(aptitude_init, (const connection& c), ORQExt_Aptitude_Init, (c.handle()))
-ORQEXT_CPP_STATUS(aptitude_uninit, (const connection& c), ORQExt_Aptitude_UnInit, (c.handle()))
+                 (c.call_handle(), s(text, "text"), static_cast<char*>(buf), len))
+ORQEXT_CPP_STATUS(aptitude_init, (const connection& c), ORQExt_Aptitude_Init, (c.call_handle()))
+ORQEXT_CPP_STATUS(aptitude_uninit, (const connection& c), ORQExt_Aptitude_UnInit, (c.call_handle()))
 inline std::vector<segment> aptitude_word_sect(const connection& c, std::string_view text,
                                                const segmentation_options& o, std::error_code& ec) noexcept {
     return detail::segmentation(c, text, ec, [&](const char* t, int32_t* items, int32_t cap, int16_t* marks) {
-        return ORQExt_Aptitude_WordSect(c.handle(), t, items, cap, o.opt_a, o.opt_b, marks, o.opt_c,
+        return ORQExt_Aptitude_WordSect(c.call_handle(), t, items, cap, o.opt_a, o.opt_b, marks, o.opt_c,
                                         o.flag_a ? 1 : 0);
     });
 }
@@ -385,8 +385,8 @@ inline std::vector<segment> aptitude_word_sect(const connection& c, std::string_
 }
 
 ORQEXT_CPP_STATUS(extract_word_initial, (const connection& c, int32_t mode), ORQExt_ExtractWord_Initial,
-                  (c.handle(), mode))
-ORQEXT_CPP_STATUS(extract_word_free_dict, (const connection& c), ORQExt_ExtractWord_FreeDict, (c.handle()))
+                  (c.call_handle(), mode))
+ORQEXT_CPP_STATUS(extract_word_free_dict, (const connection& c), ORQExt_ExtractWord_FreeDict, (c.call_handle()))
 
 // One extracted word: the entry of ORQEXT_EXTRACT_ENTRY_SIZE bytes, read as
 // the word (up to its NUL within the first 512 bytes) and the four int32
@@ -455,7 +455,7 @@ std::vector<extracted_word> extraction(const connection& c, const std::array<std
 inline std::vector<extracted_word> extract_word_direct(const connection& c, const std::array<std::string_view, 6>& fields,
                                                        int32_t mode, bool flag, std::error_code& ec) noexcept {
     return detail::extraction(c, fields, ec, [&](const char* const* f, void* entries, int32_t* count) {
-        return ORQExt_ExtractWord_Direct(c.handle(), f, entries, count, mode, flag ? 1 : 0);
+        return ORQExt_ExtractWord_Direct(c.call_handle(), f, entries, count, mode, flag ? 1 : 0);
     });
 }
 inline std::vector<extracted_word> extract_word_direct(const connection& c, const std::array<std::string_view, 6>& fields,
@@ -468,7 +468,7 @@ inline std::vector<extracted_word> extract_word_direct_normal(const connection& 
                                                               const std::array<std::string_view, 6>& fields,
                                                               int32_t mode, bool flag, std::error_code& ec) noexcept {
     return detail::extraction(c, fields, ec, [&](const char* const* f, void* entries, int32_t* count) {
-        return ORQExt_ExtractWord_DirectNormal(c.handle(), f, entries, count, mode, flag ? 1 : 0);
+        return ORQExt_ExtractWord_DirectNormal(c.call_handle(), f, entries, count, mode, flag ? 1 : 0);
     });
 }
 inline std::vector<extracted_word> extract_word_direct_normal(const connection& c,
@@ -480,8 +480,8 @@ inline std::vector<extracted_word> extract_word_direct_normal(const connection& 
 }
 
 // --- Topic lists and exports (engine 8 of "KExt_NLPE") ---------------------
-ORQEXT_CPP_STATUS(top_init, (const connection& c, std::string_view text), ORQExt_TOP_Init, (c.handle(), s(text)))
-ORQEXT_CPP_STATUS(top_uninit, (const connection& c, std::string_view text), ORQExt_TOP_UnInit, (c.handle(), s(text)))
+ORQEXT_CPP_STATUS(top_init, (const connection& c, std::string_view text), ORQExt_TOP_Init, (c.call_handle(), s(text, "text")))
+ORQEXT_CPP_STATUS(top_uninit, (const connection& c, std::string_view text), ORQExt_TOP_UnInit, (c.call_handle(), s(text, "text")))
 // The topic list. The call reports no length: the answer is read up to its
 // first NUL within the connection's initial answer size.
 inline std::string top_list(const connection& c, int32_t value, std::error_code& ec) noexcept {
@@ -490,7 +490,7 @@ inline std::string top_list(const connection& c, int32_t value, std::error_code&
     ::orqext::detail::guard(ec, [&]() -> int {
         const int32_t cap = c.limits().initial < 1 ? 1 : c.limits().initial;
         std::string buf(static_cast<std::size_t>(cap), '\0');
-        const int32_t rc = ORQExt_TOP_List(c.handle(), &buf[0], cap, value);
+        const int32_t rc = ORQExt_TOP_List(c.call_handle(), &buf[0], cap, value);
         if (rc < 0) {
             ec = make_error_code(rc);
             return 0;
@@ -507,12 +507,12 @@ inline std::string top_list(const connection& c, int32_t value) {
     return ::orqext::detail::or_throw("ORQExt_TOP_List", ec, std::move(r));
 }
 ORQEXT_CPP_SIZED(top_get_item, (const connection& c, std::string_view topic, std::string_view text),
-                 ORQExt_TOP_GetItem, (c.handle(), s(topic), s(text), static_cast<char*>(buf), len))
+                 ORQExt_TOP_GetItem, (c.call_handle(), s(topic, "topic"), s(text, "text"), static_cast<char*>(buf), len))
 ORQEXT_CPP_STATUS(export_sql_to_file, (const connection& c, std::string_view statement, std::string_view file,
                                        int32_t value, std::string_view separator),
-                  ORQExt_ExportSqlToFile, (c.handle(), s(statement), s(file), value, s(separator)))
+                  ORQExt_ExportSqlToFile, (c.call_handle(), s(statement, "statement"), s(file, "file"), value, s(separator, "separator")))
 ORQEXT_CPP_STATUS(make_top_dict, (const connection& c, std::string_view name, std::string_view text),
-                  ORQExt_MakeTopDict, (c.handle(), s(name), s(text)))
+                  ORQExt_MakeTopDict, (c.call_handle(), s(name, "name"), s(text, "text")))
 
 }  // namespace text
 }  // namespace orqext

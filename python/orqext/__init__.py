@@ -15,13 +15,12 @@ import logging
 
 from ._async import AsyncRequest, set_callback_error_hook
 from ._loader import LibraryNotFound
-from ._services import ReplyFormatError
-from .connection import Codec, Connection, connect, exec_sql, server_status
+from ._codec import Codec
+from .connection import Connection, connect, exec_sql, server_status
 from .errors import (RESULTS, AnswerTooLong, BadArgument, NoConnection, OrqExtError, Timeout,
                      describe)
-from .records import (Association, AssociationResult, AsyncResult, BsmResult, CategoryScore,
-                      Classification, ClassifyResult, Cluster, Document, ExtractedWord,
-                      KeywordItem, Node, Similarity, TermCount, Token, Topic, UnlabelledClass)
+from .records import (AssociationResult, AsyncResult, BsmResult, ClassifyResult, Cluster, Document,
+                      ExtractedWord, KeywordItem, Node, Token)
 
 logging.getLogger("orqext").addHandler(logging.NullHandler())
 
@@ -30,8 +29,7 @@ __version__ = "1.0.0"
 __all__ = [
     "connect", "Connection", "Codec", "server_status", "exec_sql", "AsyncRequest",
     "set_callback_error_hook", "LibraryNotFound", "OrqExtError", "Timeout", "NoConnection",
-    "AnswerTooLong", "BadArgument", "ReplyFormatError", "RESULTS", "describe", "Association",
-    "AssociationResult", "AsyncResult", "BsmResult", "CategoryScore", "Classification",
-    "ClassifyResult", "Cluster", "Document", "ExtractedWord", "KeywordItem", "Node", "Similarity",
-    "TermCount", "Token", "Topic", "UnlabelledClass",
+    "AnswerTooLong", "BadArgument", "RESULTS", "describe", "AssociationResult", "AsyncResult",
+    "BsmResult", "ClassifyResult", "Cluster", "Document", "ExtractedWord", "KeywordItem", "Node",
+    "Token",
 ]

@@ -15,6 +15,7 @@ error with its traceback to the "orqext" logger).
 from __future__ import annotations
 
 import atexit
+import concurrent.futures
 import ctypes
 import logging
 import sys
@@ -23,7 +24,7 @@ import traceback
 from typing import Any, Callable, Dict, List, Optional
 
 from . import raw
-from .errors import OrqExtError, error_for
+from .errors import error_for
 from .records import AsyncCallback, AsyncResult
 
 #: hook(request or None, exception): told of an exception in a callback.
@@ -68,62 +69,59 @@ def _report(request: "Optional[AsyncRequest]", exc: BaseException) -> None:
             pass
 
 
-class AsyncRequest:
-    """A queued asynchronous message. ``wait()`` blocks until its answer came
-    and the callback ran (or it was cancelled) and returns the AsyncResult."""
+class AsyncRequest(concurrent.futures.Future[AsyncResult]):
+    """A queued asynchronous message, as a ``concurrent.futures.Future`` of
+    its AsyncResult: ``result()``, ``add_done_callback``, ``as_completed`` and
+    ``concurrent.futures.wait`` work as with any future, and a cancelled
+    request raises ``CancelledError``. The future is done once the answer came
+    and the request's own callback ran, or once it was cancelled."""
 
     def __init__(self, request_id: int, callback: Optional[AsyncCallback]) -> None:
+        super().__init__()
         self.id = request_id
         self._callback = callback
-        self._done = threading.Event()
-        self.result: Optional[AsyncResult] = None
-        self.cancelled = False
         self.cancel_result: Optional[int] = None
         self.callback_error: Optional[BaseException] = None
-
-    def done(self) -> bool:
-        """True once the request was answered (its callback ran) or cancelled."""
-        return self._done.is_set()
 
     def wait(self, timeout: Optional[float] = None) -> Optional[AsyncResult]:
         """The AsyncResult (None when cancelled). Raises TimeoutError when it
         did not finish within timeout seconds."""
-        if not self._done.wait(timeout):
-            raise TimeoutError("asynchronous request %d: no answer within %s s" % (self.id, timeout))
-        return self.result
+        try:
+            result: AsyncResult = self.result(timeout)
+            return result
+        except concurrent.futures.CancelledError:
+            return None
+        except concurrent.futures.TimeoutError:
+            raise TimeoutError("asynchronous request %d: no answer within %s s"
+                               % (self.id, timeout)) from None
 
     def answer(self, timeout: Optional[float] = None) -> bytes:
-        """The answer bytes; a failed answer raises its OrqExtError."""
-        r = self.wait(timeout)
-        if r is None:
-            raise OrqExtError(-4122, "asynchronous message", "the request was cancelled")
+        """The answer bytes; a failed answer raises its OrqExtError, a
+        cancelled request CancelledError."""
+        r: AsyncResult = self.result(timeout)
         if r.code < 0:
             raise error_for(r.code, "asynchronous message")
         return r.answer
 
     def cancel(self) -> bool:
         """Cancels the request: True when the library took it out of its
-        queue (its callback will not run), False when it had finished already.
-        The library also sends a cancel to the server; that call's result is
-        kept in ``cancel_result`` (a request not yet sent has nothing to
-        cancel there, and the server may say so). It never raises: the rule
-        every layer shares, docs/design.md ("Cancelling an asynchronous
-        request in the layers")."""
-        with _lock:
-            if self._done.is_set():
-                return False
+        queue (its callback will not run; the future is cancelled), False when
+        it had finished already. The library also sends a cancel to the
+        server; that call's result is kept in ``cancel_result`` (a request not
+        yet sent has nothing to cancel there, and the server may say so). It
+        never raises: the rule every layer shares, docs/design.md
+        ("Cancelling an asynchronous request in the layers")."""
+        if self.done():
+            return False
         rc = raw.ORQExt_CancelAsync(0, self.id)
         if rc == -4122:
             return False
         with _lock:
             _pending.pop(self.id, None)
-            self.cancelled = True
-            self.cancel_result = rc
-        self._done.set()
-        return True
+        self.cancel_result = rc
+        return super().cancel()
 
     def _complete(self, result: AsyncResult) -> None:
-        self.result = result
         try:
             if self._callback is not None:
                 self._callback(result)
@@ -131,7 +129,7 @@ class AsyncRequest:
             self.callback_error = e
             _report(self, e)
         finally:
-            self._done.set()
+            self.set_result(result)
 
 
 def _dispatch(request_id: int, result: int, answer: Optional[int], answer_len: int) -> None:
@@ -173,8 +171,7 @@ def _uninstall() -> None:
         left = list(_pending.values())
         _pending.clear()
     for request in left:
-        request.cancelled = True
-        request._done.set()
+        concurrent.futures.Future.cancel(request)
 
 
 def _new_id() -> int:

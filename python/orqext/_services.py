@@ -2,12 +2,13 @@
 "KExt_ARA", "KExt_KWFS") and of the semantic text mining module ("KExt_STM"),
 as methods of Connection.
 
-Answers the library lays out (segmentation entries, extraction entries, the
-classifier's values) become dataclasses directly. Answers that are the
-module's text are split into lines; where the module answers tab-separated
-lines (``id TAB category TAB score``, ``term TAB count``) or lists
-(``name=score,...``, ``term=word,word``) they become dataclasses too, and a
-line that does not have that shape raises ReplyFormatError.
+Only what the library itself lays out becomes a record: segmentation
+entries (Token), extraction entries (ExtractedWord) and the classifiers'
+records (ClassifyResult, BsmResult, the values the calls hand back beside the
+module's texts). Everything whose inner layout is the server module's (the
+keyword, classifier, model and similarity answers, name lists, the domain
+list, topics, association lists) is handed back as the bytes the server sent;
+``Connection.decode`` gives the connection's text of them.
 """
 
 from __future__ import annotations
@@ -18,65 +19,12 @@ from typing import (TYPE_CHECKING, Any, Callable, Iterable, List, Literal, Optio
                     Tuple, Union, overload)
 
 from . import raw
-from .errors import AnswerTooLong, BadArgument, OrqExtError, check, int32
-from .records import (Association, AssociationResult, BsmResult, CategoryScore, Classification,
-                      ClassifyResult, Document, DocumentLike, ExtractedWord, KeywordItem,
-                      Similarity, TermCount, Text, Token, Topic, UnlabelledClass)
-
-
-if TYPE_CHECKING:
-    from .connection import Codec
+from ._codec import Codec
+from .errors import AnswerTooLong, BadArgument, check, int32
+from .records import (AssociationResult, BsmResult, ClassifyResult, Document, DocumentLike,
+                      ExtractedWord, KeywordItem, Text, Token)
 
 log = logging.getLogger("orqext")
-
-
-class ReplyFormatError(OrqExtError):
-    """An answer of the module does not have the shape the method reads."""
-
-    def __init__(self, code: int = -1107, call: Optional[str] = None,
-                 detail: Optional[str] = None) -> None:
-        super().__init__(code, call, detail)
-
-
-def lines(data: bytes) -> List[bytes]:
-    """The non-empty lines of a text answer (a trailing NUL dropped)."""
-    data = data.split(b"\0", 1)[0]
-    return [line for line in data.split(b"\n") if line]
-
-
-def _int(text: bytes, call: str) -> int:
-    try:
-        return int(text)
-    except ValueError:
-        raise ReplyFormatError(-1107, call, "not a number: %r" % text) from None
-
-
-def _fields(line: bytes, n: int, call: str) -> List[bytes]:
-    parts = line.split(b"\t")
-    if len(parts) != n:
-        raise ReplyFormatError(-1107, call, "expected %d tab-separated fields: %r" % (n, line))
-    return parts
-
-
-def _term_counts(data: bytes, call: str) -> List[TermCount]:
-    out = []
-    for line in lines(data):
-        term, count = _fields(line, 2, call)
-        out.append(TermCount(term, _int(count, call)))
-    return out
-
-
-def _scores(data: bytes, call: str) -> List[CategoryScore]:
-    """"name=score,name=score" as CategoryScore records."""
-    out = []
-    for part in data.split(b","):
-        if not part:
-            continue
-        name, sep, score = part.rpartition(b"=")
-        if not sep:
-            raise ReplyFormatError(-1107, call, "expected name=score: %r" % part)
-        out.append(CategoryScore(name, _int(score, call)))
-    return out
 
 
 class ServiceCalls:
@@ -176,8 +124,9 @@ class ServiceCalls:
         out = []
         for i in range(min(count, cap)):
             off, length = items[i], marks[i] & 0xFFFF
-            inside = 0 <= off and off + length <= len(data)
-            out.append(Token(off, length, data[off:off + length] if inside else None))
+            # The module's offsets are passed on as given; the word is the part
+            # of the text they cover (empty for an offset outside it).
+            out.append(Token(off, length, data[off:off + length] if off >= 0 else b""))
         return out
 
     def segment(self, text: Text, *, opt_a: int = 0, opt_b: int = 0, opt_c: int = 0,
@@ -197,11 +146,12 @@ class ServiceCalls:
         status (not negative); a failure raises OrqExtError."""
         return self._call("ORQExt_Aptitude_UnInit")
 
-    def aptitude_search(self, text: Text) -> List[bytes]:
-        """Words that begin with the text: a list of bytes."""
+    def aptitude_search(self, text: Text) -> bytes:
+        """Words that begin with the text: the module's answer as sent
+        (ORQExt_Aptitude_Search)."""
         h, data = self._h(), self._t(text, "text")
-        return lines(self._sized("ORQExt_Aptitude_Search", lambda b, n: raw.ORQExt_Aptitude_Search(
-            h, data, b, byref(n)))[1])
+        return self._sized("ORQExt_Aptitude_Search", lambda b, n: raw.ORQExt_Aptitude_Search(
+            h, data, b, byref(n)))[1]
 
     def aptitude_segment(self, text: Text, *, opt_a: int = 0, opt_b: int = 0, opt_c: int = 0,
                          flag_a: int = 0) -> List[Token]:
@@ -249,15 +199,12 @@ class ServiceCalls:
         status (not negative); a failure raises OrqExtError."""
         return self._call("ORQExt_ClassNoLabel_Free")
 
-    def unlabelled_class(self, text: Text) -> UnlabelledClass:
-        """The class the text joins (engine 6): UnlabelledClass(number, label)."""
+    def unlabelled_class(self, text: Text) -> bytes:
+        """The class the text joins (engine 6): the module's answer as sent
+        (ORQExt_ClassNoLabel_GetClass)."""
         h, data = self._h(), self._t(text, "text")
-        answer = self._sized("ORQExt_ClassNoLabel_GetClass",
-                             lambda b, n: raw.ORQExt_ClassNoLabel_GetClass(h, data, b, byref(n)))[1]
-        number, sep, label = answer.partition(b" ")
-        if sep and number.isdigit():
-            return UnlabelledClass(int(number), label)
-        return UnlabelledClass(None, answer)
+        return self._sized("ORQExt_ClassNoLabel_GetClass",
+                           lambda b, n: raw.ORQExt_ClassNoLabel_GetClass(h, data, b, byref(n)))[1]
 
     def classifier_set_path(self, path: Optional[Text] = None) -> int:
         """Sets the dictionary classifier's path (engine 3) (ORQExt_CLA_SetPath). Returns the
@@ -278,8 +225,10 @@ class ServiceCalls:
         vc, vb, va = c_int32(0), c_uint8(0), c_int32(0)
         self._call("ORQExt_CLA_GetClassifyResult", int32(mode, "mode"), fields, a, byref(la), b, byref(lb),
                    byref(vc), byref(vb), byref(va), int32(extra, "extra"))
-        return ClassifyResult(a.raw[:la.value], _scores(b.raw[:lb.value], "classifier"),
-                              va.value, vb.value, vc.value)
+        # The library cuts each text to capacity - 1 bytes (the last is its NUL).
+        return ClassifyResult(a.raw[:max(0, min(la.value, capacity - 1))],
+                              b.raw[:max(0, min(lb.value, capacity - 1))], va.value, vb.value,
+                              vc.value)
 
     def eztc_set_path(self) -> int:
         """Loads the EZTC classifier's dictionary (engine 2) (ORQExt_EZTC_SetPath). Returns
@@ -344,7 +293,7 @@ class ServiceCalls:
             lambda a, la, b, lb: raw.ORQExt_BSM_GetClassifyResult(
                 h, int32(value1, "value1"), int32(value2, "value2"), byref(f), a, byref(la), b, byref(lb), byref(flag)),
             capacity, capacity)
-        return BsmResult(best, _scores(scores, "ORQExt_BSM_GetClassifyResult"), flag.value == 1)
+        return BsmResult(best, scores, flag.value == 1)
 
     def stm_classifier_init(self, handle: int, value: int = 0) -> int:
         """Starts the text classifier of the domain ``handle``
@@ -359,20 +308,15 @@ class ServiceCalls:
         return self._call("ORQExt_STM_TextClassifier_ShutDown", int32(handle, "handle"))
 
     def classify(self, handle: int, documents: Iterable[DocumentLike], *, value1: int = 0,
-                 value2: int = 0, flag: int = 0) -> List[Classification]:
-        """Classifies each document (STM text classifier ``handle``): a list of
-        Classification, one per document."""
+                 value2: int = 0, flag: int = 0) -> bytes:
+        """Classifies the documents (STM text classifier ``handle``): the
+        module's answer as sent (ORQExt_STM_TextClassifier_Do)."""
         h = self._h()
         arr, count, keep = self._documents(documents)
         opts = raw.StmClassifierOptions(int32(value1, "value1"), int32(value2, "value2"), int32(flag, "flag"))
         name = "ORQExt_STM_TextClassifier_Do"
-        answer = self._sized(name, lambda b, n: raw.ORQExt_STM_TextClassifier_Do(
+        return self._sized(name, lambda b, n: raw.ORQExt_STM_TextClassifier_Do(
             h, int32(handle, "handle"), b, byref(n), arr, count, byref(opts)))[1]
-        out = []
-        for line in lines(answer):
-            ident, category, score = _fields(line, 3, name)
-            out.append(Classification(_int(ident, name), category, _int(score, name)))
-        return out
 
     # -- similarity ----------------------------------------------------------------
     def similarity_init(self) -> int:
@@ -403,29 +347,25 @@ class ServiceCalls:
         return self._call("ORQExt_STM_VSMGenerator_ShutDown", int32(handle, "handle"))
 
     def vsm_build(self, handle: int, documents: Iterable[DocumentLike], *, flag: int = 0,
-                  value1: int = 0, value2: int = 0) -> List[TermCount]:
-        """Builds the model of the documents: its lines as TermCount records."""
+                  value1: int = 0, value2: int = 0) -> bytes:
+        """Builds the model of the documents: the module's answer as sent
+        (ORQExt_STM_VSMGenerator_Do)."""
         h = self._h()
         arr, count, keep = self._documents(documents)
         opts = raw.StmVsmOptions(int32(flag, "flag"), int32(value1, "value1"), int32(value2, "value2"))
         name = "ORQExt_STM_VSMGenerator_Do"
-        return _term_counts(self._sized(name, lambda b, n: raw.ORQExt_STM_VSMGenerator_Do(
-            h, int32(handle, "handle"), b, byref(n), arr, count, byref(opts)))[1], name)
+        return self._sized(name, lambda b, n: raw.ORQExt_STM_VSMGenerator_Do(
+            h, int32(handle, "handle"), b, byref(n), arr, count, byref(opts)))[1]
 
     def vsm_similar(self, handle: int, text: Text, *, flag: int = 0, value1: int = 0,
-                    value2: int = 0) -> List[Similarity]:
-        """How similar each document of the model is to the text: a list of
-        Similarity, most similar first."""
+                    value2: int = 0) -> bytes:
+        """How similar the documents of the model are to the text: the
+        module's answer as sent (ORQExt_STM_VSMGenerator_GetResult)."""
         h, data = self._h(), self._t(text, "text")
         opts = raw.StmVsmOptions(int32(flag, "flag"), int32(value1, "value1"), int32(value2, "value2"))
         name = "ORQExt_STM_VSMGenerator_GetResult"
-        answer = self._sized(name, lambda b, n: raw.ORQExt_STM_VSMGenerator_GetResult(
+        return self._sized(name, lambda b, n: raw.ORQExt_STM_VSMGenerator_GetResult(
             h, int32(handle, "handle"), b, byref(n), data, byref(opts)))[1]
-        out = []
-        for line in lines(answer):
-            ident, score = _fields(line, 2, name)
-            out.append(Similarity(_int(ident, name), _int(score, name)))
-        return out
 
     # -- association rules and keyword frequency ------------------------------------
     def association_begin(self, run: Text) -> int:
@@ -524,29 +464,30 @@ class ServiceCalls:
         OrqExtError."""
         return self._call("ORQExt_AR_Dict_Import", self._t(text, "text"))
 
-    def ar_names(self, loaded: bool = False) -> List[bytes]:
-        """The association dictionaries (only the loaded ones with
-        ``loaded``): a list of bytes."""
+    def ar_names(self, loaded: bool = False) -> bytes:
+        """The association dictionaries' names (only the loaded ones with
+        ``loaded``): the module's list as sent (ORQExt_AR_GetAllDictName,
+        ORQExt_AR_GetAllDictNameLoaded)."""
         h = self._h()
         if loaded:
-            return lines(self._sized("ORQExt_AR_GetAllDictNameLoaded",
-                                     lambda b, n: raw.ORQExt_AR_GetAllDictNameLoaded(
-                                         h, b, byref(n)))[1])
+            return self._sized("ORQExt_AR_GetAllDictNameLoaded",
+                               lambda b, n: raw.ORQExt_AR_GetAllDictNameLoaded(h, b, byref(n)))[1]
         cap = self.answer_size
         buf, n = create_string_buffer(cap), c_int32(cap)
         self._call("ORQExt_AR_GetAllDictName", buf, byref(n))
-        return lines(buf.raw[:max(0, min(n.value, cap))])
+        return buf.raw[:max(0, min(n.value, cap))]
 
-    def ar_categories(self) -> List[bytes]:
-        """The categories of the association dictionaries: a list of bytes
-        (ORQExt_AR_GetCategoryName)."""
+    def ar_categories(self) -> bytes:
+        """The categories of the association dictionaries: the module's list
+        as sent (ORQExt_AR_GetCategoryName)."""
         h = self._h()
-        return lines(self._sized("ORQExt_AR_GetCategoryName",
-                                 lambda b, n: raw.ORQExt_AR_GetCategoryName(h, b, byref(n)))[1])
+        return self._sized("ORQExt_AR_GetCategoryName",
+                           lambda b, n: raw.ORQExt_AR_GetCategoryName(h, b, byref(n)))[1]
 
     def ar_search(self, text: Text, *, categories: bool = True) -> AssociationResult:
-        """Associations of the text's terms (``term=word,word`` lines) and,
-        with ``categories``, the matching dictionaries' categories."""
+        """Associations of the text's terms and, with ``categories``, the
+        matching dictionaries' categories: the module's two answers as sent
+        (ORQExt_AR_Search)."""
         h, data = self._h(), self._t(text, "text")
         cap_b = self.answer_size if categories else 0
         part_a, part_b = self._two_sized(
@@ -554,13 +495,7 @@ class ServiceCalls:
             lambda a, la, b, lb: raw.ORQExt_AR_Search(h, data, a, byref(la),
                                                       b if cap_b > 0 else None, byref(lb)),
             self.answer_size, cap_b)
-        out = []
-        for line in lines(part_a):
-            term, sep, words = line.partition(b"=")
-            if not sep:
-                raise ReplyFormatError(-1107, "ORQExt_AR_Search", "expected term=words: %r" % line)
-            out.append(Association(term, [w for w in words.split(b",") if w]))
-        return AssociationResult(out, lines(part_b) if categories else [])
+        return AssociationResult(part_a, part_b if categories else b"")
 
     # -- topics (engine 8) ---------------------------------------------------------------
     def topic_init(self, text: Optional[Text] = None) -> int:
@@ -578,19 +513,20 @@ class ServiceCalls:
         status (not negative); a failure raises OrqExtError."""
         return self._call("ORQExt_MakeTopDict", self._t(name, "name"), self._t(text, "text"))
 
-    def topics(self, limit: int = 0) -> List[Topic]:
-        """The topics (``name TAB count`` lines) as Topic records. The library
+    def topics(self, limit: int = 0) -> bytes:
+        """The topic list as the module sent it (ORQExt_TOP_List). The library
         reports no length here: the list is read up to its NUL."""
         cap = self.answer_size
         buf = create_string_buffer(cap)
         self._call("ORQExt_TOP_List", buf, cap, int32(limit, "limit"))
-        return [Topic(t.term, t.count) for t in _term_counts(buf.raw, "ORQExt_TOP_List")]
+        return buf.raw.split(b"\0", 1)[0]
 
-    def topic_items(self, topic: Text, text: Text) -> List[bytes]:
-        """The items of a topic that match the text: a list of bytes (ORQExt_TOP_GetItem)."""
+    def topic_items(self, topic: Text, text: Text) -> bytes:
+        """The items of a topic that match the text: the module's answer as
+        sent (ORQExt_TOP_GetItem)."""
         h, t1, t2 = self._h(), self._t(topic, "topic"), self._t(text, "text")
-        return lines(self._sized("ORQExt_TOP_GetItem", lambda b, n: raw.ORQExt_TOP_GetItem(
-            h, t1, t2, b, byref(n)))[1])
+        return self._sized("ORQExt_TOP_GetItem", lambda b, n: raw.ORQExt_TOP_GetItem(
+            h, t1, t2, b, byref(n)))[1]
 
     def export_sql_to_file(self, statement: Text, file: Text, value: int, separator: Text) -> int:
         """Has the module write a statement's rows to a file on the server, fields separated
@@ -629,12 +565,12 @@ class ServiceCalls:
         (not negative); a failure raises OrqExtError."""
         return self._call("ORQExt_STM_DeleteDomain", self._t(name, "name"))
 
-    def domains(self, open_only: bool = False) -> List[bytes]:
-        """The knowledge domains' names (only the open ones with open_only)."""
+    def domains(self, open_only: bool = False) -> bytes:
+        """The knowledge domains' names (only the open ones with open_only):
+        the server's list as sent (ORQExt_STM_GetDomainNameList)."""
         h, mode = self._h(), 1 if open_only else 0
-        return lines(self._sized("ORQExt_STM_GetDomainNameList",
-                                 lambda b, n: raw.ORQExt_STM_GetDomainNameList(
-                                     h, b, byref(n), mode))[1])
+        return self._sized("ORQExt_STM_GetDomainNameList",
+                           lambda b, n: raw.ORQExt_STM_GetDomainNameList(h, b, byref(n), mode))[1]
 
     def open_domain(self, name: Text) -> int:
         """Opens a domain; returns its handle."""
@@ -711,14 +647,15 @@ class ServiceCalls:
         return self._call("ORQExt_STM_KeyWordExtractor_ShutDown", int32(handle, "handle"))
 
     def keywords(self, handle: int, documents: Iterable[DocumentLike], *, number: int = 0,
-                 flag: int = 0) -> List[TermCount]:
-        """The keywords of the documents: a list of TermCount."""
+                 flag: int = 0) -> bytes:
+        """The keywords of the documents: the module's answer as sent
+        (ORQExt_STM_KeyWordExtractor_Do)."""
         h = self._h()
         arr, count, keep = self._documents(documents)
         opts = raw.StmOptionPair(int32(number, "number"), int32(flag, "flag"))
         name = "ORQExt_STM_KeyWordExtractor_Do"
-        return _term_counts(self._sized(name, lambda b, n: raw.ORQExt_STM_KeyWordExtractor_Do(
-            h, int32(handle, "handle"), b, byref(n), arr, count, byref(opts)))[1], name)
+        return self._sized(name, lambda b, n: raw.ORQExt_STM_KeyWordExtractor_Do(
+            h, int32(handle, "handle"), b, byref(n), arr, count, byref(opts)))[1]
 
     # -- semantic text mining: extractors ----------------------------------------------------
     def abstract_init(self, handle: int) -> int:

@@ -43,7 +43,9 @@ from types import TracebackType
 from typing import Any, Callable, Dict, Generator, List, Optional, Set, Type, TypeVar
 
 from . import _async
-from .connection import DEFAULT_ANSWER_SIZE, Connection
+from ._aio_calls import AsyncCalls
+from ._codec import Codec
+from .connection import DEFAULT_ANSWER_SIZE, DEFAULT_MAX_ANSWER_SIZE, Connection
 from .errors import (AnswerTooLong, BadArgument, NoConnection, Timeout, error_for, milliseconds,
                      int32)
 from .records import AsyncResult, Text
@@ -72,14 +74,16 @@ def _fail(future: "asyncio.Future[AsyncResult]", exc: BaseException) -> None:
         future.set_exception(exc)
 
 
-class AsyncConnection:
+class AsyncConnection(AsyncCalls):
     """An open connection for asyncio. ``async with`` closes it; so does
     ``await conn.close()``.
 
     ``send`` is an asynchronous message of the library; every other method of
     Connection is here as a coroutine of the same name and arguments that
     runs the synchronous call in the thread pool (``await conn.segment(text)``
-    returns what ``Connection.segment`` returns)."""
+    returns what ``Connection.segment`` returns). Those coroutines are
+    written out in orqext/_aio_calls.py (generated from Connection), so type
+    checkers, help() and IDEs see each one."""
 
     def __init__(self, connection: Connection, *, via: str = "async",
                  executor: Optional[concurrent.futures.Executor] = None) -> None:
@@ -113,9 +117,29 @@ class AsyncConnection:
         """How ``send`` goes unless a call says otherwise: "async" or "thread"."""
         return self._via
 
+    @property
+    def codec(self) -> Codec:
+        """The connection's codec for texts."""
+        return self._conn.codec
+
+    @property
+    def server(self) -> str:
+        """The server the connection was opened to."""
+        return self._conn.server
+
+    @property
+    def port(self) -> int:
+        """The server's port."""
+        return self._conn.port
+
+    def decode(self, answer: bytes) -> str:
+        """An answer as text, in the connection's encoding (Connection.decode)."""
+        return self._conn.decode(answer)
+
     def __repr__(self) -> str:
-        return "<orqext.aio.AsyncConnection handle=%d%s>" % (
-            self._conn.handle, " closed" if self._conn.closed else "")
+        return "<orqext.aio.AsyncConnection %s:%d handle=%d%s>" % (
+            self._conn.server, self._conn.port, self._conn.handle,
+            " closed" if self._conn.closed else "")
 
     async def __aenter__(self) -> "AsyncConnection":
         return self
@@ -215,27 +239,6 @@ class AsyncConnection:
         if not self._conn.closed:
             await self.run(self._conn.close)
 
-    def __getattr__(self, name: str) -> Any:
-        if name.startswith("_") or name == "send_async":
-            raise AttributeError("%r object has no attribute %r" % (type(self).__name__, name))
-        member = getattr(type(self._conn), name, None)
-        if not callable(member):
-            # Properties and other values of the connection, read as they are.
-            return getattr(self._conn, name)
-        method = getattr(self._conn, name)
-
-        @functools.wraps(method)
-        async def in_thread(*args: Any, **kwargs: Any) -> Any:
-            return await self.run(method, *args, **kwargs)
-        in_thread.__doc__ = ("Coroutine: runs Connection.%s in the thread pool.\n\n%s"
-                             % (name, method.__doc__ or ""))
-        return in_thread
-
-    def __dir__(self) -> List[str]:
-        names: Set[str] = set(super().__dir__())
-        names |= {n for n in dir(Connection) if not n.startswith("_") and n != "send_async"}
-        return sorted(names)
-
 
 class _Opening:
     """What ``connect`` returns: await it for the AsyncConnection, or use it
@@ -273,7 +276,10 @@ class _Opening:
 
 def connect(server: Text, port: int, user: Text, password: Text, *, via: str = "async",
             executor: Optional[concurrent.futures.Executor] = None,
-            **options: Any) -> _Opening:
+            encoding: str = 'utf-8', errors: str = 'strict',
+            answer_size: int = DEFAULT_ANSWER_SIZE,
+            max_answer_size: int = DEFAULT_MAX_ANSWER_SIZE,
+            timeout: Optional[float] = None) -> _Opening:
     """Opens a connection for asyncio (the login runs in the thread pool):
     ``async with await orqext.aio.connect("127.0.0.1", 7300, "admin", "admin")
     as conn:`` (``async with orqext.aio.connect(...) as conn:`` works too).
@@ -281,5 +287,7 @@ def connect(server: Text, port: int, user: Text, password: Text, *, via: str = "
     ``via``: how ``send`` goes by default, "async" (the library's
     asynchronous messages, about 200 ms each) or "thread" (the synchronous
     call in the thread pool, for low latency). ``executor``: the thread pool
-    (default: the loop's). Other options are those of ``orqext.connect``."""
+    (default: the loop's). The other options are those of ``orqext.connect``."""
+    options: Dict[str, Any] = dict(encoding=encoding, errors=errors, answer_size=answer_size,
+                                   max_answer_size=max_answer_size, timeout=timeout)
     return _Opening((server, port, user, password), options, via, executor)

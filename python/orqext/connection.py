@@ -22,55 +22,17 @@ from typing import Any, Callable, Iterable, List, Literal, Optional, Tuple, over
 from ctypes import byref, c_int32, create_string_buffer
 
 from . import _async, raw
+from ._codec import Codec
 from ._services import ServiceCalls
-from .errors import (AnswerTooLong, BadArgument, NoConnection, check, error_for, int32,
+from .errors import (AnswerTooLong, BadArgument, NoConnection, Timeout, check, error_for, int32,
                      milliseconds)
 from ._async import AsyncRequest
-from .records import AsyncCallback, Cluster, Data, Node, Text
+from .records import AsyncCallback, Cluster, Node, Text, Data
 
 log = logging.getLogger("orqext")
 
 DEFAULT_ANSWER_SIZE = 64 * 1024
 DEFAULT_MAX_ANSWER_SIZE = 64 * 1024 * 1024
-
-
-class Codec:
-    """Turns the caller's texts into the bytes the library takes."""
-
-    def __init__(self, encoding: str = 'utf-8', errors: str = 'strict') -> None:
-        "".encode(encoding, errors)  # an unknown codec fails here, not later
-        self.encoding = encoding
-        self.errors = errors
-
-    @overload
-    def text(self, value: Data, what: str, allow_none: Literal[False] = False) -> bytes: ...
-
-    @overload
-    def text(self, value: Optional[Data], what: str, allow_none: bool) -> Optional[bytes]: ...
-
-    def text(self, value: Optional[Data], what: str, allow_none: bool = False) -> Optional[bytes]:
-        """A NUL-terminated string argument (bytes, or None where allowed)."""
-        if value is None:
-            if allow_none:
-                return None
-            raise BadArgument(-1100, None, "a text is required", argument=what)
-        data = self.data(value, what)
-        if b"\0" in data:
-            raise BadArgument(-1100, None, "the text holds a NUL byte", argument=what)
-        return data
-
-    def data(self, value: Data, what: str) -> bytes:
-        """Bytes of any content (payloads)."""
-        if isinstance(value, str):
-            try:
-                return value.encode(self.encoding, self.errors)
-            except UnicodeEncodeError as e:
-                raise BadArgument(-1100, None, "not encodable with %s: %s"
-                                  % (self.encoding, e.reason), argument=what) from e
-        if isinstance(value, (bytes, bytearray, memoryview)):
-            return bytes(value)
-        raise BadArgument(-1100, None, "expected str or bytes, got %s" % type(value).__name__,
-                          argument=what)
 
 
 def _fit(codec: Codec, value: Optional[Text], size: int, what: str) -> bytes:
@@ -96,6 +58,43 @@ def _cluster_of(rec: raw.ClusterInfo) -> Cluster:
 
 def _node_of(rec: raw.NodeInfo) -> Node:
     return Node(rec.server, rec.port, rec.user, getattr(rec, "pass"), rec.attr)
+
+
+def _login(server: bytes, port: int, user: bytes, password: bytes, limit: Optional[float],
+           where: str) -> Tuple[int, int]:
+    """ORQExt_Connect: (handle, status). With a limit (seconds) the call runs
+    on a thread of its own and is given up after that long (Timeout -20003);
+    a connection it makes later is closed there."""
+    def attempt() -> Tuple[int, int]:
+        status = c_int32(0)
+        handle = raw.ORQExt_Connect(server, port, user, password, byref(status))
+        return int(handle), status.value
+
+    if limit is None:
+        return attempt()
+    lock = threading.Lock()
+    outcome: List[Tuple[int, int]] = []
+    abandoned = threading.Event()
+    done = threading.Event()
+
+    def run() -> None:
+        got = attempt()
+        with lock:
+            if abandoned.is_set():
+                if got[0]:
+                    raw.ORQExt_DisConnect(got[0])
+                return
+            outcome.append(got)
+        done.set()
+
+    threading.Thread(target=run, name="orqext-connect", daemon=True).start()
+    if not done.wait(limit):
+        with lock:
+            if not outcome:
+                abandoned.set()
+                raise Timeout(-20003, "ORQExt_Connect", "no connection within %s s (%s)"
+                              % (limit, where))
+    return outcome[0]
 
 
 def server_status(server: Text, port: int, encoding: str = 'utf-8') -> int:
@@ -132,21 +131,27 @@ class Connection(ServiceCalls):
     def __init__(self, server: Text, port: int, user: Text, password: Text, *,
                  encoding: str = 'utf-8', errors: str = 'strict',
                  answer_size: int = DEFAULT_ANSWER_SIZE,
-                 max_answer_size: int = DEFAULT_MAX_ANSWER_SIZE) -> None:
+                 max_answer_size: int = DEFAULT_MAX_ANSWER_SIZE,
+                 timeout: Optional[float] = None) -> None:
         self.codec = Codec(encoding, errors)
         self.answer_size = answer_size
         self.max_answer_size = max_answer_size
         self._lock = threading.Lock()
         self._handle = 0
-        status = c_int32(0)
-        handle = raw.ORQExt_Connect(self.codec.text(server, "server"), int32(port, "port"),
-                                    self.codec.text(user, "user"),
-                                    self.codec.text(password, "password"), byref(status))
-        if status.value < 0 or handle == 0:
+        self.server = server if isinstance(server, str) else bytes(server).decode("utf-8", "replace")
+        self.port = int32(port, "port")
+        limit = None if timeout is None else milliseconds(timeout, "timeout") / 1000.0
+        handle, status = _login(self.codec.text(server, "server"), self.port,
+                                self.codec.text(user, "user"),
+                                self.codec.text(password, "password"), limit, self._where())
+        if status < 0 or handle == 0:
             if handle:
                 raw.ORQExt_DisConnect(handle)
-            raise error_for(status.value if status.value < 0 else -1100, "ORQExt_Connect")
+            raise error_for(status if status < 0 else -1100, "ORQExt_Connect", self._where())
         self._handle = handle
+
+    def _where(self) -> str:
+        return "server %s port %d" % (self.server, self.port)
 
     # -- sizes ------------------------------------------------------------
     @property
@@ -211,11 +216,17 @@ class Connection(ServiceCalls):
         self.close()
 
     def __repr__(self) -> str:
-        return "<orqext.Connection handle=%d%s>" % (self._handle, " closed" if self.closed else "")
+        return "<orqext.Connection %s:%d handle=%d%s>" % (
+            self.server, self.port, self._handle, " closed" if self.closed else "")
 
     def is_alive(self) -> bool:
         """True while the client library reports the connection alive."""
         return self._handle != 0 and raw.ORQExt_IsConnect(self._handle) != 0
+
+    def decode(self, answer: bytes) -> str:
+        """An answer as text, in the connection's encoding (and ``errors``):
+        answers are handed back as the server sent them, as bytes."""
+        return self.codec.decode(answer)
 
     # -- shared helpers -----------------------------------------------------
     @overload
@@ -228,7 +239,7 @@ class Connection(ServiceCalls):
         return self.codec.text(value, what, allow_none)
 
     def _call(self, name: str, *args: Any) -> int:
-        return check(getattr(raw.library(), name)(self._h(), *args), name)
+        return check(getattr(raw.library(), name)(self._h(), *args), name, self._where())
 
     def _sized(self, name: str, invoke: Callable[[Any, c_int32], Any],
                capacity: Optional[int] = None) -> Tuple[int, bytes]:
@@ -240,7 +251,7 @@ class Connection(ServiceCalls):
             length = c_int32(cap)
             rc: int = invoke(buf, length)
             if rc != -1107:
-                check(rc, name)
+                check(rc, name, self._where())
                 return rc, buf.raw[:max(0, min(length.value, cap))]
             whole = length.value
             if attempt == 2 or whole <= cap:
@@ -427,10 +438,17 @@ class Connection(ServiceCalls):
             cap *= 2
 
 
-def connect(server: Text, port: int, user: Text, password: Text, **options: Any) -> Connection:
+def connect(server: Text, port: int, user: Text, password: Text, *,
+            encoding: str = 'utf-8', errors: str = 'strict',
+            answer_size: int = DEFAULT_ANSWER_SIZE,
+            max_answer_size: int = DEFAULT_MAX_ANSWER_SIZE,
+            timeout: Optional[float] = None) -> Connection:
     """Opens a connection: ``connect("127.0.0.1", 7300, "admin", "admin")``.
 
-    Options: ``encoding`` and ``errors`` (the codec for str arguments,
-    default UTF-8, strict), ``answer_size`` (the first buffer of self-sizing
-    calls, 64 KiB) and ``max_answer_size`` (64 MiB)."""
-    return Connection(server, port, user, password, **options)
+    ``encoding`` and ``errors``: the codec for str arguments (default UTF-8,
+    strict); ``answer_size``: the first buffer of self-sizing calls (64 KiB);
+    ``max_answer_size`` (64 MiB); ``timeout``: seconds the connect and login
+    may take at most (None: as long as the client library takes), else
+    Timeout (-20003)."""
+    return Connection(server, port, user, password, encoding=encoding, errors=errors,
+                      answer_size=answer_size, max_answer_size=max_answer_size, timeout=timeout)

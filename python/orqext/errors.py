@@ -232,8 +232,9 @@ def milliseconds(seconds: Any, what: str = "timeout") -> int:
     return int32(ms, what)
 
 
-def check(code: int, call: str) -> int:
-    """Returns a non-negative code; raises the exception of a negative one."""
+def check(code: int, call: str, where: Optional[str] = None) -> int:
+    """Returns a non-negative code; raises the exception of a negative one
+    (``where``: the server it came from, for the message)."""
     if code < 0:
-        raise error_for(code, call)
+        raise error_for(code, call, where)
     return code

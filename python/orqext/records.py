@@ -7,8 +7,8 @@ codec.
 
 from __future__ import annotations
 
-from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, Callable, List, Optional, Tuple, Union
+from dataclasses import dataclass
+from typing import TYPE_CHECKING, Callable, Optional, Tuple, Union
 
 #: A text argument: str (encoded with the connection's codec) or bytes.
 Text = Union[str, bytes]
@@ -58,10 +58,11 @@ class KeywordItem:
 @dataclass(frozen=True)
 class Token:
     """A segmented word: byte offset and byte length in the text, and the
-    bytes they cover (None when the entry does not lie inside the text)."""
+    bytes of the text they cover (fewer, or none, where the module's entry
+    reaches past the text)."""
     offset: int
     length: int
-    word: Optional[bytes]
+    word: bytes
 
 
 @dataclass(frozen=True)
@@ -75,25 +76,12 @@ class ExtractedWord:
 
 
 @dataclass(frozen=True)
-class Classification:
-    """The category of one document of a batch."""
-    id: int
-    category: bytes
-    score: int
-
-
-@dataclass(frozen=True)
-class CategoryScore:
-    name: bytes
-    score: int
-
-
-@dataclass(frozen=True)
 class ClassifyResult:
-    """The answer of the dictionary classifier (engine 3): the best category,
-    the scores and the three values the call hands back."""
+    """The answer of the dictionary classifier (engine 3): its two texts as
+    the module sent them (the best category and the scores) and the three
+    values the call hands back."""
     best: bytes
-    scores: List[CategoryScore]
+    scores: bytes
     value_a: int
     value_b: int
     value_c: int
@@ -101,50 +89,20 @@ class ClassifyResult:
 
 @dataclass(frozen=True)
 class BsmResult:
-    """The answer of the BSM classifier (engine 7)."""
+    """The answer of the BSM classifier (engine 7): its two texts as the
+    module sent them (the best category and the scores) and the flag."""
     best: bytes
-    scores: List[CategoryScore]
+    scores: bytes
     matched: bool
 
 
 @dataclass(frozen=True)
-class UnlabelledClass:
-    """The class a text joined: its number and its label."""
-    number: Optional[int]
-    label: bytes
-
-
-@dataclass(frozen=True)
-class Association:
-    """A term and the words associated with it."""
-    term: bytes
-    words: List[bytes]
-
-
-@dataclass(frozen=True)
 class AssociationResult:
-    associations: List[Association]
-    categories: List[bytes] = field(default_factory=list)
-
-
-@dataclass(frozen=True)
-class TermCount:
-    """A term (or key) and its count."""
-    term: bytes
-    count: int
-
-
-@dataclass(frozen=True)
-class Similarity:
-    """How similar the document ``id`` is (the module's score)."""
-    id: int
-    score: int
-
-
-@dataclass(frozen=True)
-class Topic:
-    name: bytes
-    count: int
+    """The two answers of the association search, as the module sent them:
+    the associations of the text's terms and the categories (empty when not
+    asked for)."""
+    associations: bytes
+    categories: bytes = b""
 
 
 @dataclass(frozen=True)

@@ -7,6 +7,7 @@ wheel carries it; a package without one (run from the source tree) is given
 the build's through ORQEXT_LIBRARY.
 """
 
+import multiprocessing
 import os
 import select
 import shutil
@@ -136,6 +137,27 @@ def sims():
     yield start
     for s in started:
         s.close()
+
+
+@pytest.fixture(scope="session")
+def child(tmp_path_factory):
+    """A child interpreter whose library runs over the scripted double
+    (double_child.py): a process pool of one, for the session."""
+    double = os.path.join(BUILD, "double", "libXSRClient.so")
+    if not os.path.exists(double):
+        pytest.fail("the XSRClient double is not built: %s" % double)
+    cxx = shutil.which("c++") or shutil.which("g++")
+    if cxx is None:
+        pytest.fail("no C++ compiler on PATH")
+    control = str(tmp_path_factory.mktemp("double") / "libdouble_control.so")
+    subprocess.run([cxx, "-std=c++17", "-shared", "-fPIC", "-I", REPO,
+                    os.path.join(os.path.dirname(__file__), "double_control.cpp"),
+                    "-o", control, "-L", os.path.dirname(double), "-lXSRClient"],
+                   check=True, capture_output=True, text=True)
+    import double_child
+    ctx = multiprocessing.get_context("spawn")
+    with ctx.Pool(1, initializer=double_child.setup, initargs=(double, control, LIBRARY)) as pool:
+        yield pool
 
 
 @pytest.fixture

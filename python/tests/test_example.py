@@ -20,7 +20,8 @@ def test_example_segments_and_classifies(sims):
         "document 1: 11 words: Stock | markets | in | Hong Kong | fell | as | the | bank | raised"
         " | interest | rates",
         "document 2: 9 words: A | new | vaccine | helps | patients | with | a | rare | disease",
-        "document 0: sports (score 2)",
-        "document 1: finance (score 4)",
-        "document 2: health (score 2)",
+        # The classifier's answer as xsr-sim writes it: id, category, score.
+        "classified: 0 | sports | 2",
+        "classified: 1 | finance | 4",
+        "classified: 2 | health | 2",
     ]

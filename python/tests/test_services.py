@@ -5,6 +5,8 @@ import pytest
 
 import orqext
 from orqext import Token
+from sim_formats import (TermCount, associations, classifications, lines, scores, similarities,
+                         term_counts, unlabelled)
 
 DOCS = [
     "The football match ended with three goals and a penalty.",
@@ -36,7 +38,7 @@ def test_aptitude_search_and_segmentation(conn):
     conn.dict_load("pyapt")
     conn.aptitude_init()
     try:
-        assert conn.aptitude_search("ap") == [b"apple", b"apricot"]
+        assert lines(conn.aptitude_search("ap")) == [b"apple", b"apricot"]
         assert [t.word for t in conn.aptitude_segment("apple pie")] == [b"apple", b"pie"]
     finally:
         conn.aptitude_uninit()
@@ -50,10 +52,9 @@ def test_similarity(conn):
     assert conn.similarity("same words", "same words") == 1000
     conn.vsm_init(21)
     try:
-        model = conn.vsm_build(21, [(5, DOCS[0]), (6, DOCS[1])])
-        assert model[:2] == [orqext.TermCount(b"terms", len(model) - 2),
-                             orqext.TermCount(b"documents", 2)]
-        ranked = conn.vsm_similar(21, "football goals")
+        model = term_counts(conn.vsm_build(21, [(5, DOCS[0]), (6, DOCS[1])]))
+        assert model[:2] == [TermCount(b"terms", len(model) - 2), TermCount(b"documents", 2)]
+        ranked = similarities(conn.vsm_similar(21, "football goals"))
         assert [s.id for s in ranked][0] == 5 and ranked[0].score > ranked[1].score
     finally:
         conn.vsm_shutdown(21)
@@ -62,7 +63,7 @@ def test_similarity(conn):
 def test_classification_families(conn):
     conn.stm_classifier_init(11)
     try:
-        got = conn.classify(11, DOCS)
+        got = classifications(conn.classify(11, DOCS))
         assert [(c.id, c.category) for c in got] == [(0, b"sports"), (1, b"finance"),
                                                     (2, b"health")]
         assert all(c.score > 0 for c in got)
@@ -73,16 +74,16 @@ def test_classification_families(conn):
     conn.eztc_free()
     conn.classifier_set_path()
     result = conn.classifier_classify([DOCS[0]])
-    assert result.best == b"sports" and result.value_a == result.scores[0].score
+    assert result.best == b"sports" and result.value_a == scores(result.scores)[0][1]
     conn.classifier_free()
     conn.bsm_init()
     bsm = conn.bsm_classify([DOCS[2]])
-    assert bsm.best == b"health" and bsm.matched and bsm.scores[0].name == b"health"
+    assert bsm.best == b"health" and bsm.matched and scores(bsm.scores)[0][0] == b"health"
     conn.bsm_free()
     conn.unlabelled_init()
-    first = conn.unlabelled_class("goals goals match")
-    again = conn.unlabelled_class("goals again goals")
-    assert first == again == orqext.UnlabelledClass(first.number, b"goals")
+    first = unlabelled(conn.unlabelled_class("goals goals match"))
+    again = unlabelled(conn.unlabelled_class("goals again goals"))
+    assert first == again == (first[0], b"goals")
     conn.unlabelled_free()
 
 
@@ -96,12 +97,12 @@ def test_association_families(conn):
     assert conn.ar_create("pyar", "finance", "stock=shares,bonds;bank=loan") == 2
     assert conn.ar_exists("pyar") and not conn.ar_exists("nope")
     conn.ar_load("pyar")
-    assert conn.ar_names() == [b"pyar"] and conn.ar_names(loaded=True) == [b"pyar"]
-    assert conn.ar_categories() == [b"finance"]
+    assert lines(conn.ar_names()) == [b"pyar"] and lines(conn.ar_names(loaded=True)) == [b"pyar"]
+    assert lines(conn.ar_categories()) == [b"finance"]
     found = conn.ar_search("stock and bank")
-    assert found.associations == [orqext.Association(b"stock", [b"shares", b"bonds"]),
-                                  orqext.Association(b"bank", [b"loan"])]
-    assert found.categories == [b"finance"]
+    assert associations(found.associations) == [(b"stock", [b"shares", b"bonds"]),
+                                                (b"bank", [b"loan"])]
+    assert lines(found.categories) == [b"finance"]
     items = [orqext.KeywordItem(d, 1) for d in DOCS]
     assert conn.keyword_frequency(items) > 0
     assert conn.keyword_associated(items, "bank") > 0
@@ -118,8 +119,8 @@ def test_extraction_families(conn):
     finally:
         conn.extract_free()
     conn.keywords_init(31)
-    kw = conn.keywords(31, ["goals goals match", "match goals"], number=2)
-    assert kw == [orqext.TermCount(b"goals", 3), orqext.TermCount(b"match", 2)]
+    kw = term_counts(conn.keywords(31, ["goals goals match", "match goals"], number=2))
+    assert kw == [TermCount(b"goals", 3), TermCount(b"match", 2)]
     conn.keywords_shutdown(31)
     # The best sentence by its terms' counts; the earlier one on a tie.
     text = "Stocks fell. The match had goals. Goals win matches."
@@ -134,8 +135,8 @@ def test_extraction_families(conn):
 def test_topics(conn):
     conn.topic_init()
     assert conn.make_topic("pysport", "football goals match") == 3
-    assert orqext.Topic(b"pysport", 3) in conn.topics()
-    assert conn.topic_items("pysport", "two goals in the match") == [b"goals", b"match"]
+    assert TermCount(b"pysport", 3) in term_counts(conn.topics())
+    assert lines(conn.topic_items("pysport", "two goals in the match")) == [b"goals", b"match"]
     conn.topic_uninit()
 
 
@@ -144,11 +145,11 @@ def test_stm_engine_domains_and_analysers(conn):
     assert conn.stm_initialized()
     conn.create_domain("pydomain", "a test domain", "alpha beta")
     try:
-        assert b"pydomain" in conn.domains()
+        assert b"pydomain" in lines(conn.domains())
         handle = conn.open_domain("pydomain")
         assert handle > 0 and conn.domain_handle("pydomain") == handle
         assert conn.domain_name(handle) == b"pydomain"
-        assert conn.domains(open_only=True) == [b"pydomain"]
+        assert lines(conn.domains(open_only=True)) == [b"pydomain"]
         conn.close_domain("pydomain")
         with pytest.raises(orqext.OrqExtError) as e:
             conn.open_domain("no such domain")

@@ -161,10 +161,27 @@ def test_async_cancel_drops_the_request(conn):
     # Either way the request is cancelled (docs/design.md).
     assert slow.cancel() is True
     assert slow.cancel_result in (-20103, 0)
-    assert slow.cancelled and slow.done() and slow.wait(0) is None
+    assert slow.cancelled() and slow.done() and slow.wait(0) is None
     assert conn.send_async("Echo", "after").answer(10) == b"after"
     assert called == []
     assert slow.cancel() is False
+
+
+def test_async_requests_are_futures(conn):
+    import concurrent.futures
+    seen = []
+    first = conn.send_async("Echo", "one")
+    first.add_done_callback(lambda f: seen.append(f.result().answer))
+    second = conn.send_async("Echo", "two")
+    assert isinstance(first, concurrent.futures.Future)
+    done = [f.result().answer for f in concurrent.futures.as_completed([first, second], timeout=10)]
+    assert sorted(done) == [b"one", b"two"] and seen == [b"one"]
+    slow = conn.send_async("Script", "delay=5000")
+    assert slow.cancel() is True
+    with pytest.raises(concurrent.futures.CancelledError):
+        slow.result(0)
+    with pytest.raises(concurrent.futures.CancelledError):
+        slow.answer(0)
 
 
 def statements(conn):

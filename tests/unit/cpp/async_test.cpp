@@ -167,6 +167,36 @@ TEST_F(CppAsyncConcurrencyTest, FuturesAreReadyWithTheAnswerTheFailureOrTheCance
     EXPECT_THROW(orqext::async_requester().send_async(conn_, "", "p"), orqext::error);
 }
 
+// A request still pending when its connection is closed ends as cancelled,
+// not with the closed handle's failure; requests on other connections go on.
+TEST_F(CppAsyncConcurrencyTest, ClosingTheConnectionCancelsItsPendingRequests) {
+    // The server answers "pending" on handle 7 for ever; handle 8 answers.
+    set_handler([](const Call& c) { return c.handle == 8 ? echo_first_send(c) : always_pending(c); });
+    orqext::connection other = orqext::connection::adopt(8);  // the double takes any handle
+    orqext::async_requester r;
+    Book book;
+    const auto id = r.send_async(conn_, "M", "gone", book.note());
+    auto future = r.send_async(conn_, "M", "gone too");
+    const auto kept = r.send_async(other, "M", "kept", book.note());
+    ASSERT_TRUE(clock_.cycles(1));  // sent; both still pending on the server
+    EXPECT_EQ(book.calls(id), 0u);
+    EXPECT_EQ(book.only(kept).answer, "ans:kept");
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+    std::error_code ec;
+    conn_.close(ec);  // the library does not know handle 7: its result is no matter here
+    ASSERT_TRUE(clock_.cycles(1));
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+    try {
+        future.get();
+        ADD_FAILURE() << "no failure";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code(), std::errc::operation_canceled) << e.what();
+    }
+    EXPECT_TRUE(book.only(id).cancelled());
+    EXPECT_EQ(r.pending(), 0u);
+    other.release();
+}
+
 TEST_F(CppAsyncConcurrencyTest, ARequesterCannotCancelAnothersRequest) {
     set_handler(always_pending);
     Book book;

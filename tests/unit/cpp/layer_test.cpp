@@ -3,6 +3,7 @@
 // conversions of typed records.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -34,7 +35,8 @@ TEST(CppResultCodes, EveryTableRowGivesItsMessageNameAndCondition) {
         EXPECT_STREQ(orqext::result_meaning(r.code), r.meaning);
         EXPECT_STREQ(orqext::result_name(r.code), r.name);
         const std::error_code ec = orqext::make_error_code(r.code);
-        EXPECT_EQ(ec.message(), want);
+        // The error_code's message is the text alone; result_message adds the code.
+        EXPECT_EQ(ec.message(), r.meaning);
         EXPECT_EQ(ec.category().name(), std::string("orqext"));
     }
 }
@@ -43,6 +45,8 @@ TEST(CppResultCodes, UnlistedAndPositiveCodesStillRead) {
     EXPECT_EQ(orqext::result_meaning(-77), nullptr);
     EXPECT_EQ(orqext::result_message(-77), "-77 unknown Result code");
     EXPECT_EQ(orqext::result_message(5), "5 status word of the server");
+    EXPECT_EQ(orqext::make_error_code(-77).message(), "unknown Result code");
+    EXPECT_EQ(orqext::make_error_code(5).message(), "status word of the server");
 }
 
 TEST(CppResultCodes, CodesCompareWithPortableConditions) {
@@ -146,6 +150,42 @@ TEST_F(CppCallTest, TextsWithANulInsideAreRefusedBeforeAnythingIsSent) {
     orqext::send(conn_, "Echo", cut);
     ASSERT_EQ(sent(), 1u);
     EXPECT_NE(calls_of(Fn::Command)[0].body.find(cut), std::string::npos);
+}
+
+// A refused text names its parameter in the exception, as the Python layer
+// names it; a failure the library reports afterwards names none.
+TEST_F(CppCallTest, ARefusedArgumentIsNamed) {
+    const std::string cut("a\0b", 3);
+    struct Case {
+        std::function<void()> call;
+        const char* name;
+    };
+    const std::vector<Case> cases = {
+        {[&] { orqext::send(conn_, cut, "payload"); }, "module"},
+        {[&] { orqext::send_to(conn_, "Echo", cut, "payload"); }, "target"},
+        {[&] { orqext::text::nlpe_dict_load(conn_, cut); }, "name"},
+        {[&] { orqext::text::nlpe_word_sect(conn_, cut); }, "text"},
+        {[&] { orqext::exec_sql(conn_, cut); }, "statement"},
+    };
+    for (const Case& k : cases) {
+        try {
+            k.call();
+            ADD_FAILURE() << k.name << ": no exception";
+        } catch (const orqext::error& e) {
+            EXPECT_EQ(e.result(), ORQEXT_E_BAD_ARGUMENT);
+            EXPECT_EQ(e.argument(), k.name);
+            EXPECT_NE(std::string(e.what()).find(std::string("argument '") + k.name + "'"), std::string::npos)
+                << e.what();
+        }
+    }
+    EXPECT_EQ(sent(), 0u);
+    push(fail(ORQEXT_E_BAD_ARGUMENT));
+    try {
+        orqext::text::nlpe_dict_load(conn_, "dict");
+        ADD_FAILURE() << "no exception";
+    } catch (const orqext::error& e) {
+        EXPECT_EQ(e.argument(), "");
+    }
 }
 
 // --- Answers that size themselves --------------------------------------------
@@ -263,6 +303,36 @@ TEST_F(CppConnectionTest, ClosesWhenItGoesOutOfScopeAndOnlyOnce) {
     }
     EXPECT_EQ(count(Fn::Close), 1u);
     EXPECT_TRUE(open_handles().empty());
+}
+
+// A moved-from (or closed) connection sends nothing: every kind of call fails
+// with no_connection before the library is asked (it would pass handle 0 on).
+TEST_F(CppConnectionTest, CallsOnAnEmptyConnectionSendNothing) {
+    orqext::connection c("srv", 7300, "user", "pw");
+    orqext::connection moved(std::move(c));
+    orqext::connection closed("srv", 7300, "user", "pw");
+    closed.close();
+    for (const orqext::connection* empty : {&c, &closed}) {
+        xsrdouble::reset();
+        std::error_code ec;
+        EXPECT_EQ(orqext::send(*empty, "Echo", "x", ec), "");
+        EXPECT_EQ(ec, orqext::make_error_code(orqext::errc::no_connection));
+        EXPECT_EQ(orqext::text::nlpe_dict_load(*empty, "dict", ec), ORQEXT_E_NO_CONNECTION);
+        EXPECT_EQ(ec, orqext::make_error_code(orqext::errc::no_connection));
+        EXPECT_TRUE(orqext::text::nlpe_word_sect(*empty, "two words", {}, ec).empty());
+        EXPECT_EQ(ec, orqext::make_error_code(orqext::errc::no_connection));
+        orqext::async_requester requests;
+        EXPECT_EQ(requests.send_async(*empty, "Echo", "x", {}, [](orqext::async_reply) {}, ec), 0u);
+        EXPECT_EQ(ec, orqext::make_error_code(orqext::errc::no_connection));
+        try {
+            orqext::send(*empty, "Echo", "x");
+            ADD_FAILURE() << "no exception";
+        } catch (const orqext::error& e) {
+            EXPECT_EQ(e.result(), ORQEXT_E_NO_CONNECTION);
+        }
+        EXPECT_EQ(count(Fn::Command), 0u);
+    }
+    EXPECT_NE(moved.handle(), 0);
 }
 
 TEST_F(CppConnectionTest, AssigningClosesTheConnectionItReplaces) {

@@ -1,0 +1,42 @@
+# A user's C++ program built the strict way with the C++ layer's headers found
+# through plain -I (as pkg-config gives them), so that they are not system
+# headers and their warnings count: -Wall -Wextra -Wsign-conversion -Werror,
+# with the build's compiler and with clang++ when it is there (g++ when the
+# build's is clang). Run by ctest:
+#   cmake -DSOURCE=prog.cpp -DCXX=... -DINCLUDES="dir|dir" -P check_cpp_strict.cmake
+cmake_minimum_required(VERSION 3.20)
+set(compilers "${CXX}")
+foreach(other clang++ clang++-14 g++)
+  find_program(found_${other} ${other})
+  if(found_${other})
+    list(APPEND compilers "${found_${other}}")
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES compilers)
+string(REPLACE "|" ";" INCLUDES "${INCLUDES}")
+set(flags -std=c++17 -fsyntax-only -Wall -Wextra -Wsign-conversion -Werror)
+foreach(dir IN LISTS INCLUDES)
+  list(APPEND flags "-I${dir}")
+endforeach()
+set(kinds "")
+foreach(cxx IN LISTS compilers)
+  execute_process(COMMAND ${cxx} --version OUTPUT_VARIABLE version ERROR_QUIET)
+  if(version MATCHES "clang")
+    set(kind clang)
+  else()
+    set(kind gcc)
+  endif()
+  if(kind IN_LIST kinds)
+    continue()  # one compiler of each kind
+  endif()
+  list(APPEND kinds ${kind})
+  execute_process(COMMAND ${cxx} ${flags} ${SOURCE} RESULT_VARIABLE rc ERROR_VARIABLE err OUTPUT_VARIABLE out)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${cxx} ${flags} ${SOURCE}:\n${out}${err}")
+  endif()
+  message(STATUS "${cxx}: no warning")
+endforeach()
+list(LENGTH kinds n)
+if(n LESS 2)
+  message(STATUS "only ${kinds} found: the other compiler's check did not run")
+endif()
