@@ -118,6 +118,11 @@ TEST(OrqextShell, ASecondCtrlCWithinASecondEndsTheShell) {
         now = s.at;
         EXPECT_EQ(presses.press(), s.ends) << "at " << s.at;
     }
+    presses.reset();  // a command was entered in between
+    now += 100;
+    EXPECT_FALSE(presses.press());
+    now += 100;
+    EXPECT_TRUE(presses.press());
 }
 
 // The output of an interrupted command is cut off at once, and goes on when

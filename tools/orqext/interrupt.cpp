@@ -200,6 +200,7 @@ void begin_command() {
     std::lock_guard<std::mutex> g(h.mu);
     h.in_command = true;
     h.said.clear();
+    h.presses.reset();
 }
 
 std::string end_command() {

@@ -7,7 +7,8 @@
 //     connection in use is closed, so that the call returns and an answer that
 //     comes later is never read as another request's), its output is cut off
 //     and the shell says what became of the request;
-//   - a second Ctrl-C within a second ends the shell.
+//   - a second Ctrl-C within a second ends the shell (a command entered in
+//     between makes the next Ctrl-C a first one again).
 // Batch mode and one-shot commands keep the default SIGINT (the process ends).
 #pragma once
 
@@ -27,6 +28,8 @@ public:
     explicit DoublePress(std::function<int64_t()> clock_ms) : clock_(std::move(clock_ms)) {}
     // Records a press; true when it came within kWindowMs of the previous one.
     bool press();
+    // A command was entered: a Ctrl-C after it is a first one again.
+    void reset() { pressed_ = false; }
     static constexpr int64_t kWindowMs = 1000;
 
 private:
