@@ -17,6 +17,7 @@ from __future__ import annotations
 
 import ctypes
 import logging
+import socket
 import threading
 from typing import Any, Callable, Iterable, List, Literal, Optional, Tuple, overload
 from ctypes import byref, c_int32, create_string_buffer
@@ -126,6 +127,28 @@ def exec_sql(statement: Text, server: Text, port: int, user: Text, password: Tex
                  "ORQExt_ExecSql")
 
 
+#: Characters of the server name the login record holds.
+SERVER_NAME_ROOM = 15
+
+
+def _server_names(server: bytes) -> List[bytes]:
+    """The names to hand to ORQExt_Connect: the name itself when the login
+    record holds it, else its IPv4 addresses as dotted text, in the resolver's
+    order (empty: none)."""
+    if len(server) <= SERVER_NAME_ROOM:
+        return [server]
+    try:
+        infos = socket.getaddrinfo(server, None, socket.AF_INET, socket.SOCK_STREAM)
+    except (OSError, UnicodeError, ValueError):
+        return []
+    names: List[bytes] = []
+    for info in infos:
+        name = str(info[4][0]).encode("ascii")
+        if name not in names:
+            names.append(name)
+    return names
+
+
 class Connection(ServiceCalls):
     """An open connection. Use it as a context manager, or call close()."""
 
@@ -139,9 +162,23 @@ class Connection(ServiceCalls):
         self._lock = threading.Lock()
         self._handle = 0
         status = c_int32(0)
-        handle = raw.ORQExt_Connect(self.codec.text(server, "server"), int32(port, "port"),
-                                    self.codec.text(user, "user"),
-                                    self.codec.text(password, "password"), byref(status))
+        host = self.codec.text(server, "server")
+        port = int32(port, "port")
+        login = self.codec.text(user, "user"), self.codec.text(password, "password")
+        # A name longer than the login record holds: each IPv4 address in turn.
+        names = _server_names(host)
+        if not names:
+            raise NoConnection(-20001, "ORQExt_Connect", "%r resolves to no IPv4 address; the login "
+                               "record holds %d characters of the server name"
+                               % (host.decode(self.codec.encoding, "replace"), SERVER_NAME_ROOM),
+                               argument="server")
+        handle = 0
+        for name in names:
+            if handle:
+                raw.ORQExt_DisConnect(handle)
+            handle = raw.ORQExt_Connect(name, port, login[0], login[1], byref(status))
+            if not -20003 <= status.value <= -20001:
+                break
         if status.value < 0 or handle == 0:
             if handle:
                 raw.ORQExt_DisConnect(handle)
