@@ -105,6 +105,18 @@ TEST_F(CliServer, HostNamesLongerThanTheLoginRecordAreResolved) {
     }
 }
 
+// Byte counts read as English: "1 byte", "2 bytes".
+TEST_F(CliServer, AByteCountOfOneIsSingular) {
+    const struct {
+        std::string hex, shown;
+    } cases[] = {{"01", "answer (1 byte):"}, {"01 02", "answer (2 bytes):"}};
+    for (const auto& c : cases) {
+        const ToolRun r = tool({"send", "Echo", "--hex-data", c.hex});
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_TRUE(has(r.out, c.shown)) << r.out;
+    }
+}
+
 TEST_F(CliServer, ModuleAdministration) {
     EXPECT_EQ(tool({"module", "register", "Echo2", "--file-ref", "echo", "--version", "1.5"}).exit_code, 0);
     const ToolRun info = tool({"module", "info", "Echo2", "--json"});
