@@ -276,6 +276,20 @@ TEST_F(OrqextShellServer, BatchLinesShareOneConnectionAndItsSettings) {
     EXPECT_TRUE(has(r.out, "connected  yes")) << r.out;
 }
 
+// \c keeps the session's connection options that it does not replace (here
+// a user and password both servers know and the defaults would not give).
+TEST(OrqextShellSession, ConnectKeepsWhatItIsNotTold) {
+    e2e::SimProcess one, two;
+    ASSERT_TRUE(one.start("user kim pw-of-kim\n", "one")) << one.error();
+    ASSERT_TRUE(two.start("user kim pw-of-kim\n", "two")) << two.error();
+    const std::string input = "send Ident a\n\\c --port " + std::to_string(two.port()) + "\nsend Ident b\n";
+    const ToolRun r = run_tool_with({"--port", std::to_string(one.port()), "--user", "kim", "--password", "pw-of-kim"},
+                                    &input, {"ORQEXT_PASSWORD", "ORQEXT_PASSFILE", "HOME=/nonexistent-orqext-home"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(has(r.out, "answer          one")) << r.out;
+    EXPECT_TRUE(has(r.out, "answer          two")) << r.out;
+}
+
 // A lost connection is said once and a new one opened by the next line;
 // --stop-on-error ends a batch at the first failing line with its code; -f
 // reads the batch from a file; errors point to 'help'.

@@ -65,6 +65,19 @@ std::vector<std::string> without_connection_words(const std::vector<std::string>
     return out;
 }
 
+std::vector<std::string> Link::leading_for_connect(
+    const std::vector<std::pair<std::string, std::string>>& given) const {
+    auto replaced = [&](const std::string& name) {
+        for (const auto& g : given)
+            if (g.first == name || (g.first == "connect") != (name == "connect")) return true;
+        return false;
+    };
+    std::vector<std::string> out = without_connection_words(leading_);
+    for (const auto& w : connection_words(leading_))
+        if (!replaced(w.first)) out.push_back("--" + w.first + "=" + w.second);
+    return out;
+}
+
 Link::Link(std::vector<std::string> leading) : leading_(std::move(leading)), key_(key_of(connection_words(leading_))) {}
 
 Link::~Link() { close(); }
@@ -166,7 +179,8 @@ void add_session_commands(std::vector<CommandSpec>& t) {
     t.push_back({"connect", "", "open a connection with the connection options and keep it (\\c)",
                  "In the shell and in batch mode the following lines use this connection;\n"
                  "the one before is closed. When the new one cannot be opened, the one before\n"
-                 "stays. Options not given are taken from the environment and the defaults;\n"
+                 "stays. Connection options not given are kept from the session (--connect\n"
+                 "replaces all of them), then taken from the environment and the defaults;\n"
                  "'connect' alone opens the session's connection again. Alone on the command\n"
                  "line it logs in and out: a check of the connection options.",
                  {}, 0, 0, true, connect_cmd});

@@ -29,6 +29,10 @@ public:
 
     // The options that go in front of every line.
     const std::vector<std::string>& leading() const { return leading_; }
+    // Those for a 'connect' line with connection options `given`: the
+    // session's without the ones `given` replaces (--connect replaces the
+    // other five, and any of them replaces --connect).
+    std::vector<std::string> leading_for_connect(const std::vector<std::pair<std::string, std::string>>& given) const;
     // The kept connection, when ctx's connection options are the session's
     // (opened now when there is none; reopened after a loss, which is said
     // once); 0 when the line gives options of its own. CallFailed when the

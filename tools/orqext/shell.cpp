@@ -242,10 +242,10 @@ int run_line(const std::string& program, Link& link, const std::string& text, st
     }
     if (words.empty() || starts_with(words[0], "#")) return kExitOk;
     if (words.size() == 1 && (words[0] == "exit" || words[0] == "quit")) return -1;
-    // 'connect' with connection options of its own replaces the session's.
-    const std::vector<std::string> leading = words[0] == "connect" && !connection_words(words).empty()
-                                                 ? without_connection_words(link.leading())
-                                                 : link.leading();
+    // 'connect' with connection options of its own: those replace the
+    // session's, the others are kept (as psql's \c keeps what it is not told).
+    const std::vector<std::string> leading =
+        words[0] == "connect" ? link.leading_for_connect(connection_words(words)) : link.leading();
     std::vector<std::string> args{program};
     args.insert(args.end(), leading.begin(), leading.end());
     args.insert(args.end(), words.begin(), words.end());
