@@ -119,12 +119,20 @@ def exec_sql(statement: Text, server: Text, port: int, user: Text, password: Tex
     """Runs a statement on a connection opened for it alone
     (ORQExt_ExecSql); returns the server's status."""
     codec = Codec(encoding)
-    parts = [b"server=" + _connect_value(codec, server, "server"),
-             b"port=" + str(int32(port, "port")).encode(),
-             b"user=" + _connect_value(codec, user, "user"),
-             b"pass=" + _connect_value(codec, password, "password")]
-    return check(raw.ORQExt_ExecSql(b";".join(parts), codec.text(statement, "statement")),
-                 "ORQExt_ExecSql")
+    host = _connect_value(codec, server, "server")
+    rest = [b"port=" + str(int32(port, "port")).encode(),
+            b"user=" + _connect_value(codec, user, "user"),
+            b"pass=" + _connect_value(codec, password, "password")]
+    text = codec.text(statement, "statement")
+    names = _server_names(host)
+    if not names:
+        raise _unresolved(codec, host)
+    rc = 0
+    for name in names:  # a name over 15 characters: each IPv4 address in turn
+        rc = raw.ORQExt_ExecSql(b";".join([b"server=" + name] + rest), text)
+        if not -20003 <= rc <= -20001:
+            break
+    return check(rc, "ORQExt_ExecSql")
 
 
 #: Characters of the server name the login record holds.
@@ -149,6 +157,14 @@ def _server_names(server: bytes) -> List[bytes]:
     return names
 
 
+def _unresolved(codec: Codec, host: bytes, call: str = "ORQExt_ExecSql") -> NoConnection:
+    """The error for a server name with no IPv4 address to put in its place."""
+    return NoConnection(-20001, call, "%r resolves to no IPv4 address; the login record holds %d "
+                        "characters of the server name"
+                        % (host.decode(codec.encoding, "replace"), SERVER_NAME_ROOM),
+                        argument="server")
+
+
 class Connection(ServiceCalls):
     """An open connection. Use it as a context manager, or call close()."""
 
@@ -168,10 +184,7 @@ class Connection(ServiceCalls):
         # A name longer than the login record holds: each IPv4 address in turn.
         names = _server_names(host)
         if not names:
-            raise NoConnection(-20001, "ORQExt_Connect", "%r resolves to no IPv4 address; the login "
-                               "record holds %d characters of the server name"
-                               % (host.decode(self.codec.encoding, "replace"), SERVER_NAME_ROOM),
-                               argument="server")
+            raise _unresolved(self.codec, host, "ORQExt_Connect")
         handle = 0
         for name in names:
             if handle:

@@ -52,6 +52,10 @@ def test_a_server_name_longer_than_the_login_record_is_resolved(sim):
     with pytest.raises(orqext.NoConnection) as e:
         orqext.connect("0x7f.0x00.0x00.0x01", sim.port, "admin", "wrong")
     assert e.value.code == -20004
+    assert orqext.exec_sql("select 9", "0x7f.0x00.0x00.0x01", sim.port, "admin", "admin") >= 0
+    with pytest.raises(orqext.NoConnection) as e:
+        orqext.exec_sql("select 9", none, sim.port, "admin", "admin")
+    assert e.value.code == -20001 and e.value.call == "ORQExt_ExecSql"
 
 
 def test_status_of_a_closed_port_raises_no_connection(sims):

@@ -85,6 +85,9 @@ TEST_F(CliServer, HostNamesLongerThanTheLoginRecordAreResolved) {
     const ToolRun by_string =
         run_tool({"send", "Echo", "far", "--connect", "server=" + long_name + ";port=" + port + ";user=admin;pass=admin"});
     EXPECT_EQ(by_string.exit_code, 0) << by_string.err;
+    const ToolRun statement = run_tool(
+        {"sql", "exec", "select 7", "--connect", "server=" + long_name + ";port=" + port + ";user=admin;pass=admin"});
+    EXPECT_EQ(statement.exit_code, 0) << statement.err;
 
     const std::string none = std::string(64, 'a') + ".invalid";
     const struct {
@@ -93,6 +96,8 @@ TEST_F(CliServer, HostNamesLongerThanTheLoginRecordAreResolved) {
     } refused[] = {
         {{"module", "list", "--host", none, "--json"}, "--host: '" + none + "'"},
         {{"module", "list", "--connect", "server=" + none + ";port=" + port + ";user=admin;pass=admin", "--json"},
+         "server in --connect: '" + none + "'"},
+        {{"sql", "exec", "select 8", "--connect", "server=" + none + ";port=" + port + ";user=admin;pass=admin", "--json"},
          "server in --connect: '" + none + "'"},
     };
     for (const auto& c : refused) {

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "exports/orqext.h"
+#include "orqext/resolve.hpp"
 #include "tools/orqext/async_wait.h"
 #include "tools/orqext/commands.h"
 #include "tools/orqext/interrupt.h"
@@ -178,7 +179,21 @@ int sql_exec(Context& ctx) {
         // closes a connection of its own for the statement.
         const Endpoint e = ctx.endpoint();  // checks the string first, for a clear message
         v.set("server", Value::text(e.host));
-        const int32_t rc = ORQExt_ExecSql(ctx.in.get("connect").c_str(), stmt.c_str());
+        if (e.host.size() <= server_name_room)
+            return ctx.finish(v, "statement", ORQExt_ExecSql(ctx.in.get("connect").c_str(), stmt.c_str()));
+        // A server name longer than the login record holds: the string again
+        // with each IPv4 address in turn (as Context::connect does).
+        const std::vector<std::string> names = server_names_to_try(e.host);
+        if (names.empty())
+            throw CallFailed{"resolving " + e.host, -20001, kExitConnect,
+                             server_name_refusal("server in --connect", e.host)};
+        int32_t rc = 0;
+        for (const std::string& name : names) {
+            const std::string text = "server=" + name + ";port=" + std::to_string(e.port) + ";user=" + e.user +
+                                     ";pass=" + e.password;
+            rc = ORQExt_ExecSql(text.c_str(), stmt.c_str());
+            if (!try_next_address(rc)) break;
+        }
         return ctx.finish(v, "statement", rc);
     }
     Session s(ctx);
