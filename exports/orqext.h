@@ -176,6 +176,13 @@ enum {
  * Not routed. With the ClusterEnable setting on, the new connection's cluster description is
  * loaded at once and that result is the status.
  *
+ * The login record holds 15 characters of the server name. For a longer name, resolve it
+ * yourself and connect to its addresses as dotted text, which always fits: getaddrinfo with
+ * `ai_family` AF_INET (on Windows after WSAStartup, linking ws2_32), then ORQExt_Connect with
+ * each address in turn until one is not refused with -20001 to -20003 (a refused login, -20004,
+ * will be the same at every address). The C++ layer (orqext/resolve.hpp) and the Python layer
+ * do this themselves.
+ *
  * @param server server name or address, 1 to 15 characters
  * @param port server port, above 0
  * @param user user name, at most 63 characters (empty allowed)

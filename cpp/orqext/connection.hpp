@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "orqext/error.hpp"
+#include "orqext/resolve.hpp"
 
 namespace orqext {
 
@@ -102,8 +103,13 @@ public:
                std::string_view password) {
         std::error_code ec;
         *this = open(server, port, user, password, ec);
+        if (ec && server.size() > server_name_room && ec.value() == -20001)  // XSR_E_RESOLVE
+            throw error(ec, ("ORQExt_Connect: " + server_name_refusal("server", server)).c_str());
         detail::or_throw("ORQExt_Connect", ec);
     }
+    // A server name longer than the login record's 15 characters is resolved
+    // and each IPv4 address tried in turn (orqext/resolve.hpp); a name with no
+    // IPv4 address gives -20001 (XSR_E_RESOLVE).
     static connection open(std::string_view server, int32_t port, std::string_view user,
                            std::string_view password, std::error_code& ec) noexcept {
         int32_t handle = 0;
@@ -111,10 +117,16 @@ public:
         ec.clear();
         detail::guard(ec, [&]() -> int {
             detail::cstrings s;
-            const char* sv = s(server, "server");
             const char* u = s(user, "user");
             const char* pw = s(password, "password");
-            handle = ORQExt_Connect(sv, port, u, pw, &status);
+            s(server, "server");  // a NUL in the name is refused before it is resolved
+            const std::vector<std::string> names = server_names_to_try(server);
+            status = names.empty() ? -20001 : 0;  // XSR_E_RESOLVE
+            for (const std::string& name : names) {
+                if (handle != 0) ORQExt_DisConnect(std::exchange(handle, 0));
+                handle = ORQExt_Connect(name.c_str(), port, u, pw, &status);
+                if (!try_next_address(status)) break;
+            }
             return 0;
         });
         connection c;

@@ -17,6 +17,7 @@ from __future__ import annotations
 
 import ctypes
 import logging
+import socket
 import threading
 from typing import Any, Callable, Iterable, List, Literal, Optional, Tuple, overload
 from ctypes import byref, c_int32, create_string_buffer
@@ -60,14 +61,21 @@ def _node_of(rec: raw.NodeInfo) -> Node:
     return Node(rec.server, rec.port, rec.user, getattr(rec, "pass"), rec.attr)
 
 
-def _login(server: bytes, port: int, user: bytes, password: bytes, limit: Optional[float],
+def _login(names: List[bytes], port: int, user: bytes, password: bytes, limit: Optional[float],
            where: str) -> Tuple[int, int]:
-    """ORQExt_Connect: (handle, status). With a limit (seconds) the call runs
-    on a thread of its own and is given up after that long (Timeout -20003);
-    a connection it makes later is closed there."""
+    """ORQExt_Connect on each name in turn while the server cannot be reached
+    there: (handle, status). With a limit (seconds) the calls run on a thread
+    of their own and are given up after that long (Timeout -20003); a
+    connection made later is closed there."""
     def attempt() -> Tuple[int, int]:
         status = c_int32(0)
-        handle = raw.ORQExt_Connect(server, port, user, password, byref(status))
+        handle = 0
+        for name in names:
+            if handle:
+                raw.ORQExt_DisConnect(handle)
+            handle = raw.ORQExt_Connect(name, port, user, password, byref(status))
+            if not -20003 <= status.value <= -20001:
+                break
         return int(handle), status.value
 
     if limit is None:
@@ -117,12 +125,50 @@ def exec_sql(statement: Text, server: Text, port: int, user: Text, password: Tex
     """Runs a statement on a connection opened for it alone
     (ORQExt_ExecSql); returns the server's status."""
     codec = Codec(encoding)
-    parts = [b"server=" + _connect_value(codec, server, "server"),
-             b"port=" + str(int32(port, "port")).encode(),
-             b"user=" + _connect_value(codec, user, "user"),
-             b"pass=" + _connect_value(codec, password, "password")]
-    return check(raw.ORQExt_ExecSql(b";".join(parts), codec.text(statement, "statement")),
-                 "ORQExt_ExecSql")
+    host = _connect_value(codec, server, "server")
+    rest = [b"port=" + str(int32(port, "port")).encode(),
+            b"user=" + _connect_value(codec, user, "user"),
+            b"pass=" + _connect_value(codec, password, "password")]
+    text = codec.text(statement, "statement")
+    names = _server_names(host)
+    if not names:
+        raise _unresolved(codec, host)
+    rc = 0
+    for name in names:  # a name over 15 characters: each IPv4 address in turn
+        rc = raw.ORQExt_ExecSql(b";".join([b"server=" + name] + rest), text)
+        if not -20003 <= rc <= -20001:
+            break
+    return check(rc, "ORQExt_ExecSql")
+
+
+#: Characters of the server name the login record holds.
+SERVER_NAME_ROOM = 15
+
+
+def _server_names(server: bytes) -> List[bytes]:
+    """The names to hand to ORQExt_Connect: the name itself when the login
+    record holds it, else its IPv4 addresses as dotted text, in the resolver's
+    order (empty: none)."""
+    if len(server) <= SERVER_NAME_ROOM:
+        return [server]
+    try:
+        infos = socket.getaddrinfo(server, None, socket.AF_INET, socket.SOCK_STREAM)
+    except (OSError, UnicodeError, ValueError):
+        return []
+    names: List[bytes] = []
+    for info in infos:
+        name = str(info[4][0]).encode("ascii")
+        if name not in names:
+            names.append(name)
+    return names
+
+
+def _unresolved(codec: Codec, host: bytes, call: str = "ORQExt_ExecSql") -> NoConnection:
+    """The error for a server name with no IPv4 address to put in its place."""
+    return NoConnection(-20001, call, "%r resolves to no IPv4 address; the login record holds %d "
+                        "characters of the server name"
+                        % (host.decode(codec.encoding, "replace"), SERVER_NAME_ROOM),
+                        argument="server")
 
 
 class Connection(ServiceCalls):
@@ -141,9 +187,13 @@ class Connection(ServiceCalls):
         self.server = server if isinstance(server, str) else bytes(server).decode("utf-8", "replace")
         self.port = int32(port, "port")
         limit = None if timeout is None else milliseconds(timeout, "timeout") / 1000.0
-        handle, status = _login(self.codec.text(server, "server"), self.port,
-                                self.codec.text(user, "user"),
-                                self.codec.text(password, "password"), limit, self._where())
+        host = self.codec.text(server, "server")
+        login = self.codec.text(user, "user"), self.codec.text(password, "password")
+        # A name longer than the login record holds: each IPv4 address in turn.
+        names = _server_names(host)
+        if not names:
+            raise _unresolved(self.codec, host, "ORQExt_Connect")
+        handle, status = _login(names, self.port, login[0], login[1], limit, self._where())
         if status < 0 or handle == 0:
             if handle:
                 raw.ORQExt_DisConnect(handle)

@@ -37,6 +37,27 @@ def test_refused_login_raises_no_connection(sim, user, password, code):
     assert e.value.code == code and e.value.call == "ORQExt_Connect"
 
 
+def test_a_server_name_longer_than_the_login_record_is_resolved(sim):
+    # Names that resolve without a name server: an address in hex parts, and a
+    # label over DNS's 63 characters, which the resolver refuses before any
+    # query.
+    with orqext.connect("0x7f.0x00.0x00.0x01", sim.port, "admin", "admin") as conn:
+        assert conn.send("Echo", b"far") == b"far"
+    none = "a" * 64 + ".invalid"
+    with pytest.raises(orqext.NoConnection) as e:
+        orqext.connect(none, sim.port, "admin", "admin")
+    assert e.value.code == -20001 and e.value.argument == "server"
+    assert ("'%s' resolves to no IPv4 address; the login record holds 15 characters of the "
+            "server name" % none) in str(e.value)
+    with pytest.raises(orqext.NoConnection) as e:
+        orqext.connect("0x7f.0x00.0x00.0x01", sim.port, "admin", "wrong")
+    assert e.value.code == -20004
+    assert orqext.exec_sql("select 9", "0x7f.0x00.0x00.0x01", sim.port, "admin", "admin") >= 0
+    with pytest.raises(orqext.NoConnection) as e:
+        orqext.exec_sql("select 9", none, sim.port, "admin", "admin")
+    assert e.value.code == -20001 and e.value.call == "ORQExt_ExecSql"
+
+
 def test_status_of_a_closed_port_raises_no_connection(sims):
     s = sims()
     port = s.port

@@ -43,6 +43,39 @@ TEST_F(CppLayerTest, ConnectionsOpenProbeAndClose) {
     }
 }
 
+// A server name longer than the login record's 15 characters is resolved
+// and its IPv4 address logged in to; one with no IPv4 address is refused,
+// naming the argument and the limit. The names resolve without a name
+// server (an address in hex parts; a label over DNS's 63 characters, which
+// the resolver refuses before any query).
+TEST_F(CppLayerTest, ServerNamesLongerThanTheLoginRecordAreResolved) {
+    const std::string long_name = "0x7f.0x00.0x00.0x01";
+    EXPECT_EQ(orqext::ipv4_addresses(long_name), std::vector<std::string>{"127.0.0.1"});
+    EXPECT_EQ(orqext::server_names_to_try(std::string(15, 'h')), std::vector<std::string>{std::string(15, 'h')})
+        << "a name the record holds goes to the library as it is";
+    orqext::connection c(long_name, sim_.port(), "admin", "admin");
+    EXPECT_TRUE(c.alive());
+    EXPECT_EQ(orqext::send(c, "Echo", "far"), "far");
+
+    const std::string none = std::string(64, 'a') + ".invalid";
+    try {
+        orqext::connection bad(none, sim_.port(), "admin", "admin");
+        ADD_FAILURE() << "a name without an address was accepted";
+    } catch (const orqext::error& e) {
+        EXPECT_EQ(e.result(), -20001);
+        EXPECT_NE(std::string(e.what()).find("ORQExt_Connect: server: '" + none +
+                                             "' resolves to no IPv4 address; the login record holds 15 "
+                                             "characters of the server name"),
+                  std::string::npos)
+            << e.what();
+    }
+    std::error_code ec;
+    EXPECT_FALSE(orqext::connection::open(none, sim_.port(), "admin", "admin", ec));
+    EXPECT_EQ(ec.value(), -20001);
+    EXPECT_FALSE(orqext::connection::open(long_name, sim_.port(), "admin", "wrong", ec));
+    EXPECT_EQ(ec.value(), -20004) << "a refused login is not tried at another address";
+}
+
 TEST_F(CppLayerTest, MessagesAnswersAndTimeLimits) {
     orqext::connection c = open();
     EXPECT_EQ(orqext::send(c, "Echo", std::string("bin\0ary", 7)), std::string("bin\0ary", 7));

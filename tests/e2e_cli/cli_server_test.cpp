@@ -71,6 +71,57 @@ TEST_F(CliServer, StatusAndConnectionFailures) {
     EXPECT_TRUE(has(login.out, "\"result\": -20004")) << "--json reports the failure on stdout too:\n" << login.out;
 }
 
+// A host name longer than the login record's 15 characters is resolved and
+// its IPv4 address logged in to; a name with none is refused naming the
+// option and the limit. The names resolve without a name server: an IPv4
+// address in hex parts, and a label over DNS's 63 characters, which the
+// resolver refuses before sending a query.
+TEST_F(CliServer, HostNamesLongerThanTheLoginRecordAreResolved) {
+    const std::string port = std::to_string(sim_.port());
+    const std::string long_name = "0x7f.0x00.0x00.0x01";  // 127.0.0.1, 19 characters
+    const ToolRun by_option = tool({"send", "Echo", "far", "--host", long_name});
+    EXPECT_EQ(by_option.exit_code, 0) << by_option.err;
+    EXPECT_TRUE(has(by_option.out, "answer          far")) << by_option.out;
+    const ToolRun by_string =
+        run_tool({"send", "Echo", "far", "--connect", "server=" + long_name + ";port=" + port + ";user=admin;pass=admin"});
+    EXPECT_EQ(by_string.exit_code, 0) << by_string.err;
+    const ToolRun statement = run_tool(
+        {"sql", "exec", "select 7", "--connect", "server=" + long_name + ";port=" + port + ";user=admin;pass=admin"});
+    EXPECT_EQ(statement.exit_code, 0) << statement.err;
+
+    const std::string none = std::string(64, 'a') + ".invalid";
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } refused[] = {
+        {{"module", "list", "--host", none, "--json"}, "--host: '" + none + "'"},
+        {{"module", "list", "--connect", "server=" + none + ";port=" + port + ";user=admin;pass=admin", "--json"},
+         "server in --connect: '" + none + "'"},
+        {{"sql", "exec", "select 8", "--connect", "server=" + none + ";port=" + port + ";user=admin;pass=admin", "--json"},
+         "server in --connect: '" + none + "'"},
+    };
+    for (const auto& c : refused) {
+        const ToolRun r = run_tool(c.args);
+        EXPECT_EQ(r.exit_code, 3) << r.err;
+        EXPECT_TRUE(has(r.err, c.message + " resolves to no IPv4 address; the login record holds 15 characters of "
+                                           "the server name"))
+            << r.err;
+        EXPECT_TRUE(has(r.out, "\"result\": -20001")) << r.out;
+    }
+}
+
+// Byte counts read as English: "1 byte", "2 bytes".
+TEST_F(CliServer, AByteCountOfOneIsSingular) {
+    const struct {
+        std::string hex, shown;
+    } cases[] = {{"01", "answer (1 byte):"}, {"01 02", "answer (2 bytes):"}};
+    for (const auto& c : cases) {
+        const ToolRun r = tool({"send", "Echo", "--hex-data", c.hex});
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_TRUE(has(r.out, c.shown)) << r.out;
+    }
+}
+
 TEST_F(CliServer, ModuleAdministration) {
     EXPECT_EQ(tool({"module", "register", "Echo2", "--file-ref", "echo", "--version", "1.5"}).exit_code, 0);
     const ToolRun info = tool({"module", "info", "Echo2", "--json"});

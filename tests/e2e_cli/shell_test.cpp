@@ -11,19 +11,28 @@
 
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/e2e/fixture.h"
+#include "tests/e2e/sim_process.h"
 #include "tests/e2e_cli/tool_run.h"
 #include "tools/orqext/cli.h"
 #include "tools/orqext/credentials.h"
+#include "tools/orqext/interrupt.h"
 #include "tools/orqext/shell.h"
 
 namespace e2ecli {
 namespace {
 
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::size_t count_of(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
 
 using Words = std::vector<std::string>;
 
@@ -87,6 +96,47 @@ TEST(OrqextShell, CompletesCommandsOptionsModulesAndRemoteFunctions) {
         for (const auto& w : c.not_offered) EXPECT_EQ(std::find(got.begin(), got.end(), w), got.end()) << w << " in: " << shown;
         for (const auto& g : got) EXPECT_EQ(g.compare(0, c.partial.size(), c.partial), 0) << g;
     }
+}
+
+// Ctrl-C ends the shell when it comes within a second of the one before;
+// the clock is stepped by the test.
+TEST(OrqextShell, ASecondCtrlCWithinASecondEndsTheShell) {
+    int64_t now = 0;
+    orqext::DoublePress presses([&] { return now; });
+    const struct {
+        int64_t at;
+        bool ends;
+    } steps[] = {
+        {5000, false},  // the first one
+        {5999, true},   // 999 ms later
+        {9000, false},  // 3001 ms later
+        {10000, false}, // exactly a second later: not within it
+        {10400, true},
+        {10300, false}, // a clock that went back does not count
+    };
+    for (const auto& s : steps) {
+        now = s.at;
+        EXPECT_EQ(presses.press(), s.ends) << "at " << s.at;
+    }
+    presses.reset();  // a command was entered in between
+    now += 100;
+    EXPECT_FALSE(presses.press());
+    now += 100;
+    EXPECT_TRUE(presses.press());
+}
+
+// The output of an interrupted command is cut off at once, and goes on when
+// the gate opens again.
+TEST(OrqextShell, AClosedGateDropsOutput) {
+    std::ostringstream sink;
+    orqext::GateBuf gate(sink.rdbuf());
+    std::ostream out(&gate);
+    out << "before " << 1 << "\n";
+    gate.set_open(false);
+    out << "report of the interrupted command\n" << std::flush;
+    gate.set_open(true);
+    out << "after\n" << std::flush;
+    EXPECT_EQ(sink.str(), "before 1\nafter\n");
 }
 
 TEST(OrqextCredentials, PasswordFileLinesMatchLikePgpass) {
@@ -193,6 +243,93 @@ TEST_F(OrqextShellServer, BatchModeRunsEachLine) {
     const ToolRun ok = run_tool_with({"--port", std::to_string(sim_.port()), "--json"}, &good, {});
     EXPECT_EQ(ok.exit_code, 0) << ok.err;
     EXPECT_EQ(std::count(ok.out.begin(), ok.out.end(), '{'), 4) << ok.out;  // two reports, with their answers
+}
+
+// One session for the whole batch: the connection is opened once and kept,
+// so what it holds (clustering switched on) carries over from line to line;
+// 'connect' and \c switch server; --cluster routes one message only.
+TEST_F(OrqextShellServer, BatchLinesShareOneConnectionAndItsSettings) {
+    e2e::SimProcess node_b;
+    ASSERT_TRUE(node_b.start(std::string(), "nodeB")) << node_b.error();
+    const std::string b = std::to_string(node_b.port());
+    const std::string input =
+        "cluster add Ident --tag t\n"
+        "cluster add Ident --tag t --node 127.0.0.1:" + b + "\n"
+        "cluster switch on\n"
+        "send Ident 1\n"        // routed: nodeB
+        "cluster switch off\n"
+        "send Ident 2\n"        // the local server
+        "send Ident 3 --cluster\n"  // routed, this message only
+        "send Ident 4\n"        // the local server again
+        "\\c --port " + b + "\n"
+        "send Ident 5\n"        // nodeB, the session's new server
+        "connect\n"
+        "send Ident 6\n";
+    const ToolRun r = run_tool_with({"--port", std::to_string(sim_.port()), "--password", "admin"}, &input, {});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    Words answers;
+    std::istringstream lines(r.out);
+    for (std::string l; std::getline(lines, l);)
+        if (l.compare(0, 16, "answer          ") == 0) answers.push_back(l.substr(16));
+    const std::string local = "xsr-sim:" + std::to_string(sim_.port());
+    EXPECT_EQ(answers, (Words{"nodeB", local, "nodeB", local, "nodeB", "nodeB"})) << r.out;
+    EXPECT_TRUE(has(r.out, "connected  yes")) << r.out;
+}
+
+// \c keeps the session's connection options that it does not replace (here
+// a user and password both servers know and the defaults would not give).
+TEST(OrqextShellSession, ConnectKeepsWhatItIsNotTold) {
+    e2e::SimProcess one, two;
+    ASSERT_TRUE(one.start("user kim pw-of-kim\n", "one")) << one.error();
+    ASSERT_TRUE(two.start("user kim pw-of-kim\n", "two")) << two.error();
+    const std::string input = "send Ident a\n\\c --port " + std::to_string(two.port()) + "\nsend Ident b\n";
+    const ToolRun r = run_tool_with({"--port", std::to_string(one.port()), "--user", "kim", "--password", "pw-of-kim"},
+                                    &input, {"ORQEXT_PASSWORD", "ORQEXT_PASSFILE", "HOME=/nonexistent-orqext-home"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(has(r.out, "answer          one")) << r.out;
+    EXPECT_TRUE(has(r.out, "answer          two")) << r.out;
+}
+
+// A lost connection is said once and a new one opened by the next line;
+// --stop-on-error ends a batch at the first failing line with its code; -f
+// reads the batch from a file; errors point to 'help'.
+TEST_F(OrqextShellServer, LostConnectionsStopOnErrorAndBatchFiles) {
+    const std::vector<std::string> opts = {"--port", std::to_string(sim_.port()), "--password", "admin"};
+    const std::string lost = "send Echo a\nsend Script fault=reset\nsend Echo b\nsend Echo c\n";
+    const ToolRun r = run_tool_with(opts, &lost, {});
+    EXPECT_EQ(r.exit_code, 3) << r.err;
+    EXPECT_TRUE(has(r.out, "answer          b")) << r.out;
+    EXPECT_TRUE(has(r.out, "answer          c")) << r.out;
+    EXPECT_EQ(count_of(r.err, "was lost"), 1u) << r.err;
+    EXPECT_EQ(count_of(r.err, "opened a new connection to 127.0.0.1:" + std::to_string(sim_.port())), 1u) << r.err;
+
+    const std::string failing = "send Echo a\nmodule info NoSuch\nsend Echo b\n";
+    std::vector<std::string> stop = opts;
+    stop.push_back("--stop-on-error");
+    const ToolRun stopped = run_tool_with(stop, &failing, {});
+    EXPECT_EQ(stopped.exit_code, 1) << stopped.err;
+    EXPECT_TRUE(has(stopped.out, "answer          a")) << stopped.out;
+    EXPECT_FALSE(has(stopped.out, "answer          b")) << "the batch goes on after a failing line";
+    EXPECT_TRUE(has(stopped.err, "line 2 ended with exit code 1; the batch stops here")) << stopped.err;
+
+    char dir[] = "/tmp/orqext-batchXXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string file = std::string(dir) + "/batch.txt";
+    std::ofstream(file) << "send Echo from-file\nmodule frob\n";
+    std::vector<std::string> with_file = opts;
+    with_file.insert(with_file.end(), {"-f", file});
+    const std::string ignored = "send Echo from-stdin\n";
+    const ToolRun f = run_tool_with(with_file, &ignored, {});
+    EXPECT_EQ(f.exit_code, 2) << f.err;
+    EXPECT_TRUE(has(f.out, "answer          from-file")) << f.out;
+    EXPECT_FALSE(has(f.out, "from-stdin")) << f.out;
+    EXPECT_TRUE(has(f.err, "see 'help'")) << f.err;
+    EXPECT_FALSE(has(f.err, "orqext --help")) << f.err;
+    const ToolRun missing = run_tool_with({"-f", std::string(dir) + "/none"}, nullptr, {});
+    EXPECT_EQ(missing.exit_code, 2) << missing.err;
+    EXPECT_TRUE(has(missing.err, "-f: cannot read")) << missing.err;
+    std::remove(file.c_str());
+    rmdir(dir);
 }
 
 // Settings the command line leaves out come from the environment and the

@@ -15,6 +15,7 @@ struct State {
     std::condition_variable cv;
     bool armed = false;
     bool done = false;
+    bool abandoned = false;
     AsyncAnswer answer;
 };
 
@@ -41,6 +42,7 @@ int32_t AsyncWait::arm(int32_t id) {
         std::lock_guard<std::mutex> g(s.mu);
         s.armed = true;
         s.done = false;
+        s.abandoned = false;
         s.answer = AsyncAnswer();
         s.answer.id = id;
     }
@@ -50,9 +52,18 @@ int32_t AsyncWait::arm(int32_t id) {
 bool AsyncWait::wait(int64_t timeout_ms, AsyncAnswer* out) {
     State& s = state();
     std::unique_lock<std::mutex> g(s.mu);
-    if (!s.cv.wait_for(g, std::chrono::milliseconds(timeout_ms), [&] { return s.done; })) return false;
+    if (!s.cv.wait_for(g, std::chrono::milliseconds(timeout_ms), [&] { return s.done || s.abandoned; }) ||
+        !s.done)
+        return false;
     *out = s.answer;
     return true;
+}
+
+void AsyncWait::abandon() {
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.mu);
+    s.abandoned = true;
+    s.cv.notify_all();
 }
 
 void AsyncWait::disarm() {

@@ -23,6 +23,9 @@ public:
     static int32_t arm(int32_t id);
     // True with *out filled when the answer came within timeout_ms.
     static bool wait(int64_t timeout_ms, AsyncAnswer* out);
+    // Ends a wait() without an answer (Ctrl-C in the shell after the request
+    // was cancelled).
+    static void abandon();
     // Stops taking answers (the callback stays installed until removed).
     static void disarm();
 };

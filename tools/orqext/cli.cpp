@@ -6,8 +6,13 @@
 #include <exception>
 #include <sstream>
 
+#include <unistd.h>
+
 #include "exports/orqext.h"
+#include "orqext/resolve.hpp"
 #include "tools/orqext/credentials.h"
+#include "tools/orqext/interrupt.h"
+#include "tools/orqext/link.h"
 #include "tools/orqext/results.h"
 #include "tools/orqext/shell.h"
 
@@ -61,11 +66,10 @@ void check_field(const std::string& what, const std::string& v, std::size_t max,
 }
 
 void check_endpoint(const Endpoint& e, const std::string& via, bool for_login) {
-    if (!for_login) {
-        check_field(via == "connect" ? "server in --connect" : "--host", e.host, std::string::npos, false);
-        return;
-    }
-    check_field(via == "connect" ? "server in --connect" : "--host", e.host, 15, false);
+    // A host name longer than the login record holds is resolved when the
+    // connection is opened (Context::connect).
+    check_field(via == "connect" ? "server in --connect" : "--host", e.host, std::string::npos, false);
+    if (!for_login) return;
     check_field(via == "connect" ? "user in --connect" : "--user", e.user, 63, true);
     if (e.password_given)
         check_field(via == "connect" ? "pass in --connect" : "--password or ORQEXT_PASSWORD", e.password, 31, true);
@@ -142,12 +146,23 @@ int32_t Context::connect() const {
             throw CallFailed{"login without a known password", -20004, kExitConnect};
         }
     }
-    int32_t status = 0;
-    const int32_t conn = ORQExt_Connect(e.host.c_str(), e.port, e.user.c_str(), e.password.c_str(), &status);
+    // A name longer than the login record's 15 characters: each of its IPv4
+    // addresses in turn, as dotted text (the rule of the C++ layer).
+    const std::vector<std::string> names = server_names_to_try(e.host);
+    if (names.empty())
+        throw CallFailed{"resolving " + e.host, -20001, kExitConnect,
+                         server_name_refusal(in.has("connect") ? "server in --connect" : "--host", e.host)};
+    int32_t status = 0, conn = 0;
+    std::string at = e.host;
+    for (const std::string& name : names) {
+        if (conn != 0) ORQExt_DisConnect(conn);
+        at = name == e.host ? e.host : e.host + " (" + name + ")";
+        conn = ORQExt_Connect(name.c_str(), e.port, e.user.c_str(), e.password.c_str(), &status);
+        if (!try_next_address(status)) break;
+    }
     if (status < 0) {
         if (conn != 0) ORQExt_DisConnect(conn);
-        throw CallFailed{"connect to " + e.host + ":" + std::to_string(e.port) + " as " + e.user, status,
-                         kExitConnect};
+        throw CallFailed{"connect to " + at + ":" + std::to_string(e.port) + " as " + e.user, status, kExitConnect};
     }
     return conn;
 }
@@ -190,7 +205,26 @@ void Context::emit(const Value& v, int32_t rc, bool ok) const {
     orqext::render(*out, json_report(v, ok, Value::integer(rc), m ? m->as_text() : std::string(), "items"), render);
 }
 
-Session::~Session() { ORQExt_DisConnect(conn_); }
+Session::Session(const Context& ctx) {
+    if (ctx.link) conn_ = ctx.link->acquire(ctx);
+    own_ = conn_ == 0;
+    if (own_) conn_ = ctx.connect();
+    if (!interrupts::active()) return;
+    if (!own_) {
+        action_ = interrupts::push_action(ctx.link->drop_action());
+        return;
+    }
+    const int32_t h = conn_;
+    action_ = interrupts::push_action([h] {
+        ORQExt_DisConnect(h);
+        return interrupts::abandoned_note(false);
+    });
+}
+
+Session::~Session() {
+    if (action_) interrupts::pop_action(action_);
+    if (own_) ORQExt_DisConnect(conn_);
+}
 
 namespace {
 
@@ -269,9 +303,18 @@ const std::vector<OptionSpec>& global_options() {
     return g;
 }
 
+// Options of orqext without a command (the shell and batch mode).
+const std::vector<OptionSpec>& session_options() {
+    static const std::vector<OptionSpec> s = {
+        {"input", "FILE", "read the commands from FILE, one a line (also -f FILE)"},
+        {"stop-on-error", "", "end a batch at the first failing line, with its exit code"},
+    };
+    return s;
+}
+
 const std::vector<OptionSpec>& connection_options() {
     static const std::vector<OptionSpec> c = {
-        {"host", "HOST", "server name or address (default 127.0.0.1; at most 15 characters to log in)"},
+        {"host", "HOST", "server name or address (default 127.0.0.1; a name over 15 characters is resolved)"},
         {"port", "PORT", "server port (default 7300)"},
         {"user", "USER", "user name (default admin)"},
         {"password", "PASSWORD", "password (visible to other users: prefer the ones below)"},
@@ -284,7 +327,7 @@ const std::vector<OptionSpec>& connection_options() {
 // Whether an option takes a value, looked up over every command so that
 // options can be parsed before the command is known.
 const OptionSpec* find_option(const std::string& name) {
-    for (const auto* list : {&global_options(), &connection_options()})
+    for (const auto* list : {&global_options(), &connection_options(), &session_options()})
         for (const OptionSpec& o : *list)
             if (o.name == name) return &o;
     for (const CommandSpec& c : commands())
@@ -326,6 +369,12 @@ Parsed tokenize(int argc, char** argv) {
         }
         if (t == "-h") {
             p.opts.push_back({"help", ""});
+            continue;
+        }
+        if (t == "-f") {
+            if (i + 1 >= argc || !argv[i + 1]) throw UsageError("option -f needs a value (FILE)");
+            if (p.words.empty()) p.leading = p.opts.size() + 1;
+            p.opts.push_back({"input", argv[++i]});
             continue;
         }
         if (t.compare(0, 2, "--") != 0) throw UsageError("unknown option '" + t + "' (options are written --name)");
@@ -371,8 +420,10 @@ void overall_help(std::ostream& out) {
            "asked for on a terminal (without echo), else admin.\n";
     out << "\nOutput options:\n";
     for (const OptionSpec& o : global_options()) out << option_line(o);
-    out << "\nWith options and no command, orqext reads commands: a shell on a terminal,\n"
-           "one command a line otherwise.\n";
+    out << "\nWithout a command, orqext reads commands: a shell on a terminal (one\n"
+           "connection for the whole session; 'connect' or \\c switches server), one command\n"
+           "a line from standard input or -f FILE otherwise (with options, or -f).\n";
+    for (const OptionSpec& o : session_options()) out << option_line(o);
     out << "\nRun 'orqext <command> --help' for a command's own options; 'orqext --version'\n"
            "prints the version.\n"
            "Exit codes: 0 success; 1 a call failed (its Result code and meaning go to stderr);\n"
@@ -456,7 +507,27 @@ std::string subcommands_of(const std::string& group) {
     return s;
 }
 
-int dispatch(int argc, char** argv, std::ostream& out, std::ostream& err, const CommandSpec** which, bool* json) {
+// What to say about an option of a command written without one.
+std::string misplaced(const std::string& name) {
+    std::vector<const CommandSpec*> owners;
+    const OptionSpec* spec = nullptr;
+    for (const CommandSpec& c : commands())
+        for (const OptionSpec& o : c.options)
+            if (o.name == name) {
+                owners.push_back(&c);
+                spec = &o;
+            }
+    if (owners.empty()) return "--" + name + " needs a command";
+    std::string list;
+    for (std::size_t i = 0; i < owners.size(); ++i)
+        list += std::string(i == 0 ? "" : i + 1 == owners.size() ? " and " : ", ") + "'" + owners[i]->path + "'";
+    const CommandSpec& c = *owners.front();
+    return "--" + name + " belongs to " + list + "; write: orqext " + c.path + (c.usage.empty() ? "" : " " + c.usage) +
+           " --" + name + (spec->value.empty() ? "" : " " + spec->value);
+}
+
+int dispatch(int argc, char** argv, std::ostream& out, std::ostream& err, const CommandSpec** which, bool* json,
+             Link* link) {
     // Only alone: "--version" is also an option of 'module register'.
     if (argc == 2 && argv[1] && std::string(argv[1]) == "--version") {
         out << "orqext " ORQEXT_VERSION_STRING "\n";
@@ -489,20 +560,32 @@ int dispatch(int argc, char** argv, std::ostream& out, std::ostream& err, const 
             overall_help(out);
             return kExitOk;
         }
-        // Connection or output options and no command: commands are read
-        // from standard input.
-        const bool shell = !p.opts.empty() && std::all_of(p.opts.begin(), p.opts.end(), [](const auto& o) {
-            return o.first == "json" || o.first == "hex" ||
-                   std::any_of(connection_options().begin(), connection_options().end(),
-                               [&](const OptionSpec& s) { return s.name == o.first; });
-        });
-        if (shell) {
-            std::vector<std::string> leading;
-            for (int i = 1; i < argc; ++i) leading.push_back(argv[i] ? argv[i] : "");
-            return run_shell(argc > 0 && argv[0] ? argv[0] : "orqext", leading, out, err);
+        // Connection, output or session options and no command: commands
+        // are read from standard input or -f FILE. Bare orqext does so on a
+        // terminal only; without one it shows the usage, as it always did.
+        ShellOptions so;
+        std::vector<std::string> leading;
+        for (const auto& o : p.opts) {
+            const bool ok = o.first == "json" || o.first == "hex" ||
+                            std::any_of(connection_options().begin(), connection_options().end(),
+                                        [&](const OptionSpec& s) { return s.name == o.first; });
+            if (o.first == "input") {
+                so.input = o.second;
+            } else if (o.first == "stop-on-error") {
+                so.stop_on_error = true;
+            } else if (!ok) {
+                throw UsageError(misplaced(o.first));
+            } else {
+                leading.push_back("--" + o.first + (o.second.empty() && find_option(o.first)->value.empty()
+                                                        ? std::string()
+                                                        : "=" + o.second));
+            }
         }
-        overall_help(err);
-        return kExitUsage;
+        if (p.opts.empty() && !::isatty(STDIN_FILENO)) {
+            overall_help(err);
+            return kExitUsage;
+        }
+        return run_shell(argc > 0 && argv[0] ? argv[0] : "orqext", leading, out, err, so);
     }
     std::size_t used = 0;
     const CommandSpec* c = match(p.words, &used);
@@ -532,6 +615,7 @@ int dispatch(int argc, char** argv, std::ostream& out, std::ostream& err, const 
     ctx.out = &out;
     ctx.err = &err;
     ctx.program = argc > 0 && argv[0] ? argv[0] : "orqext";
+    ctx.link = link;
     for (std::size_t k = 0; k < p.opts.size(); ++k) {
         const auto& o = p.opts[k];
         bool allowed = std::any_of(global_options().begin(), global_options().end(),
@@ -544,6 +628,9 @@ int dispatch(int argc, char** argv, std::ostream& out, std::ostream& err, const 
         if (!allowed && (c->connects || k < p.leading))
             allowed = std::any_of(connection_options().begin(), connection_options().end(),
                                   [&](const OptionSpec& s) { return s.name == o.first; });
+        if (!allowed && (o.first == "input" || o.first == "stop-on-error"))
+            throw UsageError("--" + o.first + " goes without a command: orqext " +
+                             (o.first == "input" ? "-f FILE" : "--stop-on-error -f FILE"));
         if (!allowed) throw UsageError("option --" + o.first + " does not apply to '" + c->path + "'");
         ctx.in.add_option(o.first, o.second);
     }
@@ -576,14 +663,18 @@ RenderOptions json_only() {
 }
 }  // namespace
 
-int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
+int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err, Link* link) {
     const CommandSpec* which = nullptr;
     bool json = false;
     try {
-        return dispatch(argc, argv, out, err, &which, &json);
+        return dispatch(argc, argv, out, err, &which, &json, link);
     } catch (const UsageError& e) {
         err << "orqext: " << terminal_safe(e.what()) << "\n";
-        err << "see 'orqext " << (which ? which->path + " " : std::string()) << "--help'\n";
+        // Inside the shell and batch mode the help is a command of its own.
+        if (link)
+            err << "see 'help" << (which ? " " + which->path : std::string()) << "'\n";
+        else
+            err << "see 'orqext " << (which ? which->path + " " : std::string()) << "--help'\n";
         if (json) {
             // No call was made: no Result code.
             Value v = Value::object();
@@ -591,8 +682,14 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
             render(out, json_report(v, false, Value(), "bad command line", "items"), json_only());
         }
         return kExitUsage;
+    } catch (const GaveUp& g) {
+        err << "orqext: " << g.message << "\n";
+        return kExitInterrupted;
     } catch (const CallFailed& f) {
-        err << "orqext: " << terminal_safe(f.what) << " failed: " << describe(f.code) << "\n";
+        if (f.message.empty())
+            err << "orqext: " << terminal_safe(f.what) << " failed: " << describe(f.code) << "\n";
+        else
+            err << "orqext: " << terminal_safe(f.message) << "\n";
         if (json) {
             Value v = Value::object();
             v.set("failed", Value::text(f.what));

@@ -27,12 +27,20 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// A call failed with a Result code; `what` names the call.
+// A call failed with a Result code; `what` names the call. `message`, when
+// given, is said instead of "WHAT failed: CODE MEANING".
 struct CallFailed {
     std::string what;
     int32_t code;
     int exit_code;
+    std::string message = std::string();
 };
+
+// Ctrl-C at the password prompt: the command gives up (exit code 130).
+struct GaveUp {
+    std::string message;
+};
+constexpr int kExitInterrupted = 130;
 
 struct OptionSpec {
     std::string name;   // without the leading "--"
@@ -64,6 +72,7 @@ private:
 int64_t parse_integer(const std::string& text, int64_t min, int64_t max, const std::string& what);
 
 struct Context;
+class Link;
 
 struct CommandSpec {
     std::string path;     // "module register"
@@ -104,6 +113,8 @@ struct Context {
     // service: one of the service modules a server hosts once registered.
     std::string module;
     bool service_module = false;
+    // The session of the shell or of batch mode; null for one command.
+    Link* link = nullptr;
 
     // The connection options, checked against the login record's limits
     // (for_login) or only for a host name and port (a probe without login).
@@ -134,17 +145,22 @@ struct Context {
                    const std::string& why) const;
 };
 
-// Closes a connection when it goes out of scope.
+// The connection of one command: the session's kept one (Context::link)
+// when the command's connection options are the session's, else one opened
+// now and closed when it goes out of scope. In the interactive shell Ctrl-C
+// closes it while the command runs.
 class Session {
 public:
-    explicit Session(const Context& ctx) : conn_(ctx.connect()) {}
+    explicit Session(const Context& ctx);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
     int32_t conn() const { return conn_; }
 
 private:
-    int32_t conn_;
+    int32_t conn_ = 0;
+    bool own_ = true;
+    int action_ = 0;
 };
 
 // Throws CallFailed unless rc >= 0 (exit code: 4 for time-outs, else 1).
@@ -158,6 +174,7 @@ const std::vector<CommandSpec>& commands();
 // without a command.
 std::vector<std::string> option_names(const CommandSpec* c);
 // Runs orqext with argv; output to out and err; returns the exit code.
-int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err);
+// `link`: the session of the shell or batch mode the command runs in.
+int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err, Link* link = nullptr);
 
 }  // namespace orqext

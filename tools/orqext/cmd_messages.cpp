@@ -3,11 +3,16 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <future>
+#include <memory>
+#include <thread>
 #include <sstream>
 
 #include "exports/orqext.h"
+#include "orqext/resolve.hpp"
 #include "tools/orqext/async_wait.h"
 #include "tools/orqext/commands.h"
+#include "tools/orqext/interrupt.h"
 #include "tools/orqext/results.h"
 
 namespace orqext {
@@ -70,6 +75,22 @@ int send_async(Context& ctx, int32_t conn, const std::string& module, const char
     const int64_t wait_ms = ctx.in.integer("wait", 0, 3600000, kDefaultAsyncWaitMs);
     const int32_t id = static_cast<int32_t>(ctx.in.integer("request-id", INT32_MIN, INT32_MAX, 1));
     AsyncWait::arm(id);
+    // Ctrl-C in the shell: a request still in the library's queue is
+    // cancelled on the server. ORQExt_CancelAsync waits while the library's
+    // worker has the request in hand, so it is asked on a thread of its own
+    // for a short while; when it cannot help, the Session's action closes the
+    // connection, which ends the worker's call and so the cancel as well.
+    // Either way the wait for the callback ends now.
+    const int action = interrupts::active() ? interrupts::push_action([id] {
+        auto answer = std::make_shared<std::promise<int32_t>>();
+        std::future<int32_t> rc = answer->get_future();
+        std::thread([id, answer] { answer->set_value(ORQExt_CancelAsync(0, id)); }).detach();
+        const bool cancelled = rc.wait_for(std::chrono::milliseconds(300)) == std::future_status::ready && rc.get() >= 0;
+        AsyncWait::abandon();
+        if (!cancelled) return std::string();
+        return "orqext: interrupted: asynchronous request " + std::to_string(id) + " was cancelled on the server\n";
+    })
+                                            : 0;
     const int32_t queued = ORQExt_AsyncSendMessage(conn, module.c_str(), target, payload.data(),
                                                    static_cast<int32_t>(payload.size()), id, capacity);
     int32_t rc = queued;
@@ -80,6 +101,7 @@ int send_async(Context& ctx, int32_t conn, const std::string& module, const char
         ORQExt_CancelAsync(0, id);
         rc = -1112;
     }
+    if (action) interrupts::pop_action(action);
     ORQExt_SetAsyncFunc(nullptr, nullptr);
     AsyncWait::disarm();
     v.set("request_id", Value::integer(id));
@@ -113,6 +135,9 @@ int send_cmd(Context& ctx) {
     v.set("module", Value::text(module));
     v.set("payload_length", Value::integer(static_cast<int64_t>(payload.size())));
     if (ctx.in.has("async")) return send_async(ctx, s.conn(), module, tgt, payload, capacity, v);
+    // --cluster routes this message only: a session's connection gets its
+    // switch back as it was.
+    const bool clustering_was_on = ORQExt_IsClusterEnable(s.conn()) != 0;
     if (ctx.in.has("cluster")) {
         check("switching clustering on", ORQExt_EnableCluster(s.conn(), 1));
         v.set("routed", Value::boolean(true));
@@ -129,6 +154,7 @@ int send_cmd(Context& ctx) {
     // Only a result that says the buffer holds an answer makes its bytes
     // worth showing: a refusal before the exchange leaves the length at the
     // capacity and the buffer as it was.
+    if (ctx.in.has("cluster") && !clustering_was_on) ORQExt_EnableCluster(s.conn(), 0);
     const bool holds = buffer_holds_answer(rc);
     if (holds) {
         v.set("answer_length", Value::integer(len));
@@ -153,7 +179,21 @@ int sql_exec(Context& ctx) {
         // closes a connection of its own for the statement.
         const Endpoint e = ctx.endpoint();  // checks the string first, for a clear message
         v.set("server", Value::text(e.host));
-        const int32_t rc = ORQExt_ExecSql(ctx.in.get("connect").c_str(), stmt.c_str());
+        if (e.host.size() <= server_name_room)
+            return ctx.finish(v, "statement", ORQExt_ExecSql(ctx.in.get("connect").c_str(), stmt.c_str()));
+        // A server name longer than the login record holds: the string again
+        // with each IPv4 address in turn (as Context::connect does).
+        const std::vector<std::string> names = server_names_to_try(e.host);
+        if (names.empty())
+            throw CallFailed{"resolving " + e.host, -20001, kExitConnect,
+                             server_name_refusal("server in --connect", e.host)};
+        int32_t rc = 0;
+        for (const std::string& name : names) {
+            const std::string text = "server=" + name + ";port=" + std::to_string(e.port) + ";user=" + e.user +
+                                     ";pass=" + e.password;
+            rc = ORQExt_ExecSql(text.c_str(), stmt.c_str());
+            if (!try_next_address(rc)) break;
+        }
         return ctx.finish(v, "statement", rc);
     }
     Session s(ctx);

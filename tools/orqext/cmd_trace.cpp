@@ -97,7 +97,7 @@ std::string request_text(const xsrtrace::Record& r, Value* fields) {
             d += ": " + m.function + "(" + args + ")";
         } else {
             fields->set("payload", Value::bytes(m.payload.data(), m.payload.size()));
-            d += ": " + xsrtrace::show_bytes(m.payload) + " (" + std::to_string(m.payload.size()) + " bytes)";
+            d += ": " + xsrtrace::show_bytes(m.payload) + " (" + byte_count(m.payload.size()) + ")";
         }
         return d;
     }

@@ -11,6 +11,7 @@ const std::vector<CommandSpec>& commands() {
         add_text_commands(v);
         add_demo_command(v);
         add_trace_commands(v);
+        add_session_commands(v);
         return v;
     }();
     return t;

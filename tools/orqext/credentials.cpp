@@ -14,12 +14,25 @@
 #include <vector>
 
 #include "tools/orqext/cli.h"
+#include "tools/orqext/interrupt.h"
 
 namespace orqext {
 
 std::string env_or(const char* name, const std::string& fallback) {
     const char* v = std::getenv(name);
     return v ? std::string(v) : fallback;
+}
+
+std::string read_all(int fd) {
+    std::string text;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buf, static_cast<std::size_t>(n));
+    }
+    return text;
 }
 
 namespace {
@@ -94,16 +107,7 @@ bool password_from_file(const std::string& given, const std::string& host, int32
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
         problem = std::string("mode ") + mode + " lets group or others at it; it must be 0600 (chmod 600 " + path + ")";
     }
-    std::string text;
-    if (problem.empty()) {
-        char buf[4096];
-        for (;;) {
-            const ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            text.append(buf, static_cast<std::size_t>(n));
-        }
-    }
+    const std::string text = problem.empty() ? read_all(fd) : std::string();
     ::close(fd);
     if (!problem.empty()) throw UsageError("password file " + path + ": " + problem + "; it was not used");
     return password_from_lines(text, host, port, user, password);
@@ -135,11 +139,18 @@ bool prompt_password(const std::string& host, int32_t port, const std::string& u
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
     std::string line;
-    char c = 0;
+    unsigned char c = 0;
+    bool quit = false;
+    int got = 0;
     // Byte by byte from the descriptor: nothing is left in a stdio buffer
-    // for the line editor that reads the same terminal afterwards.
-    while (::read(STDIN_FILENO, &c, 1) == 1 && c != '\n') line += c;
+    // for the line editor that reads the same terminal afterwards. Ctrl-C
+    // in the shell gives the prompt up.
+    while ((got = interrupts::read_terminal_byte(&c, &quit)) == 1 && c != '\n') line += static_cast<char>(c);
     if (term) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+    if (got < 0) {
+        err << "\n" << std::flush;
+        throw GaveUp{"Ctrl-C: the password prompt was given up; the command did not run"};
+    }
     if (!line.empty() && line.back() == '\r') line.pop_back();
     asked = true;
     kept = line;

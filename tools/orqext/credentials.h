@@ -12,6 +12,10 @@ namespace orqext {
 // A variable of the environment; `fallback` when it is unset.
 std::string env_or(const char* name, const std::string& fallback);
 
+// Everything left to read from a descriptor (reads cut short by a signal are
+// taken up again).
+std::string read_all(int fd);
+
 // One line of a password file matched: host:port:user:password, each of the
 // first three may be "*"; "\:" and "\\" stand for ':' and '\'. Lines that
 // start with '#' and empty lines are skipped. The password of the first

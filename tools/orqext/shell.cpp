@@ -1,6 +1,7 @@
 #include "tools/orqext/shell.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +17,8 @@
 #include "exports/orqext.h"
 #include "tools/orqext/cli.h"
 #include "tools/orqext/credentials.h"
+#include "tools/orqext/interrupt.h"
+#include "tools/orqext/link.h"
 
 #if defined(ORQEXT_HAVE_LIBEDIT)
 #include <editline/readline.h>
@@ -161,7 +164,7 @@ std::vector<std::string> completions(const std::vector<std::string>& before, con
             if (p.size() > words.size() && std::equal(words.begin(), words.end(), p.begin())) offer(p[words.size()]);
         }
         if (words.empty())
-            for (const char* b : {"help", "exit", "quit"}) offer(b);
+            for (const char* b : {"help", "exit", "quit", "\\c"}) offer(b);
     } else if (names_a_module(spec->path) && words.size() == used) {
         for (const std::string& m : modules) offer(m);
         for (const RemoteFunction& f : kRemoteFunctions) offer(f.module);
@@ -221,9 +224,15 @@ void save_history(const std::string& path, const std::vector<std::string>& lines
     ::close(fd);
 }
 
-// Runs one command line; the exit code, or -1 for "exit".
-int run_line(const std::string& program, const std::vector<std::string>& leading, const std::string& line,
-             std::ostream& out, std::ostream& err) {
+// Runs one command line in the session; the exit code, or -1 for "exit".
+int run_line(const std::string& program, Link& link, const std::string& text, std::ostream& out,
+             std::ostream& err) {
+    std::string line = text;
+    // psql's \c for 'connect' (a backslash is an escape to the word splitter).
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first != std::string::npos && line.compare(first, 2, "\\c") == 0 &&
+        (line.size() == first + 2 || line[first + 2] == ' ' || line[first + 2] == '\t'))
+        line.replace(first, 2, "connect");
     std::vector<std::string> words;
     try {
         words = split_command_line(line);
@@ -233,22 +242,95 @@ int run_line(const std::string& program, const std::vector<std::string>& leading
     }
     if (words.empty() || starts_with(words[0], "#")) return kExitOk;
     if (words.size() == 1 && (words[0] == "exit" || words[0] == "quit")) return -1;
+    // 'connect' with connection options of its own: those replace the
+    // session's, the others are kept (as psql's \c keeps what it is not told).
+    const std::vector<std::string> leading =
+        words[0] == "connect" ? link.leading_for_connect(connection_words(words)) : link.leading();
     std::vector<std::string> args{program};
     args.insert(args.end(), leading.begin(), leading.end());
     args.insert(args.end(), words.begin(), words.end());
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
-    const int code = run_cli(static_cast<int>(args.size()), argv.data(), out, err);
+    if (interrupts::active()) interrupts::begin_command();
+    int code = run_cli(static_cast<int>(args.size()), argv.data(), out, err, &link);
     out.flush();
+    if (interrupts::active()) {
+        const std::string said = interrupts::end_command();
+        if (!said.empty()) {
+            err << "\n" << said;
+            code = kExitInterrupted;
+        }
+    }
+    link.after_command(err);
     return code;
 }
 
+// Reads the batch file of -f (a FIFO too; opening never waits for a writer).
+std::string read_input(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) throw UsageError("-f: cannot read '" + path + "': " + std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        throw UsageError("-f: '" + path + "' is a directory");
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // a FIFO's lines are waited for
+    const std::string text = read_all(fd);
+    ::close(fd);
+    return text;
+}
+
+// Ctrl-C at the prompt: the line typed so far is dropped.
+bool g_line_cleared = false;
+
+#if !defined(ORQEXT_HAVE_LIBEDIT)
+// A line of the terminal without line editing; false at the end of input.
+bool read_plain_line(std::string* line) {
+    line->clear();
+    for (;;) {
+        unsigned char c = 0;
+        bool quit = false;
+        const int r = interrupts::read_terminal_byte(&c, &quit);
+        if (r < 0) {
+            g_line_cleared = true;
+            return !quit;
+        }
+        if (r == 0) return !line->empty();
+        if (c == '\n') return true;
+        *line += static_cast<char>(c);
+    }
+}
+#endif
+
 #if defined(ORQEXT_HAVE_LIBEDIT)
+
+// The line editor's reading: a UTF-8 character as its code point, or the end
+// of the line for Ctrl-C (the shell then drops the line).
+bool g_quit_at_prompt = false;
+int getc_or_interrupt(FILE*) {
+    unsigned char c = 0;
+    bool quit = false;
+    const int r = interrupts::read_terminal_byte(&c, &quit);
+    if (r < 0) {
+        g_line_cleared = true;
+        g_quit_at_prompt = quit;
+        return '\n';
+    }
+    if (r == 0) return EOF;
+    int follow = c >= 0xf0 ? 3 : c >= 0xe0 ? 2 : c >= 0xc0 ? 1 : 0;
+    int cp = follow == 3 ? c & 0x07 : follow == 2 ? c & 0x0f : follow == 1 ? c & 0x1f : c;
+    while (follow-- > 0) {
+        unsigned char n = 0;
+        if (interrupts::read_terminal_byte(&n, &quit) != 1) return EOF;
+        cp = (cp << 6) | (n & 0x3f);
+    }
+    return cp;
+}
 
 struct Completer {
     std::string program;
-    std::vector<std::string> leading;
+    Link* link;
     std::vector<std::string> modules;
     bool modules_read = false;
     std::vector<std::string> matches;
@@ -263,7 +345,8 @@ void read_modules(Completer& c) {
     if (c.modules_read) return;
     std::ostringstream out, err;
     allow_password_prompt(false);
-    c.modules_read = run_line(c.program, c.leading, "module list", out, err) == kExitOk;
+    Link own(c.link->leading());  // completion never touches the session
+    c.modules_read = run_line(c.program, own, "module list", out, err) == kExitOk;
     allow_password_prompt(true);
     std::istringstream is(out.str());
     bool in_lines = false;
@@ -303,45 +386,67 @@ char** complete_here(const char* text, int start, int) {
 }  // namespace
 
 int run_shell(const std::string& program, const std::vector<std::string>& leading, std::ostream& out,
-              std::ostream& err) {
-    if (!::isatty(STDIN_FILENO)) {
+              std::ostream& err, const ShellOptions& options) {
+    Link link(leading);
+    if (!options.input.empty() || !::isatty(STDIN_FILENO)) {
+        // Batch mode: one command a line, all in one session.
+        std::istringstream file(options.input.empty() ? std::string() : read_input(options.input));
+        std::istream& in = options.input.empty() ? std::cin : file;
         int first_failure = kExitOk;
-        // Batch mode: one command a line, each as in one-shot use.
         std::string line;
-        for (std::size_t n = 1; std::getline(std::cin, line); ++n) {
-            const int code = run_line(program, leading, line, out, err);
+        for (std::size_t n = 1; std::getline(in, line); ++n) {
+            const int code = run_line(program, link, line, out, err);
             if (code < 0) break;
             if (code != kExitOk) {
-                err << "orqext: line " << n << " ended with exit code " << code << "\n";
+                err << "orqext: line " << n << " ended with exit code " << code
+                    << (options.stop_on_error ? "; the batch stops here (--stop-on-error)" : "") << "\n";
                 if (first_failure == kExitOk) first_failure = code;
+                if (options.stop_on_error) break;
             }
         }
         return first_failure;
     }
-    out << "orqext " ORQEXT_VERSION_STRING " shell: 'help' lists the commands, 'exit' or Ctrl-D ends.\n";
+    out << "orqext " ORQEXT_VERSION_STRING " shell: 'help' lists the commands, 'exit' or Ctrl-D ends; Ctrl-C\n"
+           "clears the line or stops a command, twice within a second ends.\n";
+#if !defined(ORQEXT_HAVE_LIBEDIT)
+    out << "Line editing, history recall and Tab completion are off: this orqext was built without libedit.\n";
+#endif
+    GateBuf out_gate(out.rdbuf()), err_gate(err.rdbuf());
+    std::ostream gated_out(&out_gate), gated_err(&err_gate);
+    interrupts::start(&out_gate, &err_gate);
     const std::string hist = history_path();
     std::vector<std::string> history = load_history(hist);
     int last = kExitOk;
 #if defined(ORQEXT_HAVE_LIBEDIT)
-    Completer completer{program, leading, {}, false, {}, 0};
+    Completer completer{program, &link, {}, false, {}, 0};
     g_completer = &completer;
     rl_readline_name = "orqext";
+    rl_catch_signals = 0;  // Ctrl-C is the shell's (interrupt.h)
+    rl_getc_function = getc_or_interrupt;
     rl_attempted_completion_function = complete_here;
     for (const std::string& h : history) add_history(h.c_str());
 #endif
     for (;;) {
         const std::string prompt = last == kExitOk ? "orqext> " : "orqext [" + std::to_string(last) + "]> ";
         std::string line;
+        g_line_cleared = false;
 #if defined(ORQEXT_HAVE_LIBEDIT)
         out.flush();
         char* got = readline(prompt.c_str());
         if (!got) break;
         line = got;
         std::free(got);
+        if (g_quit_at_prompt) break;
 #else
         out << prompt << std::flush;
-        if (!std::getline(std::cin, line)) break;
+        const bool more = read_plain_line(&line);
+        if (g_line_cleared) out << "\n";
+        if (!more) break;
 #endif
+        if (g_line_cleared || interrupts::quit_requested()) {
+            if (interrupts::quit_requested()) break;
+            continue;  // Ctrl-C: the line is dropped
+        }
         if (line.find_first_not_of(" \t") == std::string::npos) continue;
         line.erase(line.find_last_not_of(" \t") + 1);  // completion leaves a blank behind
         const std::string kept = mask_secrets(line);
@@ -352,15 +457,15 @@ int run_shell(const std::string& program, const std::vector<std::string>& leadin
 #endif
             save_history(hist, history, err);
         }
-        const int code = run_line(program, leading, line, out, err);
-        if (code < 0) break;
+        const int code = run_line(program, link, line, gated_out, gated_err);
+        if (code < 0 || interrupts::quit_requested()) break;
         last = code;
     }
     out << "\n";
 #if defined(ORQEXT_HAVE_LIBEDIT)
     g_completer = nullptr;
 #endif
-    return kExitOk;
+    return interrupts::quit_requested() ? kExitInterrupted : kExitOk;
 }
 
 }  // namespace orqext

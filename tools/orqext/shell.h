@@ -24,10 +24,16 @@ std::string mask_secrets(const std::string& line);
 std::vector<std::string> completions(const std::vector<std::string>& before, const std::string& partial,
                                      const std::vector<std::string>& modules);
 
-// Runs commands read from standard input, each as `program leading... WORDS`
-// would run: interactively when standard input is a terminal. Returns 0 when
+struct ShellOptions {
+    std::string input;           // -f FILE: commands from FILE (batch mode)
+    bool stop_on_error = false;  // a batch ends at the first failing line
+};
+
+// Runs commands read from standard input (or options.input), each as
+// `program leading... WORDS` would run, all in one session (one kept
+// connection): interactively when they come from a terminal. Returns 0 when
 // every command succeeded, else the exit code of the first one that failed.
 int run_shell(const std::string& program, const std::vector<std::string>& leading, std::ostream& out,
-              std::ostream& err);
+              std::ostream& err, const ShellOptions& options = ShellOptions());
 
 }  // namespace orqext

@@ -224,7 +224,7 @@ void render_object(std::ostream& out, const Value& v, const std::string& prefix,
                     indent_lines(out, b, prefix + "  ");
                 }
             } else {
-                out << prefix << f.first << " (" << b.size() << " bytes):\n";
+                out << prefix << f.first << " (" << byte_count(b.size()) << "):\n";
                 indent_lines(out, hex_dump(b), prefix + "  ");
             }
         } else if (x.kind() == Value::Kind::List) {
@@ -386,6 +386,8 @@ std::string json_string(const std::string& s) {
     }
     return o + "\"";
 }
+
+std::string byte_count(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
 
 std::string hex_of(const std::string& bytes) {
     static const char* d = "0123456789abcdef";

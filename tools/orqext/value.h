@@ -62,6 +62,7 @@ std::string json_string(const std::string& s);  // quoted and escaped; bytes tha
 std::string hex_of(const std::string& bytes);     // "48 65 6c"
 std::string hex_dump(const std::string& bytes);   // offset, hex, printable column; 16 bytes a line
 bool printable_text(const std::string& bytes);    // UTF-8 text with tabs, newlines, CR
+std::string byte_count(std::size_t n);            // "1 byte", "2 bytes"
 
 // Text from arguments or answers as it may go to a terminal: control
 // characters (C0 including newline and tab, DEL, the C1 range), the
