@@ -248,8 +248,10 @@ private:
         file_.close();
         std::remove(rotated(keep_).c_str());
         for (int n = keep_ - 1; n >= 1; --n) rename_over(rotated(n), rotated(n + 1));
-        if (!rename_over(path_, rotated(1)))
+        if (!rename_over(path_, rotated(1))) {
             report("the trace file " + path_ + " cannot be renamed " + rotated(1) + "; it goes on growing");
+            max_bytes_ = 0;  // not tried again at every record
+        }
         open_file();
     }
     static bool rename_over(const std::string& from, const std::string& to) {
