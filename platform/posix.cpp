@@ -13,6 +13,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/files.h"
 #include "platform/profile.h"
 
 namespace orq::platform {
@@ -206,18 +207,19 @@ void thread_close(ThreadHandle* t) {
 
 bool thread_is_current(const ThreadHandle* t) { return t && pthread_equal(t->tid, pthread_self()); }
 
+// A settings file that is no regular file (a FIFO, a device, a directory)
+// counts as missing: it is never opened in a way that could wait, and one
+// line on standard error says why it was passed over.
 std::string read_profile_string(const char* file, const char* section, const char* key,
                                 const char* def, std::size_t buffer_size) {
     std::string value = def ? def : "";
-    if (FILE* f = std::fopen(file, "rb")) {
-        std::string text;
-        char chunk[4096];
-        std::size_t n;
-        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0 && text.size() < (1u << 20))
-            text.append(chunk, n);
-        std::fclose(f);
+    std::string text;
+    FileProblem problem;
+    if (read_whole_file(file, ReadRule::Any, 1u << 20, &text, &problem)) {
         std::string found;
         if (profile_lookup(text, section, key, &found)) value = found;
+    } else if (!problem.missing) {
+        std::fprintf(stderr, "ORQExtClient: the settings file %s is not read: %s\n", file, problem.why.c_str());
     }
     if (buffer_size == 0) return std::string();
     if (value.size() > buffer_size - 1) value.resize(buffer_size - 1);

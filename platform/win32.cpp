@@ -15,8 +15,12 @@
 #include <process.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <new>
 #include <vector>
+
+#include "platform/files.h"
 
 namespace orq::platform {
 
@@ -113,6 +117,21 @@ bool thread_is_current(const ThreadHandle* t) { return t && t->id == GetCurrentT
 std::string read_profile_string(const char* file, const char* section, const char* key,
                                 const char* def, std::size_t buffer_size) {
     if (buffer_size == 0) return std::string();
+    // The file Windows would read, put to the same rule as everywhere: one
+    // that is no regular file counts as missing, with one line on stderr.
+    char dir[MAX_PATH];
+    const UINT len = GetWindowsDirectoryA(dir, MAX_PATH);
+    if (len > 0 && len < MAX_PATH && !std::strpbrk(file, "\\/:")) {
+        File f;
+        FileProblem problem;
+        if (!open_for_reading(std::string(dir) + "\\" + file, ReadRule::Any, &f, &problem) && !problem.missing) {
+            std::fprintf(stderr, "ORQExtClient: the settings file %s\\%s is not read: %s\n", dir, file,
+                         problem.why.c_str());
+            std::string value = def ? def : "";
+            if (value.size() > buffer_size - 1) value.resize(buffer_size - 1);
+            return value;
+        }
+    }
     if (buffer_size > 65536) buffer_size = 65536;
     std::vector<char> buf(buffer_size, '\0');
     DWORD n = GetPrivateProfileStringA(section, key, def ? def : "", buf.data(),

@@ -8,6 +8,8 @@
 #include <map>
 #include <sstream>
 
+#include "platform/files.h"
+
 namespace xsrsim {
 
 bool split_tokens(const std::string& line, std::vector<std::string>* out) {
@@ -209,14 +211,13 @@ bool parse_config(const std::string& text, Config* cfg, std::string* error) {
 }
 
 bool load_config_file(const std::string& path, Config* cfg, std::string* error) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) {
-        *error = "cannot read " + path;
+    std::string text;
+    orq::platform::FileProblem problem;
+    if (!orq::platform::read_whole_file(path, orq::platform::ReadRule::Any, 1u << 20, &text, &problem)) {
+        *error = "cannot read " + path + ": " + problem.why;
         return false;
     }
-    std::ostringstream s;
-    s << f.rdbuf();
-    return parse_config(s.str(), cfg, error);
+    return parse_config(text, cfg, error);
 }
 
 }  // namespace xsrsim

@@ -306,5 +306,64 @@ TEST_F(TraceCli, UnreadableOrEmptyTracesSaySo) {
     EXPECT_TRUE(has(usage.err, "'trace show' expects FILE")) << usage.err;
 }
 
+// Times that no clock gives (the extremes of 64 bits) make their line a
+// damaged one, named on stderr, for every trace tool; the timeline of the
+// other records keeps its times from the earliest start on.
+TEST(TraceTools, TimesOutOfRangeMakeANamedDamagedLine) {
+    const std::string trace = temp_path("times.xt");
+    auto at = [](uint64_t seq, const std::string& t, const std::string& us) {
+        return "XT1 close seq=" + std::to_string(seq) + " pid=5 tid=6 t=" + t + " us=" + us + " rc=0 h=1\n";
+    };
+    write_file(trace, at(1, "1000000", "5") + at(2, "9223372036854775807", "5") + at(3, "-9223372036854775808", "5") +
+                          at(4, "1000010", "9223372036854775807") + at(5, "1000020", "-3") + at(6, "1000030", "7"));
+    for (const char* what : {"show", "stats", "export"}) {
+        SCOPED_TRACE(std::string("trace ") + what);
+        const ToolRun r = run_tool({"trace", what, trace});
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        for (int line = 2; line <= 5; ++line)
+            EXPECT_TRUE(has(r.err, "line " + std::to_string(line) + " is damaged: a time out of range")) << r.err;
+        EXPECT_TRUE(has(r.err, "4 damaged line(s) skipped")) << r.err;
+        if (std::string(what) == "export") {
+            EXPECT_TRUE(has(r.out, "\"records\":2,\"start_us\":1000000")) << r.out;
+            EXPECT_FALSE(has(r.out, "\"ts\":-")) << r.out;
+            EXPECT_TRUE(has(r.out, "\"ts\":30,\"dur\":7")) << r.out;
+        }
+    }
+    std::remove(trace.c_str());
+}
+
+// show, stats and export read a trace record by record: a trace far larger
+// than the memory they are given is read whole (the address space of each
+// run is limited with ulimit -v, which sanitizers and the emulated 32-bit
+// build cannot run under).
+TEST(TraceTools, ALargeTraceIsReadInBoundedMemory) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer reserves more address space than the limit";
+#else
+    if (sizeof(void*) != 8) GTEST_SKIP() << "the emulator reserves more address space than the limit";
+    const std::string trace = temp_path("large.xt");
+    std::string chunk;
+    uint64_t seq = 0;
+    const std::string echo = std::string("Echo\0\0", 6) + std::string(100, 'x');
+    while (chunk.size() < (std::size_t(1) << 20)) chunk += xsrtrace::encode(command(++seq, echo, 0, 9));
+    {
+        std::ofstream out(trace, std::ios::binary);
+        for (int i = 0; i < 96; ++i) out << chunk;  // 96 MiB; the numbers repeat, which is no damage
+    }
+    constexpr int kLimitKiB = 160 * 1024;
+    for (const char* what : {"show", "stats", "export"}) {
+        SCOPED_TRACE(std::string("trace ") + what);
+        const ToolRun r = run_program_with(
+            "/bin/sh",
+            {"-c", "ulimit -v " + std::to_string(kLimitKiB) + " && exec '" ORQEXT_PATH "' trace " + what + " '" +
+                       trace + "' > /dev/null"},
+            nullptr, {}, 120000);
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+    }
+    std::remove(trace.c_str());
+#endif
+}
+
 }  // namespace
 }  // namespace e2ecli

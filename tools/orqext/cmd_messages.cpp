@@ -10,6 +10,7 @@
 
 #include "exports/orqext.h"
 #include "orqext/resolve.hpp"
+#include "platform/files.h"
 #include "tools/orqext/async_wait.h"
 #include "tools/orqext/commands.h"
 #include "tools/orqext/interrupt.h"
@@ -45,16 +46,14 @@ std::string parse_hex(const std::string& text) {
 }
 
 std::string read_file(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) throw UsageError("--file: cannot read '" + path + "': " + std::strerror(errno));
     std::string data;
-    char buf[65536];
-    while (f.read(buf, sizeof buf) || f.gcount() > 0) {
-        data.append(buf, static_cast<std::size_t>(f.gcount()));
-        if (static_cast<int64_t>(data.size()) > kMaxPayload)
-            throw UsageError("--file: '" + path + "' is larger than 64 MiB");
-    }
-    if (f.bad()) throw UsageError("--file: error while reading '" + path + "'");
+    orq::platform::FileProblem problem;
+    bool cut = false;
+    if (!orq::platform::read_whole_file(path, orq::platform::ReadRule::Any, static_cast<std::size_t>(kMaxPayload) + 1,
+                                        &data, &problem, &cut))
+        throw UsageError("--file: cannot read '" + path + "': " + problem.why);
+    if (cut || static_cast<int64_t>(data.size()) > kMaxPayload)
+        throw UsageError("--file: '" + path + "' is larger than 64 MiB");
     return data;
 }
 

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <set>
+#include <sstream>
 #include <tuple>
 #include <vector>
 
@@ -20,25 +22,46 @@ namespace {
 // Names and bytes from a trace go to the terminal escaped.
 std::string escaped(const std::string& s) { return terminal_safe(s); }
 
-// Reads the trace and names on stderr every damaged line, a torn last line
-// and every gap in the record numbers (the first 20 of them, then a count).
-// False when the file cannot be read or holds no record at all.
-bool read_trace(Context& ctx, xsrtrace::File* file) {
+// Reads the trace named on the command line (with the files rotated out of
+// it, oldest first) record by record, handing each to `each`; then names on
+// stderr the damaged lines, a torn last line and the gaps in the record
+// numbers (the first 20 of them, then a count). False when a file cannot be
+// read or the trace holds no record at all.
+struct ReadFigures;
+template <class Each>
+bool read_trace(Context& ctx, Each each, ReadFigures* figures = nullptr);
+
+// The figures of a read that stats reports beside its table.
+struct ReadFigures {
+    uint64_t records = 0, damaged = 0, missing = 0;
+    bool torn = false;
+};
+
+template <class Each>
+bool read_trace(Context& ctx, Each each, ReadFigures* figures) {
     std::string error;
     const std::string path = ctx.in.arg(0);
-    if (!xsrtrace::read_file(path, file, &error)) {
+    xsrtrace::Reader reader;
+    if (!reader.open(path, &error)) {
         *ctx.err << "orqext: " << escaped(error) << "\n";
         return false;
     }
+    xsrtrace::Record r;
+    while (reader.next(&r)) each(r);
     constexpr std::size_t kShown = 20;
-    const std::vector<std::string> damage = xsrtrace::damage_report(*file);
+    const std::vector<std::string> damage = reader.damage_report();
     for (std::size_t i = 0; i < damage.size() && i < kShown; ++i)
-        *ctx.err << "orqext: " << escaped(path) << ": " << damage[i] << "\n";
+        *ctx.err << "orqext: " << escaped(path) << ": " << escaped(damage[i]) << "\n";
     if (damage.size() > kShown)
         *ctx.err << "orqext: " << escaped(path) << ": " << damage.size() - kShown << " more such notes\n";
-    if (file->malformed)
-        *ctx.err << "orqext: " << file->malformed << " damaged line(s) skipped\n";
-    if (file->records.empty()) {
+    if (reader.damaged_lines())
+        *ctx.err << "orqext: " << reader.damaged_lines() << " damaged line(s) skipped\n";
+    if (figures) *figures = {reader.records(), reader.damaged_lines(), reader.missing_records(), reader.torn_tail()};
+    if (!reader.error().empty()) {
+        *ctx.err << "orqext: " << escaped(reader.error()) << "\n";
+        return false;
+    }
+    if (reader.records() == 0) {
         *ctx.err << "orqext: " << escaped(path) << " holds no trace record\n";
         return false;
     }
@@ -134,10 +157,10 @@ std::string answer_text(const xsrtrace::Record& r, Value* fields) {
 }
 
 int show_cmd(Context& ctx) {
-    xsrtrace::File file;
-    if (!read_trace(ctx, &file)) return kExitFailed;
-    Value rows = Value::list();
-    for (const xsrtrace::Record& r : file.records) {
+    // JSON: the report's head before the first record, each record as it
+    // is read, so that nothing of the trace is kept.
+    bool first = true;
+    const bool ok = read_trace(ctx, [&](const xsrtrace::Record& r) {
         Value row = Value::object();
         row.set("seq", Value::integer(static_cast<int64_t>(r.seq)));
         row.set("time_us", Value::integer(r.start_us));
@@ -186,10 +209,23 @@ int show_cmd(Context& ctx) {
                                 " -> " + std::to_string(r.result) + " " + meaning_of(r) + " (" +
                                 std::to_string(r.duration_us) + " us)")
                      << "\n";
-        rows.push(row);
-    }
-    if (ctx.render.json) return ctx.report(rows, "records");
-    return kExitOk;
+        if (ctx.render.json) {
+            if (first) *ctx.out << "{\n  \"ok\": true,\n  \"result\": 0,\n  \"meaning\": \"success\",\n  \"records\": [\n";
+            std::ostringstream one;
+            render(one, row, ctx.render);
+            std::string text = one.str();
+            if (!text.empty() && text.back() == '\n') text.pop_back();
+            std::string indented = first ? "    " : ",\n    ";
+            for (char c : text) {
+                indented += c;
+                if (c == '\n') indented += "    ";
+            }
+            *ctx.out << indented;
+        }
+        first = false;
+    });
+    if (ctx.render.json && !first) *ctx.out << "\n  ]\n}\n";
+    return ok ? kExitOk : kExitFailed;
 }
 
 // The name calls are counted under: the function, and for commands the
@@ -210,43 +246,110 @@ bool is_error(const xsrtrace::Record& r) {
     return r.result < 0 && r.result != -9000 && r.result != -1108;  // pending and part are steps, not errors
 }
 
-// Nearest-rank percentile of sorted values.
-int64_t percentile(const std::vector<int64_t>& sorted, double p) {
-    if (sorted.empty()) return 0;
-    const auto rank = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(sorted.size())));
-    return sorted[std::min(sorted.size(), std::max<std::size_t>(rank, 1)) - 1];
-}
+// The times of one kind of call, for nearest-rank percentiles in bounded
+// memory: kept exactly up to kExact calls; past that, counted in buckets
+// whose width is 1/128 of their lower bound (times under 1024 us exactly),
+// so a percentile is the lower bound of its bucket, within 0.8 % of the
+// true value. The maximum is always exact.
+class Durations {
+public:
+    void add(int64_t us) {
+        us = std::max<int64_t>(us, 0);
+        max_ = std::max(max_, us);
+        ++count_;
+        if (buckets_.empty()) {
+            exact_.push_back(us);
+            if (exact_.size() <= kExact) return;
+            buckets_.assign(kBuckets, 0);
+            for (int64_t v : exact_) ++buckets_[bucket_of(v)];
+            std::vector<int64_t>().swap(exact_);
+            return;
+        }
+        ++buckets_[bucket_of(us)];
+    }
+    int64_t percentile(double p) {
+        if (count_ == 0) return 0;
+        const auto rank = std::min<uint64_t>(
+            count_, std::max<uint64_t>(static_cast<uint64_t>(std::ceil(p / 100.0 * static_cast<double>(count_))), 1));
+        if (buckets_.empty()) {
+            std::sort(exact_.begin(), exact_.end());
+            return exact_[rank - 1];
+        }
+        uint64_t seen = 0;
+        for (std::size_t b = 0; b < buckets_.size(); ++b) {
+            seen += buckets_[b];
+            if (seen >= rank) return std::min(lower_bound_of(b), max_);
+        }
+        return max_;
+    }
+    int64_t max() const { return max_; }
+
+private:
+    static constexpr std::size_t kExact = 4096;
+    static constexpr int kSubBits = 7;  // 128 buckets per power of two
+    static constexpr std::size_t kLinear = 1024;
+    static constexpr std::size_t kBuckets = kLinear + (63 - 10) * (std::size_t(1) << kSubBits);
+    static std::size_t bucket_of(int64_t v) {
+        if (v < static_cast<int64_t>(kLinear)) return static_cast<std::size_t>(v);
+        int e = 63;
+        while (!(static_cast<uint64_t>(v) >> e)) --e;  // e >= 10
+        const auto sub = static_cast<std::size_t>((static_cast<uint64_t>(v) >> (e - kSubBits)) & ((1u << kSubBits) - 1));
+        return kLinear + static_cast<std::size_t>(e - 10) * (std::size_t(1) << kSubBits) + sub;
+    }
+    static int64_t lower_bound_of(std::size_t b) {
+        if (b < kLinear) return static_cast<int64_t>(b);
+        const std::size_t e = 10 + (b - kLinear) / (std::size_t(1) << kSubBits);
+        const std::size_t sub = (b - kLinear) % (std::size_t(1) << kSubBits);
+        return static_cast<int64_t>(((uint64_t(1) << kSubBits) + sub) << (e - kSubBits));
+    }
+    uint64_t count_ = 0;
+    int64_t max_ = 0;
+    std::vector<int64_t> exact_;
+    std::vector<uint64_t> buckets_;
+};
 
 int stats_cmd(Context& ctx) {
-    xsrtrace::File file;
-    if (!read_trace(ctx, &file)) return kExitFailed;
     struct Group {
         int64_t calls = 0, errors = 0;
-        std::vector<int64_t> us;
+        Durations us;
         std::map<int32_t, int64_t> codes;
     };
+    // Kinds of call named by the trace: at most kMaxGroups rows; calls of
+    // further kinds are counted under one row of their own. Result codes:
+    // at most kMaxCodes, the rest under one line.
+    constexpr std::size_t kMaxGroups = 256, kMaxCodes = 256;
+    const std::string kOther = "(other kinds of call)";
+    constexpr int32_t kOtherCodes = INT32_MIN;
     std::map<std::string, Group> groups;
     Group all;
-    for (const xsrtrace::Record& r : file.records) {
-        for (Group* g : {&groups[stats_key(r)], &all}) {
-            ++g->calls;
-            g->us.push_back(r.duration_us);
-            if (is_error(r)) {
-                ++g->errors;
-                ++g->codes[r.result];
+    ReadFigures figures;
+    const bool ok = read_trace(
+        ctx,
+        [&](const xsrtrace::Record& r) {
+            std::string key = stats_key(r);
+            if (groups.size() >= kMaxGroups && !groups.count(key)) key = kOther;
+            for (Group* g : {&groups[key], &all}) {
+                ++g->calls;
+                g->us.add(r.duration_us);
+                if (is_error(r)) {
+                    ++g->errors;
+                    const int32_t code =
+                        g->codes.size() >= kMaxCodes && !g->codes.count(r.result) ? kOtherCodes : r.result;
+                    ++g->codes[code];
+                }
             }
-        }
-    }
+        },
+        &figures);
+    if (!ok) return kExitFailed;
     auto row_of = [](const std::string& name, Group& g) {
-        std::sort(g.us.begin(), g.us.end());
         Value row = Value::object();
         row.set("call", Value::text(name));
         row.set("calls", Value::integer(g.calls));
         row.set("errors", Value::integer(g.errors));
-        row.set("p50_us", Value::integer(percentile(g.us, 50)));
-        row.set("p90_us", Value::integer(percentile(g.us, 90)));
-        row.set("p99_us", Value::integer(percentile(g.us, 99)));
-        row.set("max_us", Value::integer(g.us.empty() ? 0 : g.us.back()));
+        row.set("p50_us", Value::integer(g.us.percentile(50)));
+        row.set("p90_us", Value::integer(g.us.percentile(90)));
+        row.set("p99_us", Value::integer(g.us.percentile(99)));
+        row.set("max_us", Value::integer(g.us.max()));
         return row;
     };
     Value rows = Value::list();
@@ -257,16 +360,16 @@ int stats_cmd(Context& ctx) {
         e.set("result", Value::integer(c.first));
         e.set("count", Value::integer(c.second));
         const CodeInfo* info = find_code(c.first);
-        e.set("meaning", Value::text(info ? std::string(info->name) + ": " + info->meaning : "failure"));
+        e.set("meaning", Value::text(c.first == kOtherCodes ? "other results"
+                                     : info                ? std::string(info->name) + ": " + info->meaning
+                                                           : "failure"));
         errors.push(e);
     }
     Value v = Value::object();
-    v.set("records", Value::integer(static_cast<int64_t>(file.records.size())));
-    v.set("skipped_lines", Value::integer(file.malformed));
-    v.set("torn_tail", Value::boolean(file.torn_tail));
-    int64_t missing = 0;
-    for (const auto& g : file.gaps) missing += static_cast<int64_t>(g.last - g.first + 1);
-    v.set("missing_records", Value::integer(missing));
+    v.set("records", Value::integer(static_cast<int64_t>(figures.records)));
+    v.set("skipped_lines", Value::integer(static_cast<int64_t>(figures.damaged)));
+    v.set("torn_tail", Value::boolean(figures.torn));
+    v.set("missing_records", Value::integer(static_cast<int64_t>(figures.missing)));
     v.set("calls", rows);
     v.set("errors", errors);
     v.set("total", row_of("all", all));
@@ -361,108 +464,154 @@ std::string event(const char* ph, const std::string& name, const char* cat, uint
 int export_cmd(Context& ctx) {
     const std::string format = ctx.in.get("format", "chrome");
     if (format != "chrome") throw UsageError("--format: '" + format + "' is not known (chrome)");
-    xsrtrace::File file;
-    if (!read_trace(ctx, &file)) return kExitFailed;
-    int64_t t0 = file.records.front().start_us;
-    for (const auto& r : file.records) t0 = std::min(t0, r.start_us);
-    auto ts_of = [&](const xsrtrace::Record& r) { return r.start_us - t0; };
-    auto end_of = [&](const xsrtrace::Record& r) { return ts_of(r) + std::max<int64_t>(r.duration_us, 0); };
-
-    // Events in the order written: an exchange before the calls it holds,
-    // so that a viewer that keeps the order of equal times nests them.
-    std::vector<std::pair<std::size_t, std::string>> placed;
-    struct Events {
-        std::vector<std::pair<std::size_t, std::string>>* to;
-        void push_back(std::string e) { to->emplace_back(2 * to->size() + 1, std::move(e)); }
-    } events{&placed};
-    std::map<uint64_t, std::map<uint64_t, bool>> threads;
-    for (const auto& r : file.records) threads[r.pid][r.thread] = true;
-    for (const auto& p : threads) {
-        events.push_back(event("M", "process_name", "__metadata", p.first, 0, 0,
-                               ",\"args\":{\"name\":" + json_string("process " + std::to_string(p.first)) + "}"));
-        for (const auto& t : p.second)
-            events.push_back(event("M", "thread_name", "__metadata", p.first, t.first, 0,
-                                   ",\"args\":{\"name\":" + json_string("thread " + std::to_string(t.first)) + "}"));
+    // A first pass finds the earliest start (records are in the order calls
+    // ended) and the count; its damage is named by the second.
+    int64_t t0 = 0;
+    uint64_t count = 0;
+    {
+        xsrtrace::Reader first;
+        std::string error;
+        if (first.open(ctx.in.arg(0), &error)) {
+            xsrtrace::Record r;
+            while (first.next(&r)) t0 = count++ ? std::min(t0, r.start_us) : r.start_us;
+        }
     }
+    // Times are within +-kMaxTimeUs (the reader refuses others), so these
+    // differences and sums stay far inside 64 bits.
+    auto ts_of = [&](const xsrtrace::Record& r) { return r.start_us - t0; };
+    auto end_of = [&](const xsrtrace::Record& r) { return ts_of(r) + r.duration_us; };
+
+    bool head = false, any = false;
+    auto write = [&](const std::string& e) {
+        if (!head) {
+            *ctx.out << "{\"displayTimeUnit\":\"ms\",\"otherData\":{\"source\":" << json_string(ctx.in.arg(0))
+                     << ",\"records\":" << count << ",\"start_us\":" << t0 << "},\"traceEvents\":[\n";
+            head = true;
+        }
+        *ctx.out << (any ? ",\n" : "") << e;
+        any = true;
+    };
+
+    // Names of processes and threads, written when one is first seen. At
+    // most kMaxNamed are remembered; past that the names start over (a name
+    // written twice is harmless).
+    constexpr std::size_t kMaxNamed = 65536;
+    std::set<std::pair<uint64_t, uint64_t>> named;
+    std::set<uint64_t> named_processes;
+    auto name_thread = [&](uint64_t pid, uint64_t tid) {
+        if (named.count({pid, tid})) return;
+        if (named.size() >= kMaxNamed) named.clear();
+        if (named_processes.size() >= kMaxNamed) named_processes.clear();
+        if (named_processes.insert(pid).second)
+            write(event("M", "process_name", "__metadata", pid, 0, 0,
+                        ",\"args\":{\"name\":" + json_string("process " + std::to_string(pid)) + "}"));
+        named.insert({pid, tid});
+        write(event("M", "thread_name", "__metadata", pid, tid, 0,
+                    ",\"args\":{\"name\":" + json_string("thread " + std::to_string(tid)) + "}"));
+    };
 
     // Exchanges of one thread: calls from a pending or part answer up to the
-    // poll (or cancel) that ends it, on the same handle.
+    // poll (or cancel) that ends it, on the same handle. Their call slices
+    // wait until the exchange ends, so that the exchange's slice is written
+    // before the calls it holds (a viewer that keeps the order of equal
+    // times nests them). At most kMaxExchangeCalls calls are held for one
+    // exchange (a longer one is shown as several) and kMaxOpen exchanges are
+    // open at once (past that, all are ended where they stand).
+    constexpr std::size_t kMaxExchangeCalls = 4096, kMaxOpen = 4096;
     struct Exchange {
-        std::vector<const xsrtrace::Record*> calls;
+        std::vector<std::string> held;  // the calls' slices
         int32_t handle = 0;
-        std::size_t first_event = 0;  // order of its first call's event
+        std::string name;
+        uint64_t pid = 0, tid = 0;
+        int64_t start = 0, end = 0;
+        int32_t result = 0;
+        std::string meaning;
     };
     std::map<std::pair<uint64_t, uint64_t>, Exchange> open;
     auto close_exchange = [&](Exchange& x) {
-        if (x.calls.size() > 1) {
-            const xsrtrace::Record& first = *x.calls.front();
-            const xsrtrace::Record& last = *x.calls.back();
-            placed.emplace_back(x.first_event - 1, event("X", "exchange: " + slice_name(first), "exchange", first.pid, first.thread,
-                                   ts_of(first),
-                                   ",\"dur\":" + std::to_string(end_of(last) - ts_of(first)) +
-                                       ",\"args\":{\"calls\":" + std::to_string(x.calls.size()) +
-                                       ",\"result\":" + std::to_string(last.result) +
-                                       ",\"meaning\":" + json_string(meaning_of(last)) + "}"));
-        }
-        x.calls.clear();
+        if (x.held.size() > 1)
+            write(event("X", "exchange: " + x.name, "exchange", x.pid, x.tid, x.start,
+                        ",\"dur\":" + std::to_string(x.end - x.start) + ",\"args\":{\"calls\":" +
+                            std::to_string(x.held.size()) + ",\"result\":" + std::to_string(x.result) +
+                            ",\"meaning\":" + json_string(x.meaning) + "}"));
+        for (const std::string& e : x.held) write(e);
+        x.held.clear();
     };
     // Asynchronous requests waiting for their answer, by process, handle
-    // and ticket.
+    // and ticket: at most kMaxOpen (past that, one is forgotten: its arrow
+    // has no end).
     std::map<std::tuple<uint64_t, int32_t, int32_t, int32_t>, uint64_t> flows;
     uint64_t next_flow = 1;
 
-    for (const auto& r : file.records) {
+    const bool ok = read_trace(ctx, [&](const xsrtrace::Record& r) {
+        name_thread(r.pid, r.thread);
         const bool command = r.fn == xsrtrace::Fn::Command;
         const uint16_t code = command ? r.code() : 0;
         const bool unfinished = command && (r.result == kPending || r.result == kPart);
-        const int64_t mid = ts_of(r) + std::max<int64_t>(r.duration_us, 0) / 2;
-        const std::size_t call_event = 2 * placed.size() + 1;
-        events.push_back(event("X", slice_name(r), xsrtrace::fn_name(r.fn), r.pid, r.thread, ts_of(r),
-                               ",\"dur\":" + std::to_string(std::max<int64_t>(r.duration_us, 0)) + ",\"args\":{" +
-                                   call_args(r) + "}"));
+        const int64_t mid = ts_of(r) + r.duration_us / 2;
+        std::string call = event("X", slice_name(r), xsrtrace::fn_name(r.fn), r.pid, r.thread, ts_of(r),
+                                 ",\"dur\":" + std::to_string(r.duration_us) + ",\"args\":{" + call_args(r) + "}");
         int32_t tk0 = 0, tk1 = 0;
         // An asynchronous request, and the fetches of its answer by ticket.
         if (command && code == kCodeAsync && unfinished) {
+            write(call);
             if (r.result == kPending) xsrtrace::read_ticket(r.answer, &tk0, &tk1);
             const uint64_t id = next_flow++;
+            if (flows.size() >= kMaxOpen) flows.erase(flows.begin());
             flows[std::make_tuple(r.pid, r.handle, tk0, tk1)] = id;
-            events.push_back(event("s", "async answer", "async", r.pid, r.thread, mid,
-                                   ",\"id\":" + std::to_string(id)));
-            continue;
+            write(event("s", "async answer", "async", r.pid, r.thread, mid, ",\"id\":" + std::to_string(id)));
+            return;
         }
         if (command && code == kCodeTicket && xsrtrace::read_ticket(r.body, &tk0, &tk1)) {
             const auto it = flows.find(std::make_tuple(r.pid, r.handle, tk0, tk1));
             if (it != flows.end()) {
+                write(call);
                 const uint64_t id = it->second;
-                events.push_back(event(unfinished ? "t" : "f", "async answer", "async", r.pid, r.thread, mid,
-                                       ",\"id\":" + std::to_string(id) + (unfinished ? "" : ",\"bp\":\"e\"")));
+                write(event(unfinished ? "t" : "f", "async answer", "async", r.pid, r.thread, mid,
+                            ",\"id\":" + std::to_string(id) + (unfinished ? "" : ",\"bp\":\"e\"")));
                 if (!unfinished) flows.erase(it);
-                continue;
+                return;
             }
         }
-        Exchange& x = open[{r.pid, r.thread}];
-        const bool continues = !x.calls.empty() && command && x.handle == r.handle &&
-                               (code == kCodePoll || code == kCodeTicket);
-        if (!continues) close_exchange(x);
-        if (continues || unfinished) {
-            if (x.calls.empty()) x.first_event = call_event;
-            x.handle = r.handle;
-            x.calls.push_back(&r);
-            if (!unfinished) close_exchange(x);
+        const auto key = std::make_pair(r.pid, r.thread);
+        auto found = open.find(key);
+        const bool continues = found != open.end() && !found->second.held.empty() && command &&
+                               found->second.handle == r.handle && (code == kCodePoll || code == kCodeTicket);
+        if (found != open.end() && !continues) {
+            close_exchange(found->second);
+            open.erase(found);
+            found = open.end();
         }
-    }
+        if (!continues && !unfinished) {
+            write(call);
+            return;
+        }
+        if (found == open.end()) {
+            if (open.size() >= kMaxOpen) {
+                for (auto& o : open) close_exchange(o.second);
+                open.clear();
+            }
+            found = open.emplace(key, Exchange()).first;
+            Exchange& x = found->second;
+            x.handle = r.handle;
+            x.name = slice_name(r);
+            x.pid = r.pid;
+            x.tid = r.thread;
+            x.start = ts_of(r);
+        }
+        Exchange& x = found->second;
+        x.held.push_back(std::move(call));
+        x.end = end_of(r);
+        x.result = r.result;
+        x.meaning = meaning_of(r);
+        if (!unfinished || x.held.size() >= kMaxExchangeCalls) {
+            close_exchange(x);
+            open.erase(found);
+        }
+    });
     for (auto& x : open) close_exchange(x.second);
-
-    *ctx.out << "{\"displayTimeUnit\":\"ms\",\"otherData\":{\"source\":" << json_string(ctx.in.arg(0))
-             << ",\"records\":" << file.records.size() << ",\"start_us\":" << t0 << "},\"traceEvents\":[\n";
-    std::stable_sort(placed.begin(), placed.end(),
-                     [](const std::pair<std::size_t, std::string>& a, const std::pair<std::size_t, std::string>& b) {
-                         return a.first < b.first;
-                     });
-    for (std::size_t i = 0; i < placed.size(); ++i)
-        *ctx.out << placed[i].second << (i + 1 < placed.size() ? ",\n" : "\n");
-    *ctx.out << "]}\n";
-    return kExitOk;
+    if (head) *ctx.out << (any ? "\n" : "") << "]}\n";
+    return ok ? kExitOk : kExitFailed;
 }
 
 }  // namespace

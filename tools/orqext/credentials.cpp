@@ -1,7 +1,5 @@
 #include "tools/orqext/credentials.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "tools/orqext/cli.h"
 #include "tools/orqext/interrupt.h"
 
@@ -52,6 +51,9 @@ std::vector<std::string> split_fields(const std::string& line) {
     return f;
 }
 
+// More than any password file holds; the rest of a larger one is not read.
+constexpr std::size_t kMaxPasswordFile = 1u << 20;
+
 bool field_matches(const std::string& field, const std::string& value) { return field == "*" || field == value; }
 
 }  // namespace
@@ -85,31 +87,12 @@ bool password_from_file(const std::string& given, const std::string& host, int32
         if (home.empty()) return false;
         path = home + "/.orqextpass";
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        const int e = errno;
-        if (e == ENOENT && !named) return false;
-        if (e == ELOOP)
-            throw UsageError("password file " + path + " is a symbolic link; orqext does not follow links to "
-                             "a password file: name the file itself");
-        throw UsageError("password file " + path + ": " + std::strerror(e));
+    std::string text;
+    orq::platform::FileProblem problem;
+    if (!orq::platform::read_whole_file(path, orq::platform::ReadRule::Private, kMaxPasswordFile, &text, &problem)) {
+        if (problem.missing && !named) return false;
+        throw UsageError("password file " + path + ": " + problem.why + "; it was not used");
     }
-    struct stat st {};
-    std::string problem;
-    if (::fstat(fd, &st) != 0)
-        problem = std::strerror(errno);
-    else if (!S_ISREG(st.st_mode))
-        problem = "not a regular file";
-    else if (st.st_uid != ::geteuid())
-        problem = "owned by another user; it must be yours";
-    else if ((st.st_mode & 077) != 0) {
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-        problem = std::string("mode ") + mode + " lets group or others at it; it must be 0600 (chmod 600 " + path + ")";
-    }
-    const std::string text = problem.empty() ? read_all(fd) : std::string();
-    ::close(fd);
-    if (!problem.empty()) throw UsageError("password file " + path + ": " + problem + "; it was not used");
     return password_from_lines(text, host, port, user, password);
 }
 

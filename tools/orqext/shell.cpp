@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "exports/orqext.h"
+#include "platform/files.h"
 #include "tools/orqext/cli.h"
 #include "tools/orqext/credentials.h"
 #include "tools/orqext/interrupt.h"
@@ -174,8 +175,9 @@ std::vector<std::string> completions(const std::vector<std::string>& before, con
 
 namespace {
 
-// ~/.orqext_history: the shell's history, mode 0600, never reached through
-// a symbolic link (a link there is left alone and the history not kept).
+// ~/.orqext_history: the shell's history, written under the rules of
+// platform/files.h (a private file of the user's; anything else is left
+// alone and the history not kept, said once).
 std::string history_path() {
     const std::string given = env_or("ORQEXT_HISTFILE", "");
     if (!given.empty()) return given;
@@ -188,15 +190,9 @@ constexpr std::size_t kHistoryLines = 500;
 std::vector<std::string> load_history(const std::string& path) {
     std::vector<std::string> lines;
     if (path.empty()) return lines;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return lines;
-    struct stat st {};
     std::string text;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
-        char buf[4096];
-        for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
+    orq::platform::FileProblem problem;  // said when it is written
+    if (!orq::platform::read_whole_file(path, orq::platform::ReadRule::Private, 1u << 20, &text, &problem)) return lines;
     std::istringstream is(text);
     for (std::string l; std::getline(is, l);)
         if (!l.empty()) lines.push_back(l);
@@ -206,22 +202,19 @@ std::vector<std::string> load_history(const std::string& path) {
 
 void save_history(const std::string& path, const std::vector<std::string>& lines, std::ostream& err) {
     if (path.empty()) return;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        err << "orqext: history not kept in " << terminal_safe(path) << ": " << std::strerror(errno) << "\n";
+    orq::platform::File f;
+    orq::platform::FileProblem problem;
+    if (!orq::platform::open_for_writing(path, orq::platform::WriteRule::Replace, &f, &problem)) {
+        static bool told = false;  // once per session, not after every command
+        if (!told) err << "orqext: history not kept in " << terminal_safe(path) << ": " << problem.why << "\n";
+        told = true;
         return;
     }
-    ::fchmod(fd, 0600);  // a file made earlier with a wider mode
     std::string text;
     const std::size_t from = lines.size() > kHistoryLines ? lines.size() - kHistoryLines : 0;
     for (std::size_t i = from; i < lines.size(); ++i) text += lines[i] + "\n";
-    for (std::size_t at = 0; at < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        at += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
+    std::string why;
+    f.write(text.data(), text.size(), &why);
 }
 
 // Runs one command line in the session; the exit code, or -1 for "exit".

@@ -8,18 +8,23 @@
 //                          this library
 //   ORQ_XSR_TRACE          the trace file, appended to; default xsr-trace.xt
 //                          in the current directory
+//   ORQ_XSR_TRACE_MAX_BYTES  rotate the trace before it grows past this
+//                          many bytes (unset or 0: never)
+//   ORQ_XSR_TRACE_KEEP     how many rotated files (TRACE.1 the newest) are
+//                          kept; default 3
 //   ORQ_XSR_TRACE_SECRETS  "1": passwords are written as they travelled (the
 //                          login record's, and the node records' of cluster
 //                          adds and cluster descriptions); otherwise masked
 //
 // What the application sees is what the real library gives: the call goes
 // first, unchanged, and the record is made from its arguments and results
-// afterwards. A trace file that is a link, another user's, or readable by
-// others is refused; a trace that cannot be opened is reported once on
+// afterwards. A trace file that is a link, a FIFO, a device, a hard link,
+// another user's, or readable by others is refused; a trace that cannot be opened is reported once on
 // standard error and the calls go on unrecorded. Without a real library every call fails with
 // -20011 (reported once on standard error) and is still recorded.
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +33,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/files.h"
 #include "xsr/proto/wire.h"
 #include "xsr/trace/frames.h"
 #include "xsr/trace/secrets.h"
@@ -36,16 +42,10 @@
 
 #if defined(_WIN32)
 #include <windows.h>
-// after windows.h
-#include <sddl.h>
 #else
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-
-#include <cerrno>
 #endif
 
 namespace {
@@ -144,40 +144,33 @@ const Real& real() {
     return r;
 }
 
-// Why an existing trace file is not written to: it could be someone else's
-// file reached through a link, or one others may read.
-#if defined(_WIN32)
-std::string refusal(HANDLE file) {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info))
-        return "it is not a regular file";
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return "it is a reparse point (a link)";
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return "it is a folder";
-    if (info.nNumberOfLinks > 1) return "it has more than one name (a hard link)";
-    return std::string();
-}
-#else
-std::string refusal(int fd) {
-    struct stat st {};
-    if (fstat(fd, &st) != 0) return std::string("it cannot be examined: ") + std::strerror(errno);
-    if (!S_ISREG(st.st_mode)) return "it is not a regular file";
-    if (st.st_uid != geteuid()) return "it belongs to another user";
-    if (st.st_nlink > 1) return "it has more than one name (a hard link)";
-    if (st.st_mode & (S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH)) {
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-        return std::string("others may read or write it (mode ") + mode + "; chmod 600 it or remove it)";
+// A number from the environment; `fallback` when unset, `bad` when it is no
+// decimal number within [lo, hi].
+uint64_t env_number(const char* name, uint64_t fallback, uint64_t lo, uint64_t hi, bool* bad) {
+    const char* v = std::getenv(name);
+    if (!v || !*v) return fallback;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long x = std::strtoull(v, &end, 10);
+    if (errno != 0 || *end != '\0' || v[0] == '-' || x < lo || x > hi) {
+        *bad = true;
+        return fallback;
     }
-    return std::string();
+    return x;
 }
-#endif
 
-// The trace file, opened once and appended to with one write per record.
+// The trace file, opened once under the writing rule of platform/files.h
+// (refused: a link, a FIFO, a device, a folder, a hard link, another user's
+// file, one others may read) and appended to with one write per record.
 // A record is written whole or not at all: after a write that fails part way
 // the file is cut back to the end of the last whole record (or, where that is
 // not possible, the torn line is ended before the next record), the records
 // that cannot be written are counted, and standard error says when writing
 // works again and how many records were lost.
+//
+// With ORQ_XSR_TRACE_MAX_BYTES the file is rotated before a record would take
+// it past that size: TRACE.KEEP is removed, TRACE.N renamed TRACE.N+1, TRACE
+// renamed TRACE.1, and a new TRACE begun; the record numbers go on.
 class Sink {
 public:
     void open() {
@@ -186,50 +179,15 @@ public:
         opened_ = true;
         const char* env = std::getenv("ORQ_XSR_TRACE");
         path_ = env && *env ? env : "xsr-trace.xt";
-#if defined(_WIN32)
-        // The link itself is opened, never what it points to; a new file
-        // gets a list of rights with its owner alone.
-        SECURITY_ATTRIBUTES sa{sizeof sa, owner_only_descriptor(), FALSE};
-        file_ = CreateFileA(path_.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, sa.lpSecurityDescriptor ? &sa : nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (sa.lpSecurityDescriptor) LocalFree(sa.lpSecurityDescriptor);
-        if (file_ == INVALID_HANDLE_VALUE) return fail_open("it cannot be opened (error " + std::to_string(GetLastError()) + ")");
-        const std::string why = refusal(file_);
-        if (!why.empty()) {
-            CloseHandle(file_);
-            file_ = INVALID_HANDLE_VALUE;
-            fail_open(why);
-        }
-#else
-        // A new file is made with O_EXCL and set to 0600 whatever the umask;
-        // an existing one is opened without following a link (and without
-        // waiting for a reader of a FIFO) and examined before use.
-        for (int attempt = 0; attempt < 3 && fd_ < 0; ++attempt) {
-            fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
-            if (fd_ >= 0) {
-                if (fchmod(fd_, 0600) != 0) {
-                    ::close(fd_);
-                    fd_ = -1;
-                    return fail_open(std::string("its mode cannot be set: ") + std::strerror(errno));
-                }
-                return;
-            }
-            if (errno != EEXIST) break;
-            fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-            if (fd_ < 0 && errno == ENOENT) continue;  // removed in between: make it anew
-        }
-        if (fd_ < 0)
-            return fail_open(errno == ELOOP    ? std::string("it is a symbolic link")
-                             : errno == ENXIO ? std::string("it is not a regular file (a FIFO no one reads)")
-                                              : std::string("it cannot be opened: ") + std::strerror(errno));
-        const std::string why = refusal(fd_);
-        if (!why.empty()) {
-            ::close(fd_);
-            fd_ = -1;
-            fail_open(why);
-        }
-#endif
+        bool bad = false;
+        max_bytes_ = env_number("ORQ_XSR_TRACE_MAX_BYTES", 0, 0, UINT64_C(1) << 62, &bad);
+        if (bad) report("ORQ_XSR_TRACE_MAX_BYTES is no number of bytes; the trace is not rotated");
+        bad = false;
+        keep_ = static_cast<int>(env_number("ORQ_XSR_TRACE_KEEP", kDefaultKeep, 1, kMaxKeep, &bad));
+        if (bad)
+            report("ORQ_XSR_TRACE_KEEP is no count from 1 to " + std::to_string(kMaxKeep) + "; " +
+                   std::to_string(kDefaultKeep) + " rotated files are kept");
+        open_file();
     }
     // Numbers the record and writes it: the order of the lines is the order
     // of their numbers. A record that cannot be written keeps its number, so
@@ -238,12 +196,14 @@ public:
         open();
         std::lock_guard<std::mutex> g(m_);
         r.seq = ++seq_;
-        if (!usable()) return;
+        if (!file_.is_open()) return;
         std::string line = xsrtrace::encode(r);
         // A torn line that could not be cut off ends before this record.
         if (torn_) line.insert(line.begin(), '\n');
+        if (max_bytes_ > 0) rotate_for(line.size());
+        if (!file_.is_open()) return;
         std::string why;
-        const long long done = put(line, &why);
+        const long long done = file_.write(line.data(), line.size(), &why);
         if (done == static_cast<long long>(line.size())) {
             torn_ = false;
             if (lost_) {
@@ -254,7 +214,11 @@ public:
             }
             return;
         }
-        if (done > 0 && !cut_back(done)) torn_ = true;
+        // After an appending write the size is the end of what it wrote.
+        if (done > 0) {
+            const long long end = file_.size();
+            if (end < done || !file_.truncate(end - done)) torn_ = true;
+        }
         if (!lost_) {
             first_lost_ = r.seq;
             report("cannot write record #" + std::to_string(r.seq) + " to the trace file " + path_ + " (" + why +
@@ -264,8 +228,38 @@ public:
     }
 
 private:
-    void fail_open(const std::string& why) {
-        report("the trace file " + path_ + " is not written: " + why + "; calls go on unrecorded");
+    void open_file() {
+        orq::platform::FileProblem problem;
+        if (!orq::platform::open_for_writing(path_, orq::platform::WriteRule::Append, &file_, &problem))
+            report("the trace file " + path_ + " is not written: " + problem.why + "; calls go on unrecorded");
+    }
+    std::string rotated(int n) const { return path_ + "." + std::to_string(n); }
+    // Begins a new file when this record would take the current one past
+    // the limit. Another process writing the same trace may have rotated it
+    // already: then the new file it began is opened.
+    void rotate_for(std::size_t bytes) {
+        if (!file_.is_at(path_)) {
+            file_.close();
+            open_file();
+            return;
+        }
+        const long long size = file_.size();
+        if (size <= 0 || static_cast<uint64_t>(size) + bytes <= max_bytes_) return;
+        file_.close();
+        std::remove(rotated(keep_).c_str());
+        for (int n = keep_ - 1; n >= 1; --n) rename_over(rotated(n), rotated(n + 1));
+        if (!rename_over(path_, rotated(1))) {
+            report("the trace file " + path_ + " cannot be renamed " + rotated(1) + "; it goes on growing");
+            max_bytes_ = 0;  // not tried again at every record
+        }
+        open_file();
+    }
+    static bool rename_over(const std::string& from, const std::string& to) {
+#if defined(_WIN32)
+        return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+        return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
     }
     // Each outage is reported when it starts and when it ends; a trace that
     // fails over and over stops being reported after a few.
@@ -276,69 +270,18 @@ private:
         else
             std::fprintf(stderr, "XSRClient recorder: %s\n", text.c_str());
     }
-#if defined(_WIN32)
-    bool usable() const { return file_ != INVALID_HANDLE_VALUE; }
-    long long put(const std::string& line, std::string* why) {
-        DWORD done = 0;
-        if (!WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &done, nullptr))
-            *why = "error " + std::to_string(GetLastError());
-        else if (done != line.size())
-            *why = "written in part";
-        return done;
-    }
-    // An append-only handle cannot cut the file: the next record ends the
-    // torn line instead.
-    bool cut_back(long long) { return false; }
-    // Full control for the user who runs the program, nobody else, nothing
-    // inherited; null when it cannot be made (the folder's rights apply).
-    static void* owner_only_descriptor() {
-        HANDLE token = nullptr;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
-        unsigned char buf[256];
-        DWORD n = 0;
-        const bool ok = GetTokenInformation(token, TokenUser, buf, sizeof buf, &n);
-        CloseHandle(token);
-        char* sid = nullptr;
-        if (!ok || !ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buf)->User.Sid, &sid)) return nullptr;
-        const std::string sddl = std::string("D:P(A;;FA;;;") + sid + ")";
-        LocalFree(sid);
-        PSECURITY_DESCRIPTOR sd = nullptr;
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &sd, nullptr))
-            return nullptr;
-        return sd;
-    }
-#else
-    bool usable() const { return fd_ >= 0; }
-    long long put(const std::string& line, std::string* why) {
-        // One write per record: records of several threads or processes
-        // never mix within a line.
-        const ssize_t n = ::write(fd_, line.data(), line.size());
-        if (n < 0) {
-            *why = std::strerror(errno);
-            return 0;
-        }
-        if (static_cast<std::size_t>(n) != line.size()) *why = "written in part";
-        return n;
-    }
-    // After an appending write the offset is the end of what it wrote.
-    bool cut_back(long long written) {
-        const off_t end = lseek(fd_, 0, SEEK_CUR);
-        return end >= written && ftruncate(fd_, end - written) == 0;
-    }
-#endif
     static constexpr int kMaxReports = 20;
+    static constexpr int kDefaultKeep = 3, kMaxKeep = 999;
     std::mutex m_;
     bool opened_ = false;
     std::string path_;
+    uint64_t max_bytes_ = 0;
+    int keep_ = kDefaultKeep;
     uint64_t seq_ = 0;
     uint64_t lost_ = 0, first_lost_ = 0;
     bool torn_ = false;
     int reports_ = 0;
-#if defined(_WIN32)
-    HANDLE file_ = INVALID_HANDLE_VALUE;
-#else
-    int fd_ = -1;
-#endif
+    orq::platform::File file_;
 };
 
 // Never destroyed: calls may come in from other libraries' unload.

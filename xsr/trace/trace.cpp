@@ -4,9 +4,18 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
+
+#include "platform/files.h"
+
+#if defined(_WIN32)
+#include <sys/stat.h>
+#include <sys/types.h>
+#else
+#include <sys/stat.h>
+#endif
 
 namespace xsrtrace {
 
@@ -149,16 +158,61 @@ std::string encode(const Record& r) {
     return o.str();
 }
 
-Parse decode(const std::string& line_in, Record* out) {
-    std::string line = line_in;
-    if (!line.empty() && line.back() == '\n') line.pop_back();
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::istringstream in(line);
-    std::string tag, fn;
-    if (!(in >> tag)) return Parse::NotTrace;
+namespace {
+
+// The key=value fields of a line, as ranges of it: no copy of the line.
+struct Fields {
+    struct Field {
+        std::size_t key, key_len, value, value_len;
+    };
+    const std::string* line = nullptr;
+    std::vector<Field> list;
+    const Field* find(const char* k) const {
+        const std::size_t n = std::strlen(k);
+        for (const Field& f : list)
+            if (f.key_len == n && line->compare(f.key, n, k) == 0) return &f;
+        return nullptr;
+    }
+    bool has(const char* k) const { return find(k) != nullptr; }
+    std::string value(const Field& f) const { return line->substr(f.value, f.value_len); }
+};
+
+bool hex_range(const std::string& line, std::size_t at, std::size_t n, std::string* bytes) {
+    if (n % 2) return false;
+    bytes->assign(n / 2, '\0');
+    for (std::size_t i = 0; i < bytes->size(); ++i) {
+        const int hi = hex_digit(line[at + 2 * i]), lo = hex_digit(line[at + 2 * i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        (*bytes)[i] = static_cast<char>(hi * 16 + lo);
+    }
+    return true;
+}
+
+constexpr std::size_t kMaxWords = 64;
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+}  // namespace
+
+Parse decode(const std::string& line, Record* out) {
+    std::size_t end = line.size();
+    while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r')) --end;
+    // Words separated by blanks.
+    std::vector<std::pair<std::size_t, std::size_t>> words;
+    for (std::size_t i = 0; i < end;) {
+        while (i < end && is_blank(line[i])) ++i;
+        if (i >= end) break;
+        const std::size_t from = i;
+        while (i < end && !is_blank(line[i])) ++i;
+        words.emplace_back(from, i - from);
+        if (words.size() > kMaxWords) break;  // more than any record has
+    }
+    if (words.empty()) return Parse::NotTrace;
+    const std::string tag = line.substr(words[0].first, words[0].second);
     if (tag.size() < 3 || tag[0] != 'X' || tag[1] != 'T') return Parse::NotTrace;
     if (tag != kTag) return Parse::OtherVersion;
-    if (!(in >> fn)) return Parse::Malformed;
+    if (words.size() < 2 || words.size() > kMaxWords) return Parse::Malformed;
+    const std::string fn = line.substr(words[1].first, words[1].second);
     Record r;
     bool known = false;
     for (int i = 0; i < 5; ++i)
@@ -168,24 +222,45 @@ Parse decode(const std::string& line_in, Record* out) {
         }
     if (!known) return Parse::Malformed;
 
-    std::map<std::string, std::string> kv;
-    std::string tok;
-    while (in >> tok) {
-        const auto eq = tok.find('=');
-        if (eq == std::string::npos || eq == 0) return Parse::Malformed;
-        if (!kv.emplace(tok.substr(0, eq), tok.substr(eq + 1)).second) return Parse::Malformed;
+    Fields kv;
+    kv.line = &line;
+    for (std::size_t w = 2; w < words.size(); ++w) {
+        const std::size_t at = words[w].first, n = words[w].second;
+        const std::size_t eq = line.find('=', at);
+        if (eq == std::string::npos || eq >= at + n || eq == at) return Parse::Malformed;
+        Fields::Field f{at, eq - at, eq + 1, at + n - eq - 1};
+        for (const Fields::Field& g : kv.list)
+            if (g.key_len == f.key_len && line.compare(g.key, g.key_len, line, f.key, f.key_len) == 0)
+                return Parse::Malformed;
+        kv.list.push_back(f);
     }
-    auto has = [&](const char* k) { return kv.count(k) > 0; };
-    auto i32 = [&](const char* k, int32_t* v) { return has(k) && to_i32(kv[k], v); };
-    auto text = [&](const char* k, std::string* v) { return has(k) && unpct(kv[k], v); };
-    auto bytes = [&](const char* k, std::string* v) { return has(k) && from_hex(kv[k], v); };
+    auto has = [&](const char* k) { return kv.has(k); };
+    auto i32 = [&](const char* k, int32_t* v) {
+        const Fields::Field* f = kv.find(k);
+        return f && to_i32(kv.value(*f), v);
+    };
+    auto text = [&](const char* k, std::string* v) {
+        const Fields::Field* f = kv.find(k);
+        return f && unpct(kv.value(*f), v);
+    };
+    auto bytes = [&](const char* k, std::string* v) {
+        const Fields::Field* f = kv.find(k);
+        return f && hex_range(line, f->value, f->value_len, v);
+    };
+    auto u64 = [&](const char* k, uint64_t* v) {
+        const Fields::Field* f = kv.find(k);
+        return f && to_u64(kv.value(*f), v);
+    };
+    auto i64 = [&](const char* k, int64_t* v) {
+        const Fields::Field* f = kv.find(k);
+        return f && to_i64(kv.value(*f), v);
+    };
 
-    if (!has("seq") || !to_u64(kv["seq"], &r.seq)) return Parse::Malformed;
-    if (!has("pid") || !to_u64(kv["pid"], &r.pid)) return Parse::Malformed;
-    if (!has("tid") || !to_u64(kv["tid"], &r.thread)) return Parse::Malformed;
-    if (!has("t") || !to_i64(kv["t"], &r.start_us)) return Parse::Malformed;
-    if (!has("us") || !to_i64(kv["us"], &r.duration_us)) return Parse::Malformed;
+    if (!u64("seq", &r.seq) || !u64("pid", &r.pid) || !u64("tid", &r.thread)) return Parse::Malformed;
+    if (!i64("t", &r.start_us) || !i64("us", &r.duration_us)) return Parse::Malformed;
     if (!i32("rc", &r.result)) return Parse::Malformed;
+    if (r.start_us < -kMaxTimeUs || r.start_us > kMaxTimeUs || r.duration_us < 0 || r.duration_us > kMaxTimeUs)
+        return Parse::BadTime;
     bool ok = true;
     switch (r.fn) {
         case Fn::Open:
@@ -218,65 +293,181 @@ Parse decode(const std::string& line_in, Record* out) {
     return Parse::Ok;
 }
 
-bool read_file(const std::string& path, File* out, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = "cannot open " + path + ": " + std::strerror(errno);
+struct Reader::State {
+    orq::platform::File file;
+    std::unique_ptr<orq::platform::LineReader> lines;
+    std::map<uint64_t, uint64_t> last_seq;  // per process
+    std::string line;
+};
+
+Reader::Reader(std::size_t max_line) : max_line_(max_line), state_(new State) {}
+Reader::~Reader() { delete state_; }
+
+std::vector<std::string> Reader::files_of(const std::string& path) {
+    // The rotated files run PATH.1, PATH.2, ... without a hole; the newest
+    // is PATH.1.
+    std::vector<std::string> rotated;
+    for (int n = 1; n <= 9999; ++n) {
+        const std::string p = path + "." + std::to_string(n);
+#if defined(_WIN32)
+        struct _stat64 st;
+        if (_stat64(p.c_str(), &st) != 0) break;
+#else
+        struct stat st;
+        if (stat(p.c_str(), &st) != 0) break;
+#endif
+        rotated.push_back(p);
+    }
+    std::vector<std::string> out(rotated.rbegin(), rotated.rend());
+    out.push_back(path);
+    return out;
+}
+
+bool Reader::open_file(std::size_t i) {
+    orq::platform::FileProblem problem;
+    state_->lines.reset();
+    if (!orq::platform::open_for_reading(files_[i], orq::platform::ReadRule::Any, &state_->file, &problem)) {
+        error_ = "cannot open " + files_[i] + ": " + problem.why;
         return false;
     }
-    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    *out = File();
-    std::size_t pos = 0;
-    while (pos < all.size()) {
-        const std::size_t nl = all.find('\n', pos);
-        ++out->lines;
-        if (nl == std::string::npos) {
-            out->torn_tail = true;  // a record cut short: not counted
-            break;
-        }
-        const std::string line = all.substr(pos, nl - pos);
-        pos = nl + 1;
-        if (line.empty()) continue;
-        Record r;
-        switch (decode(line, &r)) {
-            case Parse::Ok: out->records.push_back(std::move(r)); continue;
-            case Parse::OtherVersion:
-                out->damaged.push_back({out->lines, "a record of another format version (" +
-                                                        line.substr(0, std::min<std::size_t>(line.find(' '), 8)) + ")"});
-                break;
-            case Parse::NotTrace: out->damaged.push_back({out->lines, "no trace record"}); break;
-            case Parse::Malformed:
-                out->damaged.push_back({out->lines, "no complete record of format version " +
-                                                        std::to_string(kVersion)});
-                break;
-        }
-        ++out->malformed;
-    }
-    // Numbers run from 1 in each process without a break.
-    std::map<uint64_t, std::vector<uint64_t>> seqs;
-    for (const Record& r : out->records) seqs[r.pid].push_back(r.seq);
-    for (auto& p : seqs) {
-        std::sort(p.second.begin(), p.second.end());
-        uint64_t expect = 1;
-        for (uint64_t s : p.second) {
-            if (s > expect) out->gaps.push_back({p.first, expect, s - 1});
-            expect = s + 1;
-        }
-    }
+    state_->lines.reset(new orq::platform::LineReader(&state_->file, max_line_));
+    file_ = i;
+    line_ = 0;
     return true;
 }
 
-std::vector<std::string> damage_report(const File& f) {
+bool Reader::open(const std::string& path, std::string* error) {
+    files_ = files_of(path);
+    // Every file is examined first: a set with a FIFO in it is refused
+    // before anything is read.
+    for (std::size_t i = files_.size(); i-- > 0;)
+        if (!open_file(i)) {
+            *error = error_;
+            return false;
+        }
+    return true;
+}
+
+void Reader::damage(std::size_t line, std::string why) {
+    ++damaged_lines_;
+    if (damaged_.size() < kKeptNotes)
+        damaged_.push_back({files_.size() > 1 ? files_[file_] : std::string(), line, std::move(why)});
+}
+
+void Reader::check_number(const Record& r) {
+    auto it = state_->last_seq.find(r.pid);
+    if (it == state_->last_seq.end()) {
+        if (state_->last_seq.size() >= kMaxProcesses) {
+            unchecked_ = true;
+            return;
+        }
+        it = state_->last_seq.emplace(r.pid, 0).first;
+    }
+    // A number at or below the last one starts a new run of the process
+    // (a process id used again).
+    if (r.seq > it->second + 1) {
+        ++gap_count_;
+        missing_ += r.seq - it->second - 1;
+        if (gaps_.size() < kKeptNotes) gaps_.push_back({r.pid, it->second + 1, r.seq - 1});
+    }
+    it->second = r.seq;
+}
+
+bool Reader::next(Record* r) {
+    for (;;) {
+        if (!state_->lines) return false;
+        bool torn = false, long_line = false;
+        std::string& line = state_->line;
+        if (!state_->lines->next(&line, &torn, &long_line)) {
+            if (!state_->lines->error().empty()) {
+                error_ = "cannot read " + files_[file_] + ": " + state_->lines->error();
+                state_->lines.reset();
+                return false;
+            }
+            if (file_ + 1 >= files_.size()) {
+                state_->lines.reset();
+                state_->file.close();
+                return false;
+            }
+            if (!open_file(file_ + 1)) return false;
+            continue;
+        }
+        ++line_;
+        if (torn && !long_line) {
+            // A record cut short: not counted. Within a rotated set only the
+            // last file's last line is still being written.
+            if (file_ + 1 >= files_.size())
+                torn_tail_ = true;
+            else
+                damage(line_, "cut short (the program ended while writing it)");
+            continue;
+        }
+        if (long_line) {
+            damage(line_, "longer than the longest record (" + std::to_string(max_line_) + " bytes); skipped");
+            continue;
+        }
+        if (line.empty()) continue;
+        switch (decode(line, r)) {
+            case Parse::Ok:
+                ++records_;
+                check_number(*r);
+                return true;
+            case Parse::OtherVersion:
+                damage(line_, "a record of another format version (" +
+                                  line.substr(0, std::min<std::size_t>(line.find(' '), 8)) + ")");
+                break;
+            case Parse::NotTrace: damage(line_, "no trace record"); break;
+            case Parse::Malformed:
+                damage(line_, "no complete record of format version " + std::to_string(kVersion));
+                break;
+            case Parse::BadTime:
+                damage(line_, "a time out of range (t= beyond year 9999 either side of 1970, or us= negative or "
+                              "as long)");
+                break;
+        }
+    }
+}
+
+std::vector<std::string> Reader::damage_report() const {
     std::vector<std::string> out;
-    for (const File::Damage& d : f.damaged) out.push_back("line " + std::to_string(d.line) + " is damaged: " + d.why);
-    if (f.torn_tail)
-        out.push_back("line " + std::to_string(f.lines) + ", the last, is cut short (the program ended while writing it)");
-    for (const File::Gap& g : f.gaps)
+    for (const Damage& d : damaged_)
+        out.push_back((d.file.empty() ? std::string() : d.file + " ") + "line " + std::to_string(d.line) +
+                      " is damaged: " + d.why);
+    if (damaged_lines_ > damaged_.size())
+        out.push_back(std::to_string(damaged_lines_ - damaged_.size()) + " more damaged line(s)");
+    if (torn_tail_)
+        out.push_back((files_.size() > 1 ? files_.back() + " " : std::string()) + "line " + std::to_string(line_) +
+                      ", the last, is cut short (the program ended while writing it)");
+    for (const Gap& g : gaps_)
         out.push_back((g.first == g.last ? "record #" + std::to_string(g.first) + " of process " + std::to_string(g.pid) + " is"
                                          : "records #" + std::to_string(g.first) + " to #" + std::to_string(g.last) +
                                                " of process " + std::to_string(g.pid) + " are") +
                       " missing");
+    if (gap_count_ > gaps_.size())
+        out.push_back(std::to_string(gap_count_ - gaps_.size()) + " more gap(s) in the record numbers");
+    if (unchecked_)
+        out.push_back("the record numbers of processes after the first " + std::to_string(kMaxProcesses) +
+                      " are not checked");
     return out;
 }
+
+bool read_file(const std::string& path, File* out, std::string* error) {
+    Reader reader;
+    if (!reader.open(path, error)) return false;
+    *out = File();
+    Record r;
+    while (reader.next(&r)) out->records.push_back(std::move(r));
+    if (!reader.error().empty()) {
+        *error = reader.error();
+        return false;
+    }
+    out->malformed = static_cast<int>(reader.damaged_lines());
+    out->torn_tail = reader.torn_tail();
+    out->report = reader.damage_report();
+    out->missing = reader.missing_records();
+    return true;
+}
+
+std::vector<std::string> damage_report(const File& f) { return f.report; }
 
 }  // namespace xsrtrace

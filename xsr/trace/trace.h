@@ -54,26 +54,94 @@ struct Record {
 // The record as one line, with its newline.
 std::string encode(const Record& r);
 
-enum class Parse { Ok, NotTrace, OtherVersion, Malformed };
+enum class Parse { Ok, NotTrace, OtherVersion, Malformed, BadTime };
 Parse decode(const std::string& line, Record* out);
 
+// Times a record may carry: microseconds from 1970 within years 1 to 9999
+// either side, and a duration from zero to as long. A line with a time
+// outside is damaged; any difference of two times fits in 64 bits.
+constexpr int64_t kMaxTimeUs = INT64_C(253402300800000000);
+// The longest line a reader takes: a command whose request and answer are
+// both the largest frame (64 MiB each, twice that in hex), with room for the
+// other fields. A longer line is damaged and skipped without being kept.
+constexpr std::size_t kMaxLine = (std::size_t(256) << 20) + 4096;
+
+// Reads a trace record by record in bounded memory: the line being read,
+// the record made from it, one number per process (to find gaps; at most
+// kMaxProcesses processes, later ones are not checked) and the first
+// kKeptNotes damaged lines and gaps (the rest are counted). The trace at
+// PATH is taken with the files the recorder rotated out of it, oldest first
+// (PATH.N down to PATH.1, docs/trace.md), as one run of lines. Every file is
+// opened under the reading rule of platform/files.h: a FIFO, a device or a
+// directory is refused without being read.
+class Reader {
+public:
+    static constexpr std::size_t kKeptNotes = 20;
+    static constexpr std::size_t kMaxProcesses = 4096;
+    struct Damage {
+        std::string file;  // empty when the trace is one file
+        std::size_t line;  // from 1, within the file
+        std::string why;
+    };
+    struct Gap {
+        uint64_t pid, first, last;
+    };
+
+    // `max_line`: the longest line taken (tests make it small).
+    explicit Reader(std::size_t max_line = kMaxLine);
+    ~Reader();
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    // The files of the trace at `path`: the rotated ones that exist, oldest
+    // first, then `path` itself.
+    static std::vector<std::string> files_of(const std::string& path);
+    // False with a message naming the file when one of them cannot be read.
+    bool open(const std::string& path, std::string* error);
+    // The next record; false at the end or when a file cannot be read on
+    // (error() then says why).
+    bool next(Record* r);
+    const std::string& error() const { return error_; }
+
+    const std::vector<std::string>& files() const { return files_; }
+    uint64_t records() const { return records_; }
+    const std::vector<Damage>& damaged() const { return damaged_; }
+    uint64_t damaged_lines() const { return damaged_lines_; }
+    bool torn_tail() const { return torn_tail_; }
+    std::size_t lines_of_last_file() const { return line_; }
+    const std::vector<Gap>& gaps() const { return gaps_; }
+    uint64_t gap_count() const { return gap_count_; }
+    uint64_t missing_records() const { return missing_; }
+    bool processes_unchecked() const { return unchecked_; }
+    // One line for each kept damaged line, the torn last line, each kept
+    // gap, and counts of the rest, in that order.
+    std::vector<std::string> damage_report() const;
+
+private:
+    struct State;
+    bool open_file(std::size_t i);
+    void damage(std::size_t line, std::string why);
+    void check_number(const Record& r);
+    std::vector<std::string> files_;
+    std::size_t max_line_;
+    std::size_t file_ = 0;
+    std::size_t line_ = 0;
+    State* state_;
+    std::string error_;
+    uint64_t records_ = 0, damaged_lines_ = 0, gap_count_ = 0, missing_ = 0;
+    bool torn_tail_ = false, unchecked_ = false;
+    std::vector<Damage> damaged_;
+    std::vector<Gap> gaps_;
+};
+
+// A whole trace in memory, for the double's replay, which needs every
+// record at once.
 struct File {
     std::vector<Record> records;
     int malformed = 0;      // lines that are no complete record of this version
     bool torn_tail = false; // the last line has no newline (cut by a crash)
-    // Each line that is no record, by its number (from 1), and why.
-    struct Damage {
-        std::size_t line;
-        std::string why;
-    };
-    std::vector<Damage> damaged;
-    // Record numbers missing within a process: records that were never
-    // written (the recorder could not write them) or lines that are damaged.
-    struct Gap {
-        uint64_t pid, first, last;
-    };
-    std::vector<Gap> gaps;
-    std::size_t lines = 0;  // lines read, the torn one included
+    std::vector<std::string> report;  // Reader::damage_report()
+    uint64_t missing = 0;   // records missing from the processes' numbers
 };
 // One line of text for each damaged line, the torn last line and each gap,
 // in that order; empty for a trace without damage.

@@ -5,6 +5,7 @@
 // crash loses only its unfinished last line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -186,6 +187,12 @@ TEST(TraceFormat, LinesOfAnotherVersionOrNoCompleteRecordAreRefused) {
          Parse::Malformed},  // neither cap/len nor nolen
         {"XT1 command seq=1 pid=2 tid=3 t=4 us=5 rc=0 h=1 magic=1 hint=1 cap=1 len=1 hdr= body= ans=",
          Parse::Malformed},  // neither body2 nor nobody2
+        // Times that no clock gives, whose differences would not fit in 64 bits.
+        {"XT1 close seq=1 pid=2 tid=3 t=9223372036854775807 us=5 rc=0 h=7", Parse::BadTime},
+        {"XT1 close seq=1 pid=2 tid=3 t=-9223372036854775808 us=5 rc=0 h=7", Parse::BadTime},
+        {"XT1 close seq=1 pid=2 tid=3 t=253402300800000001 us=5 rc=0 h=7", Parse::BadTime},
+        {"XT1 close seq=1 pid=2 tid=3 t=4 us=-1 rc=0 h=7", Parse::BadTime},
+        {"XT1 close seq=1 pid=2 tid=3 t=4 us=9223372036854775807 rc=0 h=7", Parse::BadTime},
     };
     for (const Case& c : cases) {
         Record out;
@@ -256,6 +263,42 @@ TEST(TraceFormat, DamagedLinesAndMissingRecordsAreNamed) {
     f.write(close_line(7, 1) + close_line(7, 2));
     ASSERT_TRUE(xsrtrace::read_file(f.path(), &file, &error)) << error;
     EXPECT_TRUE(xsrtrace::damage_report(file).empty());
+}
+
+// What a reader keeps does not grow with the file: a line longer than the
+// longest record is skipped as damaged (the record after it is read), and
+// past the first few damaged lines and gaps only their count grows.
+TEST(TraceFormat, TheReaderKeepsABoundedPartOfWhatItReads) {
+    auto close_line = [](uint64_t seq) {
+        Record r = base(Fn::Close);
+        r.pid = 7;
+        r.seq = seq;
+        return xsrtrace::encode(r);
+    };
+    std::string text = close_line(1) + "XT1 close " + std::string(5000, 'x') + "\n" + close_line(2);
+    for (int i = 0; i < 1000; ++i) text += "garbage\n";
+    for (uint64_t seq = 4; seq < 200; seq += 2) text += close_line(seq);  // a gap before each
+    TempFile f("bounded.xt");
+    f.write(text);
+    xsrtrace::Reader reader(1024);
+    std::string error;
+    ASSERT_TRUE(reader.open(f.path(), &error)) << error;
+    std::vector<uint64_t> seqs;
+    for (Record r; reader.next(&r);) seqs.push_back(r.seq);
+    EXPECT_TRUE(reader.error().empty()) << reader.error();
+    ASSERT_EQ(seqs.size(), 2u + 98u);
+    EXPECT_EQ(seqs[1], 2u) << "the record after the long line is read";
+    EXPECT_EQ(reader.damaged_lines(), 1001u);
+    EXPECT_EQ(reader.damaged().size(), xsrtrace::Reader::kKeptNotes);
+    EXPECT_EQ(reader.damaged()[0].line, 2u);
+    EXPECT_NE(reader.damaged()[0].why.find("longer than the longest record (1024 bytes)"), std::string::npos);
+    EXPECT_EQ(reader.gap_count(), 98u);
+    EXPECT_EQ(reader.missing_records(), 98u);
+    EXPECT_EQ(reader.gaps().size(), xsrtrace::Reader::kKeptNotes);
+    const std::vector<std::string> report = reader.damage_report();
+    EXPECT_EQ(report.size(), 2 * xsrtrace::Reader::kKeptNotes + 2);
+    EXPECT_NE(std::find(report.begin(), report.end(), "981 more damaged line(s)"), report.end());
+    EXPECT_NE(std::find(report.begin(), report.end(), "78 more gap(s) in the record numbers"), report.end());
 }
 
 TEST(TraceFormat, AMissingFileIsReportedWithItsName) {

@@ -288,7 +288,7 @@ TEST(Recorder, ProblemsAreReportedOnceAndNeverFailACall) {
     } cases[] = {
         {"trace in a folder that does not exist", ORQ_DOUBLE_PATH, "/nonexistent/orq/trace.xt",
          "the trace file /nonexistent/orq/trace.xt is not written", true},
-        {"trace that is a folder", ORQ_DOUBLE_PATH, "/", "the trace file / is not written: it cannot be opened", true},
+        {"trace that is a folder", ORQ_DOUBLE_PATH, "/", "the trace file / is not written: it is a directory, not a regular file", true},
         {"no real library", "/nonexistent/libXSRClient.so", "", "cannot load the real client library", false},
     };
     for (const Case& c : cases) {
@@ -390,13 +390,13 @@ TEST(Recorder, ATraceFileThatIsNoPrivateFileOfTheUserIsRefused) {
              std::ofstream(t) << "";
              ASSERT_EQ(chmod(t.c_str(), 0644), 0);
          },
-         "others may read or write it (mode 0644", 022},
+         "mode 0644 lets group or others at it", 022},
         {"a file others may write",
          [](const std::string& t, const std::string&) {
              std::ofstream(t) << "";
              ASSERT_EQ(chmod(t.c_str(), 0602), 0);
          },
-         "others may read or write it (mode 0602", 022},
+         "mode 0602 lets group or others at it", 022},
         {"another user's file",
          [](const std::string& t, const std::string&) {
              std::ofstream(t) << "";
@@ -473,6 +473,58 @@ std::string header_of(uint16_t code) {
 }
 std::string node(const std::string& server, int32_t port, const std::string& user, const std::string& pass) {
     return z(server) + i32(port) + z(user) + z(pass) + z("attr");
+}
+
+// With ORQ_XSR_TRACE_MAX_BYTES the trace is rotated before a record would
+// take it past that size: TRACE.1 is the newest rotated file, at most
+// ORQ_XSR_TRACE_KEEP of them are kept, each is the user's alone, the record
+// numbers go on across the files, and a reader of TRACE takes the set
+// oldest first as one run of records.
+TEST(Recorder, ATraceIsRotatedBySizeAndReadOldestFirst) {
+    constexpr int kCalls = 40;
+    constexpr std::size_t kMax = 1500;
+    TempFile trace("rotated.xt");
+    auto rotated = [&](int n) { return trace.path() + "." + std::to_string(n); };
+    for (int n = 1; n <= 4; ++n) std::remove(rotated(n).c_str());
+    const ChildRun run = in_child({{"ORQ_XSR_REAL", ORQ_DOUBLE_PATH},
+                                   {"ORQ_XSR_TRACE", trace.path()},
+                                   {"ORQ_XSR_TRACE_MAX_BYTES", std::to_string(kMax)},
+                                   {"ORQ_XSR_TRACE_KEEP", "2"}},
+                                  [&] {
+                                      Recorder rec;
+                                      if (!rec.load()) return 2;
+                                      xsrdouble::reset();
+                                      int bad = 0;
+                                      for (int i = 0; i < kCalls; ++i)
+                                          if (command_through(rec.command, command_cases()[0]).rc != 0) ++bad;
+                                      return bad;
+                                  });
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::vector<std::string> files = {rotated(2), rotated(1), trace.path()};
+    for (const std::string& f : files) {
+        struct stat st {};
+        ASSERT_EQ(lstat(f.c_str(), &st), 0) << f;
+        EXPECT_LE(static_cast<std::size_t>(st.st_size), kMax) << f;
+        EXPECT_GT(st.st_size, 0) << f;
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << f;
+    }
+    struct stat st {};
+    EXPECT_NE(lstat(rotated(3).c_str(), &st), 0) << "only two rotated files are kept";
+
+    xsrtrace::Reader reader;
+    std::string error;
+    ASSERT_TRUE(reader.open(trace.path(), &error)) << error;
+    EXPECT_EQ(reader.files(), files);
+    std::vector<uint64_t> seqs;
+    for (xsrtrace::Record r; reader.next(&r);) seqs.push_back(r.seq);
+    EXPECT_EQ(reader.damaged_lines(), 0u);
+    ASSERT_GE(seqs.size(), 3u);
+    EXPECT_EQ(seqs.back(), static_cast<uint64_t>(kCalls)) << "the newest record is in TRACE itself";
+    for (std::size_t i = 1; i < seqs.size(); ++i) EXPECT_EQ(seqs[i], seqs[i - 1] + 1) << "in order, none twice";
+    EXPECT_GT(seqs.front(), 1u) << "the oldest records went with the files no longer kept";
+    EXPECT_EQ(reader.gap_count(), 1u) << "the records before the oldest file kept are named as missing";
+    for (int n = 1; n <= 4; ++n) std::remove(rotated(n).c_str());
 }
 
 // Every password the library sends or receives through XSR_CommandEx is
