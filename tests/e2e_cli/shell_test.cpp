@@ -23,8 +23,6 @@
 namespace e2ecli {
 namespace {
 
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 using Words = std::vector<std::string>;
 
 TEST(OrqextShell, SplitsLinesAsAShellDoes) {
