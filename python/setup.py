@@ -1,5 +1,9 @@
 """Build hooks for the wheel; the metadata is in pyproject.toml.
 
+The package list and its data are given here, not in pyproject.toml's
+[tool.setuptools] table, which the setuptools of Debian 12 still calls beta
+(and warns about on every build).
+
 A wheel built from a tree whose ``orqext/lib`` holds the libraries (what
 scripts/python-wheel.sh stages) is a platform wheel: ``py3-none-<platform>``,
 the platform taken from ORQEXT_WHEEL_PLATFORM (the script decides it from the
@@ -75,4 +79,5 @@ class LibraryDistribution(Distribution):
 
 
 setup(cmdclass=commands, distclass=LibraryDistribution,
+      packages=["orqext"], include_package_data=False,
       package_data={"orqext": ["py.typed"] + (["lib/*"] if HAS_LIBRARIES else [])})

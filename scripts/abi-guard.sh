@@ -35,7 +35,9 @@ for lib in libORQExtClient libXSRClientDouble; do
   abi_of "$so" "$tmp/$soname.abi"
   if [ "$update" -eq 1 ]; then
     mkdir -p abi
-    cp "$tmp/$soname.abi" "$baseline"
+    # Source paths as a build folder two levels below the source tree sees
+    # them, not this machine's.
+    sed "s|path='$PWD/|path='../../|" "$tmp/$soname.abi" >"$baseline"
     echo "abi: wrote $baseline"
     continue
   fi

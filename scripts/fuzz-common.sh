@@ -9,7 +9,7 @@ FUZZ_BUILD=build/fuzz
 
 fuzz_build() {
   CC=clang-14 CXX=clang++-14 cmake -S . -B "$FUZZ_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DORQ_SANITIZE=address -DORQ_FUZZ=ON -DORQ_BUILD_TESTS=OFF >/dev/null
+    -DORQ_SANITIZE=address -DORQ_FUZZ=ON -DORQ_BUILD_TESTS=OFF -DORQ_WERROR=ON >/dev/null
   cmake --build "$FUZZ_BUILD" -j "$(nproc)" --target fuzz_targets
 }
 

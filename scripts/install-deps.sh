@@ -20,7 +20,9 @@
 #                and Wine to run their programs: wine64 for 64-bit programs,
 #                and the i386 package wine32 for 32-bit ones where this
 #                machine can run 32-bit programs at all (probed first)
-#   --packaging  pkg-config, dpkg-dev, file, lintian, abigail-tools
+#   --packaging  pkg-config, dpkg-dev, file, abigail-tools (lintian is not
+#                installed: it would upgrade perl; scripts/lintian.sh runs a
+#                copy of it from build/lintian)
 #   --fuzz       clang with libFuzzer and the sanitizer runtimes
 set -euo pipefail
 
@@ -39,7 +41,7 @@ for flag in "$@"; do
       windows=1
       pkgs+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686
              g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64) ;;
-    --packaging) pkgs+=(pkgconf dpkg-dev file lintian abigail-tools) ;;
+    --packaging) pkgs+=(pkgconf dpkg-dev file abigail-tools) ;;
     --fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
     *) echo "install-deps: unknown flag '$flag'" >&2; exit 2 ;;
   esac

@@ -65,7 +65,7 @@ fi
 # --- Build and run ----------------------------------------------------------------
 echo "==== linux-i386 (${build}, under qemu-i386) ===="
 cmake -S . -B "$build" -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-linux-i386.cmake -DORQ_BUILD_BENCHMARKS=OFF \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-linux-i386.cmake -DORQ_BUILD_BENCHMARKS=OFF -DORQ_WERROR=ON \
   "-DORQ_NATIVE_XSR_SIM=${sim}" >/dev/null
 cmake --build "$build" -j "${jobs}"
 built=$((SECONDS - start))

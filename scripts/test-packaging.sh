@@ -11,7 +11,7 @@
 #    consumer run once more through the installed recorder;
 #  - the ABI guard (scripts/abi-guard.sh);
 #  - the .deb packages (cpack), unpacked with dpkg-deb: contents, metadata,
-#    lintian;
+#    lintian (scripts/lintian.sh);
 #  - the .NET assembly as component dotnet and in each Windows zip;
 #  - the Windows zip of each Windows build: contents, version resources, a
 #    consumer built with MinGW from the zip's files alone and run under Wine
@@ -42,6 +42,7 @@ fail() {
   exit 1
 }
 ok() { echo "  ok: $*"; }
+strict=(-Wall -Wextra -Werror)
 
 # --- helpers ------------------------------------------------------------------
 # dyn FILE TAG: the value of one dynamic-section entry ("" when absent).
@@ -64,7 +65,7 @@ no_build_paths() {
 
 # --- Install into a temporary prefix -------------------------------------------
 echo "==== packaging: install (${release}) ===="
-cmake -S . -B "$release" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B "$release" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORQ_WERROR=ON >/dev/null
 # The .NET assembly (target dotnet; Mono's mcs is installed above).
 dotnet_target=(dotnet)
 cmake --build "$release" -j "$jobs" --target ORQExtClient XSRClient XSRClientDoubleLib XSRClientRecorder orqext xsr-sim \
@@ -140,7 +141,10 @@ cp tests/packaging/CMakeLists.txt tests/packaging/consumer.c tests/packaging/con
 (
   cd "$work"  # nothing below runs from the source tree
   unset LD_LIBRARY_PATH
-  cmake -S consumer -B consumer-build -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+  # Consumers are built as strictly as the library: a warning from an
+  # installed header fails here.
+  cmake -S consumer -B consumer-build -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+    "-DCMAKE_C_FLAGS=${strict[*]}" "-DCMAKE_CXX_FLAGS=${strict[*]}" >/dev/null
   cmake --build consumer-build >/dev/null
   ! grep -rlF "$root" consumer-build --include='*.ninja' --include=CMakeCache.txt >/dev/null ||
     fail "the CMake consumer's build refers to the source tree"
@@ -172,7 +176,7 @@ cp tests/packaging/CMakeLists.txt tests/packaging/consumer.c tests/packaging/con
   c++ -std=c++17 -Wall -Wextra -Werror ../consumer/consumer_cpp.cpp $(pkg-config --cflags --libs orqextclient) \
     "$rpath" -o consumer_cpp
   ./consumer_cpp "$sim_port" "$version" || fail "pkg-config C++ consumer (orqext.hpp) against xsr-sim"
-  cc -std=c99 -Wall -Wextra ../consumer/double_test.c $(pkg-config --cflags --libs orqextclient-double) \
+  cc -std=c99 "${strict[@]}" ../consumer/double_test.c $(pkg-config --cflags --libs orqextclient-double) \
     "$rpath" -o double_test
   ./double_test >/dev/null || fail "the documented double test (pkg-config)"
   ok "pkg-config orqextclient (-Wl,-rpath,\$(pkg-config --variable=libdir orqextclient), no LD_LIBRARY_PATH):" \
@@ -243,16 +247,17 @@ ok "packages $runtime_pkg, $double_pkg, liborqextclient-dev, orqextclient-tools:
   cd "$work" && mkdir deb-consumer && cd deb-consumer
   unset LD_LIBRARY_PATH
   export PKG_CONFIG_PATH="$debroot/usr/lib/pkgconfig"
-  cc -std=c99 ../consumer/consumer.c $(pkg-config --cflags --libs orqextclient) -Wl,-rpath,"$debroot/usr/lib" \
+  cc -std=c99 "${strict[@]}" ../consumer/consumer.c $(pkg-config --cflags --libs orqextclient) -Wl,-rpath,"$debroot/usr/lib" \
     -o consumer
   ./consumer "$sim_port" "$version" || fail "consumer built against the unpacked packages"
   ok "consumer built against the unpacked packages (pkg-config) runs against xsr-sim"
 )
 
-# lintian, offline. Tags explained in docs/packaging.md are reported; any
-# other one fails.
+# lintian, offline (scripts/lintian.sh: the installed one, or a copy under
+# build/lintian, as installing it would upgrade perl). Tags explained in
+# docs/packaging.md are reported; any other one fails.
 explained="maintscript-calls-ldconfig no-manual-page pkg-config-unavailable-for-cross-compilation shared-library-lacks-version"
-lintian --no-tag-display-limit "$release"/packages/*.deb >"$work/lintian" 2>"$work/lintian.err" ||
+scripts/lintian.sh --tag-display-limit 0 "$release"/packages/*.deb >"$work/lintian" 2>"$work/lintian.err" ||
   { [ -s "$work/lintian" ] || { cat "$work/lintian.err"; fail "lintian did not run"; }; }
 unexplained=""
 while read -r line; do
@@ -281,7 +286,8 @@ windows_zip() {
   if [ ! -f "$dir/CMakeCache.txt" ]; then
     case $dir in *64*) toolchain=cmake/toolchain-mingw64.cmake ;; *) toolchain=cmake/toolchain-mingw32.cmake ;; esac
     [ -f "$toolchain" ] || fail "$dir is not configured and $toolchain is missing"
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$toolchain" >/dev/null
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+      -DORQ_WERROR=ON >/dev/null
   fi
   cmake --build "$dir" -j "$jobs" --target ORQExtClient XSRClient XSRClientRecorder "${dotnet_target[@]}"
   rm -rf "$dir/packages"
@@ -333,7 +339,7 @@ windows_zip() {
   # A consumer from the zip's files alone, in a folder of its own.
   mkdir "$out/app"
   (cd "$out/app" &&
-    "$cc" -std=c99 -Wall -Wextra -I"$z/include" "$z/examples/walkthrough.c" "$z/lib/libORQExtClient.dll.a" \
+    "$cc" -std=c99 "${strict[@]}" -I"$z/include" "$z/examples/walkthrough.c" "$z/lib/libORQExtClient.dll.a" \
       -o orqext_example.exe && cp "$z/bin/ORQExtClient.dll" "$z/bin/XSRClient.dll" .) ||
     fail "$name: the example does not build from the zip"
   ok "$name: the example builds with $tool from the zip alone"

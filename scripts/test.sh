@@ -16,9 +16,11 @@ cd "$(dirname "$0")/.."
 
 jobs=$(nproc)
 # Chained: a step runs where set -e does not reach (its output is logged).
+# Every build of the test command treats a compiler warning as an error
+# (ORQ_WERROR; the step scripts pass it to their own builds).
 run_suite() {
   local name=$1; shift
-  cmake -S . -B "build/${name}" -G Ninja "$@" >/dev/null &&
+  cmake -S . -B "build/${name}" -G Ninja -DORQ_WERROR=ON "$@" >/dev/null &&
     cmake --build "build/${name}" -j "${jobs}" &&
     ctest --test-dir "build/${name}" --output-on-failure -j "${jobs}" --timeout 300
 }
@@ -39,9 +41,9 @@ step python      "the Python package's tests, from its wheel in a fresh virtual 
 step dotnet      "the .NET binding: Mono and xunit tests, the NuGet package and its consumer" "scripts/test-dotnet.sh"
 step shell       "orqext's interactive shell through tmux" "scripts/test-orqext-shell.sh"
 step asan        "the suite under AddressSanitizer + UndefinedBehaviorSanitizer" \
-                 "run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address"
+                 "run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address -DORQ_BUILD_BENCHMARKS=OFF"
 step tsan        "the tests that start threads, under ThreadSanitizer" \
-                 "run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread"
+                 "run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread -DORQ_BUILD_BENCHMARKS=OFF"
 step fuzz        "the fuzz targets: corpora, regressions, fresh inputs" "scripts/test-fuzz.sh"
 step windows     "the 64-bit and 32-bit Windows DLLs and tests under Wine (32-bit where it runs)" \
                  "scripts/windows-test.sh"
@@ -76,14 +78,19 @@ if [ -n "$only" ]; then
   done
 fi
 
-# The release step's build uses libedit for orqext's shell when it is there.
-scripts/install-deps.sh --tests --shell
 logs=build/test-logs
 mkdir -p "$logs"
+# The versions of the installed packages, to show at the end that no step
+# upgraded or removed one (the steps install what is missing, nothing else).
+installed() { dpkg-query -W -f='${db:Status-Abbrev} ${binary:Package} ${Version}\n' 2>/dev/null | awk '$1 == "ii" {print $2, $3}' | LC_ALL=C sort; }
+installed >"$logs/packages-before.txt"
+# The release step's build uses libedit for orqext's shell when it is there.
+scripts/install-deps.sh --tests --shell
 build_mb() { du -sm build 2>/dev/null | cut -f1; }
 before_all=$(build_mb)
 
 declare -A result seconds disk grew
+status=0
 summary() {
   local s total=0 skipped
   echo
@@ -102,15 +109,24 @@ summary() {
       [ ! -f "$logs/$s.log" ] || grep -h 'SKIPPED' "$logs/$s.log" || true
     done | sed -E 's/^[[:space:]]*(.*[^[:space:]:])[[:space:]:]*SKIPPED.*/\1/; s/^[[:space:]]*SKIPPED: ([^(]*[^( ]).*/\1/' |
     paste -sd';' - | sed 's/;/; /g')
+  # A package installed before the run whose version changed or that is gone.
+  local changed
+  changed=$(installed | LC_ALL=C join -a1 "$logs/packages-before.txt" - | awk 'NF != 3 || $2 != $3 {print $1}' | paste -sd' ' -)
+  if [ -n "$changed" ]; then
+    echo "FAILED: installed packages changed during the run (upgraded or removed): $changed"
+    status=1
+  else
+    echo "installed packages: none upgraded or removed"
+  fi
   if [ -n "$skipped" ]; then
     echo "not run on this machine (see the SKIPPED lines above): $skipped"
   else
     echo "not run on this machine: nothing, every check of these steps ran"
   fi
 }
-trap summary EXIT
+trap 'rc=$?; summary; [ "$status" -eq 0 ] || rc=$status; exit "$rc"' EXIT
 
-n=0 status=0
+n=0
 for s in "${selected[@]}"; do
   n=$((n + 1))
   echo

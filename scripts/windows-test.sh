@@ -125,7 +125,7 @@ run_target() {
   # configure alone and would call it unused on a later one.
   local first=()
   [ -f "${build}/CMakeCache.txt" ] || first=("-DCMAKE_TOOLCHAIN_FILE=${toolchain}")
-  cmake -S . -B "${build}" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${first[@]}" "-DORQ_XSR_SIM=${sim}" \
+  cmake -S . -B "${build}" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORQ_WERROR=ON "${first[@]}" "-DORQ_XSR_SIM=${sim}" \
     "-DORQ_WINE_PREFIX=${prefix}" "-DORQ_WINE_TESTS=${wine_tests}" >/dev/null
   cmake --build "${build}" -j "${jobs}"
   ctest --test-dir "${build}" --output-on-failure -j "${jobs}" --timeout 300

@@ -18,8 +18,6 @@
 namespace e2ecli {
 namespace {
 
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 // The offset of the first byte sequence a terminal would act on (C0 controls
 // other than newline and tab, DEL, C1 controls, direction overrides and
 // isolates, bytes that are not UTF-8), or npos.

@@ -20,8 +20,6 @@
 namespace e2ecli {
 namespace {
 
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 // A program run as a child with a pipe to its stdin and one from its stdout
 // (stderr joins stdout), so a test can answer its prompts. Every wait is
 // bounded; the child is killed when the object goes.

@@ -28,4 +28,7 @@ ToolRun run_program_with(const std::string& path, const std::vector<std::string>
 // A loopback port nobody listens on (bound once, then released).
 int closed_port();
 
+// Whether `part` occurs in `text` (a program's output).
+inline bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 }  // namespace e2ecli

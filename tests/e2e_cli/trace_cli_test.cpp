@@ -18,8 +18,6 @@
 namespace e2ecli {
 namespace {
 
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 std::string temp_path(const std::string& name) { return testing_support::temp_path("orqext_", name); }
 
 // orqext programs started while it lives load the recording XSRClient, which

@@ -21,11 +21,11 @@ class AnswerLengthTest : public testing_support::LibraryTest {};
 
 // An export called with `buf` and the capacity in *len (bytes). Exports with
 // a length pointer get len itself; the others get the capacity by value.
-using Call = std::function<int32_t(int32_t conn, char* buf, int32_t* len)>;
+using ReadCall = std::function<int32_t(int32_t conn, char* buf, int32_t* len)>;
 
 struct Export {
     const char* name;
-    Call call;
+    ReadCall call;
     bool reports_length;  // the length pointer receives the answer's length
     int32_t unit;         // bytes per unit of the capacity argument
 };

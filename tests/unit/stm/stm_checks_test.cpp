@@ -154,7 +154,7 @@ TEST_F(StmTest, ItemTextsAreReadOnlyUpToTheirLengthOrNul) {
                              le32(2) + le32(2) + std::string("xy\0", 3) +   //
                              le32(3) + le32(2) + std::string("ab\0", 3) +   //
                              le32(4) + le32(0) + std::string("\0", 1);
-    EXPECT_EQ(cs[0].body, stm_message(head("STM_KeyWordExtractor_Do") + le32(5) + le32(0) + byte(0) +
+    EXPECT_EQ(cs[0].body, stm_message(head("STM_KeyWordExtractor_Do") + le32(5) + le32(0) + u8(0) +
                                       le32(16) + le32(4) + list));
 }
 

@@ -52,13 +52,13 @@ protected:
             {"IsInitialized", [&] { return ORQExt_STM_IsInitialized(kConn); },
              head("STM_Is_Initialized")},
             {"CreateDomain", [&] { return ORQExt_STM_CreateDomain(kConn, "dom", "t2", nullptr, "t4", 5); },
-             head("STM_Create_Knowledge_Domain") + cstr("dom") + cstr("t2") + byte(0) + cstr("t4") + le32(5)},
+             head("STM_Create_Knowledge_Domain") + cstr("dom") + cstr("t2") + u8(0) + cstr("t4") + le32(5)},
             {"CreateDomain empty", [&] { return ORQExt_STM_CreateDomain(kConn, "", nullptr, nullptr, nullptr, -1); },
              head("STM_Create_Knowledge_Domain") + std::string(4, '\0') + le32(-1)},
             {"DeleteDomain", [&] { return ORQExt_STM_DeleteDomain(kConn, "dom"); },
              head("STM_Delete_Knowledge_Domain") + cstr("dom")},
             {"DeleteDomain empty", [&] { return ORQExt_STM_DeleteDomain(kConn, ""); },
-             head("STM_Delete_Knowledge_Domain") + byte(0)},
+             head("STM_Delete_Knowledge_Domain") + u8(0)},
             {"GetDomainNameList 1", [&] { return ORQExt_STM_GetDomainNameList(kConn, buf, &len, 1); },
              head("STM_List_Knowledge_Domain") + cap + le32(1)},
             {"GetDomainNameList 0", [&] { return ORQExt_STM_GetDomainNameList(kConn, buf, &len, 0); },
@@ -82,9 +82,9 @@ protected:
             {"TextClassifier_ShutDown", [&] { return ORQExt_STM_TextClassifier_ShutDown(kConn, 2); },
              head("STM_TextClassifier_ShutDown") + le32(2)},
             {"TextClassifier_Do", [&] { return ORQExt_STM_TextClassifier_Do(kConn, 2, buf, &len, items, kSampleCount, &classifier); },
-             head("STM_TextClassifier_Do") + le32(2) + le32(10) + le32(11) + byte(1) + cap + le32(4) + list},
+             head("STM_TextClassifier_Do") + le32(2) + le32(10) + le32(11) + u8(1) + cap + le32(4) + list},
             {"TextClassifier_Do count 0", [&] { return ORQExt_STM_TextClassifier_Do(kConn, 2, buf, &len, items, 0, &classifier); },
-             head("STM_TextClassifier_Do") + le32(2) + le32(10) + le32(11) + byte(1) + cap + le32(0)},
+             head("STM_TextClassifier_Do") + le32(2) + le32(10) + le32(11) + u8(1) + cap + le32(0)},
 
             // information filter
             {"InfoFilter_Init", [&] { return ORQExt_STM_InfoFilter_Init(kConn, 2, "cfg"); },
@@ -101,11 +101,11 @@ protected:
              head("STM_TextCluster_ShutDown") + le32(2) + le32(1) + le32(2) + le32(3) + le32(4) + cstr("grp")},
             {"TextCluster_ShutDown full name", [&] { return ORQExt_STM_TextCluster_ShutDown(kConn, 2, &cluster_full); },
              head("STM_TextCluster_ShutDown") + le32(2) + le32(-1) + le32(0) + le32(0) + le32(5) +
-                 std::string(ORQEXT_STM_CLUSTER_NAME_SIZE - 1, 'n') + byte(0)},
+                 std::string(ORQEXT_STM_CLUSTER_NAME_SIZE - 1, 'n') + u8(0)},
             {"TextCluster_Do", [&] { return ORQExt_STM_TextCluster_Do(kConn, 2, items, kSampleCount, "opt"); },
              head("STM_TextCluster_Do") + le32(2) + cstr("opt") + le32(4) + list},
             {"TextCluster_Do count 0", [&] { return ORQExt_STM_TextCluster_Do(kConn, 2, items, 0, ""); },
-             head("STM_TextCluster_Do") + le32(2) + byte(0) + le32(0)},
+             head("STM_TextCluster_Do") + le32(2) + u8(0) + le32(0)},
 
             // keyword extractor
             {"KeyWordExtractor_Init", [&] { return ORQExt_STM_KeyWordExtractor_Init(kConn, 2, -7); },
@@ -113,10 +113,10 @@ protected:
             {"KeyWordExtractor_ShutDown", [&] { return ORQExt_STM_KeyWordExtractor_ShutDown(kConn, 2); },
              head("STM_KeyWordExtractor_ShutDown") + le32(2)},
             {"KeyWordExtractor_Do", [&] { return ORQExt_STM_KeyWordExtractor_Do(kConn, 2, buf, &len, items, kSampleCount, &pair); },
-             head("STM_KeyWordExtractor_Do") + le32(2) + le32(3) + byte(0xff) + cap + le32(4) + list},
+             head("STM_KeyWordExtractor_Do") + le32(2) + le32(3) + u8(0xff) + cap + le32(4) + list},
             {"KeyWordExtractor_Do large item", [&] { return ORQExt_STM_KeyWordExtractor_Do(kConn, 2, buf, &len, &big_item, 1, &pair); },
-             head("STM_KeyWordExtractor_Do") + le32(2) + le32(3) + byte(0xff) + cap + le32(1) + le32(42) +
-                 le32(5000) + big_text + byte(0)},
+             head("STM_KeyWordExtractor_Do") + le32(2) + le32(3) + u8(0xff) + cap + le32(1) + le32(42) +
+                 le32(5000) + big_text + u8(0)},
 
             // abstract extractor
             {"AbstractExtractor_Initialize", [&] { return ORQExt_STM_AbstractExtractor_Initialize(kConn, 4); },
@@ -124,11 +124,11 @@ protected:
             {"AbstractExtractor_ShutDown", [&] { return ORQExt_STM_AbstractExtractor_ShutDown(kConn, 4); },
              head("STM_AbstractExtractor_ShutDown") + le32(4)},
             {"AbstractExtractor_Do", [&] { return ORQExt_STM_AbstractExtractor_Do(kConn, 4, "txt", buf, &len, &pair6, items, kSampleCount); },
-             head("STM_AbstractExtractor_Do") + le32(4) + cstr("txt") + le32(6) + byte(1) + cap + le32(4) + list},
+             head("STM_AbstractExtractor_Do") + le32(4) + cstr("txt") + le32(6) + u8(1) + cap + le32(4) + list},
             {"AbstractExtractor_Do empty, count 0", [&] { return ORQExt_STM_AbstractExtractor_Do(kConn, 4, "", buf, &len, &pair6, nullptr, 0); },
-             head("STM_AbstractExtractor_Do") + le32(4) + byte(0) + le32(6) + byte(1) + cap + le32(0)},
+             head("STM_AbstractExtractor_Do") + le32(4) + u8(0) + le32(6) + u8(1) + cap + le32(0)},
             {"AbstractExtractor_Do count -2", [&] { return ORQExt_STM_AbstractExtractor_Do(kConn, 4, "t", buf, &len, &pair6, nullptr, -2); },
-             head("STM_AbstractExtractor_Do") + le32(4) + cstr("t") + le32(6) + byte(1) + cap + le32(-2)},
+             head("STM_AbstractExtractor_Do") + le32(4) + cstr("t") + le32(6) + u8(1) + cap + le32(-2)},
 
             // VSM model generator
             {"VSMGenerator_Init", [&] { return ORQExt_STM_VSMGenerator_Init(kConn, 9); },
@@ -136,12 +136,12 @@ protected:
             {"VSMGenerator_ShutDown", [&] { return ORQExt_STM_VSMGenerator_ShutDown(kConn, 9); },
              head("STM_VSMModel_Generator_ShutDown") + le32(9)},
             {"VSMGenerator_Do", [&] { return ORQExt_STM_VSMGenerator_Do(kConn, 9, buf, &len, items, kSampleCount, &vsm); },
-             head("STM_VSMModel_Generator_Do") + le32(9) + byte(1) + le32(2) + le32(3) + cap + le32(4) + list},
+             head("STM_VSMModel_Generator_Do") + le32(9) + u8(1) + le32(2) + le32(3) + cap + le32(4) + list},
             {"VSMGenerator_GetResult", [&] { return ORQExt_STM_VSMGenerator_GetResult(kConn, 9, buf, &len, "q", &vsm); },
              head("STM_VSMModel_GetResult") +
                  std::string("\x09\0\0\0" "\x01" "\x02\0\0\0" "\x03\0\0\0" "\x40\0\0\0" "q\0", 19)},
             {"VSMGenerator_GetResult empty text", [&] { return ORQExt_STM_VSMGenerator_GetResult(kConn, 9, buf, &len, "", &vsm); },
-             head("STM_VSMModel_GetResult") + le32(9) + byte(1) + le32(2) + le32(3) + cap + byte(0)},
+             head("STM_VSMModel_GetResult") + le32(9) + u8(1) + le32(2) + le32(3) + cap + u8(0)},
 
             // abstractor
             {"Abstractor_Init", [&] { return ORQExt_STM_Abstractor_Init(kConn); },
@@ -149,9 +149,9 @@ protected:
             {"Abstractor_ShutDown", [&] { return ORQExt_STM_Abstractor_ShutDown(kConn); },
              head("KAbstractor_ShutDown")},
             {"Abstractor_Do", [&] { return ORQExt_STM_Abstractor_Do(kConn, "txt", buf, &len, &pair6, items, kSampleCount); },
-             head("KAbstractor_Do") + cstr("txt") + le32(6) + byte(1) + cap + le32(4) + list},
+             head("KAbstractor_Do") + cstr("txt") + le32(6) + u8(1) + cap + le32(4) + list},
             {"Abstractor_Do count 0", [&] { return ORQExt_STM_Abstractor_Do(kConn, "txt", buf, &len, &pair6, items, 0); },
-             head("KAbstractor_Do") + cstr("txt") + le32(6) + byte(1) + cap + le32(0)},
+             head("KAbstractor_Do") + cstr("txt") + le32(6) + u8(1) + cap + le32(0)},
 
             // similarity
             {"Similarity_Initialize", [&] { return ORQExt_STM_Similarity_Initialize(kConn); },

@@ -26,7 +26,7 @@ struct Item {
 
 // What the server module reads for one item: id, byte count n, n bytes, NUL.
 std::string encoded(int32_t id, const std::string& text) {
-    return le32(id) + le32(static_cast<int32_t>(text.size())) + text + stm_test::byte(0);
+    return le32(id) + le32(static_cast<int32_t>(text.size())) + text + stm_test::u8(0);
 }
 
 std::string sent_text(const Item& it) {
@@ -72,7 +72,7 @@ const Shape kShapes[] = {
          return ORQExt_STM_TextClassifier_Do(kConn, 9, g_out, &len, items, count, &options);
      },
      [](int32_t count, const std::string& list) {
-         return head("STM_TextClassifier_Do") + le32(9) + le32(5) + le32(7) + stm_test::byte(1) +
+         return head("STM_TextClassifier_Do") + le32(9) + le32(5) + le32(7) + stm_test::u8(1) +
                 le32(sizeof g_out) + le32(count) + list;
      }},
     {"TextCluster_Do",

@@ -156,8 +156,8 @@ TEST_F(StmTest, ConcurrencyFramesFromManyThreadsStayIntact) {
         ASSERT_EQ(c.body.substr(at + 1, 3), std::string(3, '\0'));
         ASSERT_LT(t, kThreads);
         const std::string text(300 + t, static_cast<char>('a' + t));
-        EXPECT_EQ(c.body, stm_message(head("STM_VSMModel_Generator_Do") + le32(t) + byte(t) + le32(t) + le32(-t) +
-                                      le32(32) + le32(1) + le32(t) + le32(300 + t) + text + byte(0)));
+        EXPECT_EQ(c.body, stm_message(head("STM_VSMModel_Generator_Do") + le32(t) + u8(t) + le32(t) + le32(-t) +
+                                      le32(32) + le32(1) + le32(t) + le32(300 + t) + text + u8(0)));
         ++seen[t];
     }
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(seen[t], kCalls) << t;

@@ -42,7 +42,7 @@ inline std::string stm_message(const std::string& frame) {
 // "r!" NUL, remote name, NUL: the start of every frame (no engine selector).
 inline std::string head(const char* remote) { return std::string("r!\0", 3) + cstr(remote); }
 
-inline std::string byte(unsigned v) { return std::string(1, static_cast<char>(v)); }
+inline std::string u8(unsigned v) { return std::string(1, static_cast<char>(v)); }
 
 // Four items covering the encoding: a length shorter than the text, a length
 // of 0 (up to the NUL), a length that takes an inner NUL, a negative length
