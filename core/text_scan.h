@@ -48,12 +48,6 @@
 #define ORQ_SCAN ORQ_ALWAYS_INLINE
 #endif
 
-#if defined(__GNUC__)
-// The compiler is told nothing of the object p points into.
-#define ORQ_OPAQUE(p) asm("" : "+r"(p))
-#else
-#define ORQ_OPAQUE(p) ((void)0)
-#endif
 
 namespace orq {
 
