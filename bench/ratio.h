@@ -16,9 +16,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#if defined(__has_include)
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#define ORQ_BENCH_CALLGRIND 1
+#endif
+#endif
 
 namespace bench {
 
@@ -33,7 +43,27 @@ struct Options {
     const char* only = nullptr;  // run only the benchmarks whose name has this
     long calls = 0;  // > 0: every batch makes exactly this many calls, one
                      // round (for instruction counts under callgrind)
+    // > 0: instead of timing, each side of every named comparison makes this
+    // many calls (fewer for the large shapes, see count_calls) between a
+    // zeroing and a dump of callgrind's counters, the dump named
+    // "NAME:SIDE:CALLS". Nothing is printed; run under callgrind.
+    long count = 0;
+    // Instruction counts per call from an earlier counting run, printed
+    // beside the times: lines "NAME SIDE INSTRUCTIONS".
+    std::map<std::string, double> instructions;
 };
+
+// The counts file of --counts: "NAME SIDE INSTRUCTIONS_PER_CALL" per line.
+inline void load_instructions(Options& o, const char* path) {
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string name, side;
+        double ir = 0;
+        if (fields >> name >> side >> ir) o.instructions[name + ":" + side] = ir;
+    }
+}
 
 inline Options parse_options(int argc, char** argv) {
     Options o;
@@ -51,6 +81,11 @@ inline Options parse_options(int argc, char** argv) {
             o.rounds = 1;
         } else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) {
             o.only = argv[++i];
+        } else if (!std::strcmp(argv[i], "--count") && i + 1 < argc) {
+            o.count = std::max(1L, std::atol(argv[++i]));
+            o.rounds = 1;
+        } else if (!std::strcmp(argv[i], "--counts") && i + 1 < argc) {
+            load_instructions(o, argv[++i]);
         }
     }
     return o;
@@ -122,11 +157,42 @@ inline Ratio summarise(const std::vector<double>& a, const std::vector<double>& 
     return out;
 }
 
+// Calls per side of a counting run for a shape that moves about `bytes`
+// bytes per call: the large shapes make fewer, so that a run stays short.
+inline long count_calls(const Options& o, std::size_t bytes) {
+    const long scale = static_cast<long>(bytes / 16384) + 1;
+    return std::max(20L, o.count / scale);
+}
+
+// Under callgrind: `calls` runs of f between a zeroing of the counters and a
+// dump named NAME:SIDE:CALLS.
+template <class F>
+void count_side(const std::string& name, const char* side, F& f, long calls) {
+#if ORQ_BENCH_CALLGRIND
+    const std::string dump = name + ":" + side + ":" + std::to_string(calls);
+    CALLGRIND_ZERO_STATS;
+    for (long i = 0; i < calls; ++i) f();
+    CALLGRIND_DUMP_STATS_AT(dump.c_str());
+#else
+    (void)name, (void)side, (void)f, (void)calls;
+#endif
+}
+
 // Time per run of A and of B in alternating rounds; the ratio is A / B.
 // Each side's batch is calibrated to the same length of time, so that both
-// are as likely to be interrupted by other work on the machine.
+// are as likely to be interrupted by other work on the machine. In a
+// counting run (Options::count) a named comparison is counted instead, its
+// sides named SIDE_A and SIDE_B, and gives an empty Ratio.
 template <class A, class B>
-Ratio compare(A a, B b, const Options& o) {
+Ratio compare(A a, B b, const Options& o, const std::string& name = std::string(),
+              const char* side_a = "a", const char* side_b = "b", std::size_t bytes = 0) {
+    if (o.count > 0) {
+        if (!name.empty()) {
+            count_side(name, side_a, a, count_calls(o, bytes));
+            count_side(name, side_b, b, count_calls(o, bytes));
+        }
+        return Ratio{};
+    }
     const long na = calibrate(a, o), nb = calibrate(b, o);
     std::vector<double> ta, tb;
     for (int r = 0; r < o.rounds; ++r) {
@@ -184,21 +250,38 @@ Ratio scaling(F f, int many, const Options& o) {
 // One line per figure, the same shape for every benchmark:
 //   NAME  ratio R  [quartiles L..H]  A: a UNIT  B: b UNIT  target T (met|missed)
 // In a smoke run targets are not judged.
-inline void report(const Options& o, const char* name, const Ratio& r, const char* unit,
+// With instruction counts loaded (--counts), a second line under it:
+//   instructions per call: A a, B b, ratio R
+// A counting run prints nothing.
+inline void report_instructions(const Options& o, const std::string& name, const char* a_label,
+                                const char* b_label) {
+    const auto a = o.instructions.find(name + ":" + a_label);
+    const auto b = o.instructions.find(name + ":" + b_label);
+    if (a == o.instructions.end() || b == o.instructions.end()) return;
+    std::printf("%-44s   instructions per call: %s %.0f, %s %.0f, ratio %.3f\n", "", a_label,
+                a->second, b_label, b->second, b->second > 0 ? a->second / b->second : 0.0);
+}
+
+inline void report(const Options& o, const std::string& name, const Ratio& r, const char* unit,
                    const char* a_label, const char* b_label, const char* target_op,
                    double target) {
+    if (o.count > 0) return;
     bool met = std::strcmp(target_op, "<=") == 0 ? r.ratio <= target : r.ratio >= target;
-    std::printf("%-38s ratio %6.3f  [%.3f..%.3f]  %s %.2f %s, %s %.2f %s  target %s %.2f%s\n", name,
-                r.ratio, r.low, r.high, a_label, r.a, unit, b_label, r.b, unit, target_op, target,
+    std::printf("%-44s ratio %6.3f  [%.3f..%.3f]  %s %.2f %s, %s %.2f %s  target %s %.2f%s\n",
+                name.c_str(), r.ratio, r.low, r.high, a_label, r.a, unit, b_label, r.b, unit,
+                target_op, target,
                 o.smoke ? " (smoke run: not judged)" : (met ? " met" : " MISSED"));
+    report_instructions(o, name, a_label, b_label);
     std::fflush(stdout);
 }
 
 // A reference figure with no target (what a part of the work costs at least).
-inline void report_reference(const char* name, const Ratio& r, const char* unit,
-                             const char* a_label, const char* b_label) {
-    std::printf("%-38s ratio %6.3f  [%.3f..%.3f]  %s %.2f %s, %s %.2f %s  (reference)\n", name,
-                r.ratio, r.low, r.high, a_label, r.a, unit, b_label, r.b, unit);
+inline void report_reference(const Options& o, const std::string& name, const Ratio& r,
+                             const char* unit, const char* a_label, const char* b_label) {
+    if (o.count > 0) return;
+    std::printf("%-44s ratio %6.3f  [%.3f..%.3f]  %s %.2f %s, %s %.2f %s  (reference)\n",
+                name.c_str(), r.ratio, r.low, r.high, a_label, r.a, unit, b_label, r.b, unit);
+    report_instructions(o, name, a_label, b_label);
     std::fflush(stdout);
 }
 

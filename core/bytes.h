@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "core/inline.h"
@@ -63,15 +64,19 @@ inline int16_t get_le16(const unsigned char* p) {
 
 // memcpy for the short pieces of a request and a reply (names, small texts
 // and payloads, decoded entries of up to 128 bytes): a few fixed-size moves
-// instead of a library call. Unoptimized
-// builds (the sanitized ones) call memcpy: there the compiler does not
-// follow n into the branches, and would warn about the moves of the other
-// branches where it knows a short source, such as a string literal.
+// instead of a library call, which costs a small message about a tenth of
+// its time (docs/design.md). The compiler is told nothing of the objects the
+// pointers point into, so that it does not warn about the moves of the
+// branches a short object never takes (a string literal's, say: "offset 16
+// is out of the bounds [0, 3]"). Unoptimized builds (the sanitized ones)
+// call memcpy.
 ORQ_ALWAYS_INLINE inline void copy_bytes(unsigned char* to, const void* from, std::size_t n) {
 #if !defined(__OPTIMIZE__)
     if (n) std::memcpy(to, from, n);
 #else
     const unsigned char* f = static_cast<const unsigned char*>(from);
+    ORQ_OPAQUE(f);
+    ORQ_OPAQUE(to);
     // Pairs of moves that overlap in the middle; the short cases first.
     if (n <= 16) {
         if (n >= 8) {
@@ -105,37 +110,10 @@ ORQ_ALWAYS_INLINE inline void copy_bytes(unsigned char* to, const void* from, st
 #endif
 }
 
-// memset to zero for up to 128 bytes, the same way: a variable-length
-// memset of a few bytes becomes a string instruction, slow to start.
+// memset to zero, for the few bytes an answer leaves short of a count
+// field or a small capacity (0 with a null pointer does nothing).
 ORQ_ALWAYS_INLINE inline void zero_bytes(unsigned char* to, std::size_t n) {
-#if !defined(__OPTIMIZE__)
     if (n) std::memset(to, 0, n);
-#else
-    if (n <= 16) {
-        if (n >= 8) {
-            std::memset(to, 0, 8);
-            std::memset(to + n - 8, 0, 8);
-        } else if (n >= 4) {
-            std::memset(to, 0, 4);
-            std::memset(to + n - 4, 0, 4);
-        } else if (n) {
-            to[0] = 0;
-            to[n / 2] = 0;
-            to[n - 1] = 0;
-        }
-    } else if (n <= 32) {
-        std::memset(to, 0, 16);
-        std::memset(to + n - 16, 0, 16);
-    } else if (n <= 64) {
-        std::memset(to, 0, 32);
-        std::memset(to + n - 32, 0, 32);
-    } else if (n <= 128) {
-        std::memset(to, 0, 64);
-        std::memset(to + n - 64, 0, 64);
-    } else {
-        std::memset(to, 0, n);
-    }
-#endif
 }
 
 // n little-endian values of T (int16_t or int32_t) from p into out.
@@ -177,8 +155,10 @@ ORQ_ALWAYS_INLINE inline void zero_128(unsigned char* p) {
 //
 // The first kInlineSize bytes (headroom included) live inside the object, so
 // a request of up to a few KiB is built without a heap allocation; a larger
-// one moves to the heap once. The spare bytes past `used` are zero-filled
-// only when data() is asked for them: content() gives the `used` bytes that
+// one moves to the heap, whose storage at least doubles when it grows (a
+// frame of many texts is copied a few times, not once per text) and is never
+// filled with zeros in advance: the spare bytes past `used` are zero-filled
+// only when data() is asked for them. content() gives the `used` bytes that
 // are sent, without touching the rest.
 class ByteBuffer {
 public:
@@ -193,13 +173,13 @@ public:
         if (end_ > kInlineSize) move_to_heap();
     }
     ByteBuffer(const ByteBuffer& o)
-        : heap_(o.heap_), base_(inline_), head_(o.head_), end_(o.end_), used_(o.used_), zeroed_(o.zeroed_) {
-        if (heap_.empty()) {
-            std::memcpy(inline_ + head_, o.inline_ + o.head_, used_);
-            zeroed_ = head_ + used_;
-        } else {
-            base_ = heap_.data();
+        : base_(inline_), head_(o.head_), end_(o.end_), used_(o.used_), zeroed_(o.head_ + o.used_) {
+        if (o.heap_) {
+            heap_.reset(new unsigned char[o.heap_size_]);
+            heap_size_ = o.heap_size_;
+            base_ = heap_.get();
         }
+        if (used_) std::memcpy(base_ + head_, o.base_ + o.head_, used_);
     }
     ByteBuffer& operator=(const ByteBuffer&) = delete;
 
@@ -240,13 +220,21 @@ public:
         used_ += n;
         return at;
     }
+    // Storage for at least n more bytes of content at tail(), so that
+    // writing them there copies the content to a larger area at most this
+    // once. The size and the growth steps stay as they are.
+    void reserve(std::size_t n) {
+        std::size_t need = head_ + used_ + n;
+        if (need < end_) need = end_;
+        if (need > (heap_ ? heap_size_ : kInlineSize)) move_to_heap(need);
+    }
     // The free bytes after the content that can be written without a heap
     // allocation: up to the end of the inline area while the content is
-    // inline, up to the end of the heap area otherwise. *room gets their
+    // inline, up to the end of the heap storage otherwise. *room gets their
     // count. What is written there becomes content only through commit(), so
     // a writer may stop halfway and leave the content as it was.
     unsigned char* tail(std::size_t* room) {
-        const std::size_t limit = heap_.empty() ? kInlineSize : end_;
+        const std::size_t limit = heap_ ? heap_size_ : kInlineSize;
         *room = limit - head_ - used_;
         if (zeroed_ > head_ + used_) zeroed_ = head_ + used_;  // the tail may be written
         return base_ + head_ + used_;
@@ -286,26 +274,26 @@ private:
     }
     ORQ_NOINLINE void grow(std::size_t growth) {
         end_ += growth;
-        if (!heap_.empty()) {
-            heap_.resize(end_, 0);  // amortised: the vector's capacity grows geometrically
-            base_ = heap_.data();
-            zeroed_ = end_;
-        } else if (end_ > kInlineSize) {
-            move_to_heap();
-        }
+        if (end_ > (heap_ ? heap_size_ : kInlineSize)) move_to_heap(end_);
     }
-    // Storage of end_ zero bytes on the heap, with the content copied over.
-    void move_to_heap() {
-        std::vector<unsigned char> bigger(end_, 0);
-        if (used_) std::memcpy(bigger.data() + head_, base_ + head_, used_);
-        heap_.swap(bigger);
-        base_ = heap_.data();
-        zeroed_ = end_;
+    // Heap storage of at least `need` bytes (and of end_), at least twice the
+    // storage before, with the content copied over; nothing else is written.
+    void move_to_heap(std::size_t need = 0) {
+        std::size_t n = heap_ ? 2 * heap_size_ : 2 * kInlineSize;
+        if (n < need) n = need;
+        if (n < end_) n = end_;
+        std::unique_ptr<unsigned char[]> bigger(new unsigned char[n]);
+        if (used_) std::memcpy(bigger.get() + head_, base_ + head_, used_);
+        heap_ = std::move(bigger);
+        heap_size_ = n;
+        base_ = heap_.get();
+        if (zeroed_ > head_ + used_) zeroed_ = head_ + used_;  // the new storage is not zeroed
     }
 
     unsigned char inline_[kInlineSize];
-    std::vector<unsigned char> heap_;  // empty while the content is inline
-    unsigned char* base_;              // inline_ or heap_'s bytes
+    std::unique_ptr<unsigned char[]> heap_;  // null while the content is inline
+    std::size_t heap_size_ = 0;              // bytes at heap_
+    unsigned char* base_;                    // inline_ or heap_'s bytes
     std::size_t head_;            // offset of the content's first byte
     std::size_t end_;             // offset one past the area's last byte
     std::size_t used_ = 0;

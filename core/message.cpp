@@ -60,14 +60,13 @@ int32_t send_frame_slow(int32_t handle, const char* module, const Frame& frame, 
 
 namespace orq {
 
-bool ReplyArea::allocate_large(std::size_t n) {
+unsigned char* ReplyArea::allocate_large(std::size_t n) {
     try {
-        heap_.assign(n, 0);
+        heap_.reset(new unsigned char[n]);
     } catch (const std::bad_alloc&) {
-        return false;
+        return nullptr;
     }
-    size_ = static_cast<int32_t>(n);
-    return true;
+    return heap_.get();
 }
 
 }  // namespace orq

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "core/bytes.h"
@@ -205,6 +206,8 @@ public:
     // (see ByteBuffer::tail and ByteBuffer::commit).
     unsigned char* tail(std::size_t* room) { return buf_.tail(room); }
     void commit(std::size_t n) { buf_.commit(n); }
+    // Storage for n more bytes set aside at once (see ByteBuffer::reserve).
+    void reserve(std::size_t n) { buf_.reserve(n); }
 
 private:
     // "r!" NUL, the remote name and its NUL, placed at once when they fit
@@ -228,42 +231,47 @@ private:
 };
 
 // A whole module message of up to kSize bytes composed on the stack, for the
-// calls whose arguments are a few texts and numbers and whose answer fits the
-// exchange's local area: no Frame bookkeeping, no reply area object. The
-// caller writes bytes[0, used); calls whose arguments do not fit use a Frame.
+// calls whose arguments are a few texts and numbers: no Frame bookkeeping.
+// The caller writes bytes[0, used); calls whose arguments do not fit use a
+// Frame.
 struct SmallMessage {
-    static constexpr std::size_t kSize = 1024;
+    static constexpr std::size_t kSize = 4096;
     unsigned char bytes[kSize];
     std::size_t used = 0;
 };
 
 // Sends a composed message to `module` with no target, time limit or cancel,
-// offering the exchange's local area (kLocalAreaSize bytes, as exchange()
-// does for any smaller capacity), and receives the answer in `area` for a
-// capacity of `capacity` bytes (below kLocalAreaSize). Results are those of
-// exchange_in_area; *received gets the answer's length bounded to
-// [0, capacity]. Of the area only the bytes received count: past them the
-// first four read as zeros (so a count field reads as the bytes that came,
-// then zeros), and the rest may hold bytes the client library wrote beyond
-// the length it reported.
+// and receives the answer in `area` for a capacity of `capacity` bytes; the
+// area holds the larger of capacity and kLocalAreaSize bytes. What is sent
+// and the results are those of exchange() with that capacity: a capacity
+// below kLocalAreaSize offers the local area's size (the area then takes its
+// place, as in exchange_in_area), a larger one itself. *received gets the
+// answer's length bounded to [0, capacity]. Of the area only the bytes
+// received count: past them the first four read as zeros (so a count field
+// reads as the bytes that came, then zeros), and the rest may hold anything,
+// bytes the client library wrote beyond the length it reported among them.
 ORQ_ALWAYS_INLINE inline int32_t send_small(int32_t conn, const char* module,
-                                            const SmallMessage& m,
-                                            unsigned char (&area)[kLocalAreaSize],
+                                            const SmallMessage& m, unsigned char* area,
                                             int32_t capacity, int32_t* received) {
-    if (capacity < 0 || capacity >= kLocalAreaSize) return kBadArgument;
+    if (capacity < 0) return kBadArgument;
     int32_t handle;
     int32_t rc = route(conn, module, &handle);
     if (rc != kOk) return rc;
-    zero_128(area);
-    int32_t len = kLocalAreaSize;
-    rc = command_ex(handle, kCmdModuleMessage, -1, kLocalAreaSize, area, &len, m.bytes,
+    const bool local = capacity < kLocalAreaSize;
+    const int32_t offer = local ? kLocalAreaSize : capacity;
+    if (local)
+        zero_128(area);
+    else
+        area[0] = 0;
+    int32_t len = offer;
+    rc = command_ex(handle, kCmdModuleMessage, -1, offer, area, &len, m.bytes,
                     static_cast<int32_t>(m.used));
     // A count field past the bytes received reads as zeros.
-    auto received_up_to = [&area, received](int32_t n) {
+    auto received_up_to = [area, received](int32_t n) {
         if (n < 4) zero_bytes(area + n, static_cast<std::size_t>(4 - n));
         *received = n;
     };
-    if (rc == 0 && len >= 0 && len <= kLocalAreaSize) {
+    if (rc == 0 && len >= 0 && len <= offer) {
         // The whole answer in the first call: the common case, done here.
         if (len > capacity) {
             received_up_to(capacity);
@@ -272,9 +280,12 @@ ORQ_ALWAYS_INLINE inline int32_t send_small(int32_t conn, const char* module,
         received_up_to(len);
         return 0;
     }
-    // Pending, in parts, a failure or a status word: on as exchange_in_area.
+    // Pending, in parts, a failure or a status word: on as the exchange goes.
     int32_t got = capacity;
-    rc = exchange_in_area_continue(handle, area, &got, rc, len);
+    if (local)
+        rc = exchange_in_area_continue(handle, area, &got, rc, len);
+    else
+        rc = exchange_continue(handle, area, capacity, true, area, &got, rc, len);
     received_up_to(got < 0 ? 0 : (got > capacity ? capacity : got));
     return rc;
 }
@@ -322,33 +333,50 @@ class ReplyArea {
 public:
     static constexpr std::size_t kInlineSize = 4096;
 
+    // How much of the area is zeroed: all of it; only its first
+    // kLocalAreaSize bytes (all of a smaller one), for decoders that read a
+    // count at the start and nothing past the bytes received; or none (the
+    // sender zeroes what it needs, see send_small).
+    enum class Zero { All, Head, None };
+
     ReplyArea() = default;
     ReplyArea(const ReplyArea&) = delete;
     ReplyArea& operator=(const ReplyArea&) = delete;
 
     // False when size is negative, above INT32_MAX or cannot be allocated.
-    bool allocate(int64_t size) {
+    bool allocate(int64_t size, Zero zero = Zero::All) {
         if (size < 0 || size > INT32_MAX) return false;
         const std::size_t n = static_cast<std::size_t>(size);
-        if (n > kInlineSize) return allocate_large(n);
-        if (heap_.capacity()) std::vector<unsigned char>().swap(heap_);
+        unsigned char* p = inline_;
+        if (n > kInlineSize) {
+            p = allocate_large(n);
+            if (!p) return false;
+        } else {
+            heap_.reset();
+        }
         static_assert(kLocalAreaSize == 128, "the area zeroed for in-place answers");
-        if (n <= static_cast<std::size_t>(kLocalAreaSize))
-            zero_128(inline_);
-        else
-            std::memset(inline_, 0, n);
+        if (zero == Zero::None) {
+        } else if (n <= static_cast<std::size_t>(kLocalAreaSize) || zero == Zero::Head) {
+            zero_128(p);  // a heap area holds 128 bytes at least
+        } else {
+            std::memset(p, 0, n);
+        }
         size_ = static_cast<int32_t>(n);
         return true;
     }
-    unsigned char* data() { return heap_.empty() ? inline_ : heap_.data(); }
-    const unsigned char* data() const { return heap_.empty() ? inline_ : heap_.data(); }
+    unsigned char* data() { return heap_ ? heap_.get() : inline_; }
+    const unsigned char* data() const { return heap_ ? heap_.get() : inline_; }
     int32_t size() const { return size_; }
 
 private:
-    bool allocate_large(std::size_t n);
+    // Heap storage of n bytes (not zeroed), or null when it cannot be had.
+    unsigned char* allocate_large(std::size_t n);
 
-    unsigned char inline_[kInlineSize];
-    std::vector<unsigned char> heap_;  // areas larger than kInlineSize
+    // Aligned to the local area's size: an answer received in place never
+    // straddles a page (read right after it was written, across a page it
+    // costs a small call a third more).
+    alignas(kLocalAreaSize) unsigned char inline_[kInlineSize];
+    std::unique_ptr<unsigned char[]> heap_;  // areas larger than kInlineSize
     int32_t size_ = 0;
 };
 

@@ -48,12 +48,6 @@
 #define ORQ_SCAN ORQ_ALWAYS_INLINE
 #endif
 
-#if defined(__GNUC__)
-// The compiler is told nothing of the object p points into.
-#define ORQ_OPAQUE(p) asm("" : "+r"(p))
-#else
-#define ORQ_OPAQUE(p) ((void)0)
-#endif
 
 namespace orq {
 
@@ -101,9 +95,12 @@ ORQ_ALWAYS_INLINE inline std::size_t text_length_words(const char* s) {
     return find_nul_words(s, ~std::size_t{0});
 }
 
-// strlen without a library call: 16-byte blocks with SSE2, machine words
-// otherwise. The NUL is looked for aligned block by aligned block, the first
-// block's bytes before s masked off.
+// strlen without a library call for the short texts: 16-byte blocks with
+// SSE2, machine words otherwise. The NUL is looked for aligned block by
+// aligned block, the first block's bytes before s masked off. A text longer
+// than a few blocks is measured on by the library's strlen (wider vectors, a
+// quarter of the instructions on a long text), from an aligned block of the
+// text.
 ORQ_SCAN inline std::size_t text_length(const char* s) {
 #if ORQ_TEXT_SCAN_SSE2
     ORQ_OPAQUE(s);
@@ -111,11 +108,13 @@ ORQ_SCAN inline std::size_t text_length(const char* s) {
     const char* block = block_start(s);
     unsigned nul = nul_bits(load_block(block)) >> skip;
     if (nul) return static_cast<unsigned>(__builtin_ctz(nul));
-    for (;;) {
+    for (int i = 0; i < 7; ++i) {
         block += 16;
         nul = nul_bits(load_block(block));
         if (nul) return static_cast<std::size_t>(block - s) + static_cast<unsigned>(__builtin_ctz(nul));
     }
+    block += 16;
+    return static_cast<std::size_t>(block - s) + std::strlen(block);
 #else
     return text_length_words(s);
 #endif
@@ -156,7 +155,10 @@ ORQ_SCAN inline bool copy_text(unsigned char* to, const char* s, std::size_t roo
         _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
         const std::size_t last = room - 16;  // the last offset a block may be stored at
-        for (std::size_t off = 16 - skip; off <= last; off += 16) {  // s + off is aligned
+        std::size_t off = 16 - skip;         // s + off is aligned
+        // Seven blocks at most here: the last one this loop stores.
+        const std::size_t until = off + 6 * 16 < last ? off + 6 * 16 : last;
+        for (; off <= until; off += 16) {
             const __m128i v = load_block(s + off);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(to + off), v);
             nul = nul_bits(v);
@@ -165,7 +167,14 @@ ORQ_SCAN inline bool copy_text(unsigned char* to, const char* s, std::size_t roo
                 return true;
             }
         }
-        return false;
+        // A long text: measured on and copied by the library (wider vectors,
+        // a quarter of the instructions), never past the room.
+        if (off > last) return false;
+        const std::size_t k = strnlen(s + off, room - off);
+        if (k == room - off) return false;
+        std::memcpy(to + off, s + off, k);
+        *n = off + k;
+        return true;
     }
     // Less room than a block: measured byte by byte, up to the room.
     *n = strnlen(s, room);

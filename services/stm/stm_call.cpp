@@ -36,9 +36,11 @@ constexpr int32_t kKept = 64;
 // Items [from, count) checked as items_sendable checks a list, after `total`
 // bytes of the list's encoding. 64-bit arithmetic keeps the sum exact on
 // 32-bit builds; a text whose `length` says how many bytes to take is not
-// read. kept (when not null) gets the first kKept lengths.
+// read. kept (when not null) gets the first kKept lengths, *sum (when not
+// null) the bytes of the list's encoding from `from` on.
 bool check_from(const StmTextItem* items, int32_t from, int32_t count, uint64_t total,
-                std::size_t* kept) {
+                std::size_t* kept, uint64_t* sum = nullptr) {
+    const uint64_t before = total;
     for (int32_t i = from; i < count; ++i) {
         if (!items[i].text) return false;
         const std::size_t n = item_text_bytes(items[i]);
@@ -46,24 +48,35 @@ bool check_from(const StmTextItem* items, int32_t from, int32_t count, uint64_t 
         total += kItemFrame + static_cast<uint64_t>(n);
         if (total > static_cast<uint64_t>(INT32_MAX)) return false;
     }
+    if (sum) *sum = total - before;
     return true;
 }
 
 // The part of a list that does not fit the frame's free tail: items from
 // `from` on, after `written` bytes of items written at the tail and not yet
 // counted in. The rest is checked, every text measured, before anything can
-// allocate; then the written bytes join the frame and the rest is appended
-// with the frame's growth steps.
+// allocate; then the written bytes join the frame, storage for the rest is
+// set aside at once (one copy of what the frame holds) and the rest is
+// written at the new tail and counted in, as the first part was.
 ORQ_NOINLINE bool put_rest(Frame& f, const StmTextItem* items, int32_t from, int32_t count,
                            std::size_t written) {
     std::size_t kept[kKept];
-    if (!check_from(items, from, count, written, kept)) return false;
+    uint64_t rest = 0;
+    if (!check_from(items, from, count, written, kept, &rest)) return false;
     f.commit(written);
+    f.reserve(static_cast<std::size_t>(rest));
+    std::size_t room;
+    unsigned char* at = f.tail(&room);  // room >= rest
     for (int32_t i = from; i < count; ++i) {
         const StmTextItem& it = items[i];
         const std::size_t n = i - from < kKept ? kept[i - from] : item_text_bytes(it);
-        f.i32(it.id).i32(static_cast<int32_t>(n)).block(it.text, n).byte(0);
+        put_le32(at, it.id);
+        put_le32(at + 4, static_cast<int32_t>(n));
+        std::memcpy(at + 8, it.text, n);
+        at[8 + n] = 0;
+        at += kItemFrame + n;
     }
+    f.commit(static_cast<std::size_t>(rest));
     return true;
 }
 

@@ -207,26 +207,13 @@ struct Reply {
     }
 };
 
-// A reply in the exchange's local area on the stack (see send_small): the
-// bytes received, bounded as a Reply's, and past them a count field that
-// reads as zeros, which is all a decoder that reads the count and received
-// bytes sees of a Reply. Aligned to its size, so that it never straddles a
-// page (a received answer is read right after it was written: across a page
-// that costs a small call a third more).
-struct SmallReply {
-    alignas(kLocalAreaSize) unsigned char area[kLocalAreaSize];
-    int32_t received = 0;
-
-    const unsigned char* data() const { return area; }
-    bool has(uint64_t offset, uint64_t len) const { return within(received, offset, len); }
-};
-
 // Allocates a reply area of `size` bytes (computed by the caller in 64 bits),
 // sends the frame with it as reply buffer and its size as capacity, and
 // returns the module message's result. A size below 0, above INT32_MAX or
 // that cannot be allocated gives -1100 and nothing is sent.
-ORQ_ALWAYS_INLINE inline int32_t send_with_area(int32_t conn, const Remote& r, const Frame& f, int64_t size, Reply* reply) {
-    if (!reply->area.allocate(size)) return kBadArgument;
+ORQ_ALWAYS_INLINE inline int32_t send_with_area(int32_t conn, const Remote& r, const Frame& f, int64_t size, Reply* reply,
+                                               ReplyArea::Zero zero = ReplyArea::Zero::All) {
+    if (!reply->area.allocate(size, zero)) return kBadArgument;
     return send_frame_area(conn, r.module, f, reply->area, &reply->received);
 }
 
@@ -238,8 +225,7 @@ ORQ_ALWAYS_INLINE inline int32_t send_with_area(int32_t conn, const Remote& r, c
 // (count 0, as the zero-filled area reads). A negative count, a count above
 // capacity, or entries past the bytes received give kBadReply and leave both
 // arrays untouched.
-template <class R>  // Reply or SmallReply
-ORQ_ALWAYS_INLINE inline int32_t decode_segmentation(const R& reply, int32_t capacity, int32_t* items, int16_t* marks) {
+ORQ_ALWAYS_INLINE inline int32_t decode_segmentation(const Reply& reply, int32_t capacity, int32_t* items, int16_t* marks) {
     // The count comes from the zero-filled area whatever number of bytes
     // came: a reply of 01 00 announces one entry (and then lacks it).
     const int32_t count = get_le32(reply.data());
@@ -270,15 +256,15 @@ inline int32_t check_segmentation(const char* text, const int32_t* items, int32_
 // Capacities whose area would not fit an int32 give -1100 and nothing is
 // sent.
 //
-// With marks, up to kSmallEntries entries and arguments that fit a
-// SmallMessage (the common case: a sentence or a paragraph) the message is
-// composed and answered on the stack; otherwise it is built in a Frame and
-// answered in a ReplyArea. Both send the same bytes with the same capacity
-// and decode the same zero-filled area.
-constexpr int32_t kSmallEntries = kLocalAreaSize / 6;
+// With marks and arguments that fit a SmallMessage (a text of up to about a
+// KiB) the message is composed on the stack and sent by send_small, whatever
+// the capacity; larger arguments are built in a Frame. Either way the answer
+// is received in a ReplyArea of 6 x capacity bytes (on the stack up to its
+// inline size) and decoded from there: both send the same bytes with the
+// same capacity and decode the same count and entries received.
 
-// The Frame and ReplyArea path, out of line so that the common case keeps a
-// small stack frame.
+// The Frame path (and the calls without marks), out of line so that the
+// common case keeps a small stack frame.
 template <class... A>
 ORQ_NOINLINE int32_t segmentation_in_frame(int32_t conn, const Remote& r, int32_t* items,
                                            int32_t capacity, int16_t* marks, A... args) noexcept {
@@ -293,7 +279,9 @@ ORQ_NOINLINE int32_t segmentation_in_frame(int32_t conn, const Remote& r, int32_
         }
         if (capacity <= 0) return kBadArgument;
         Reply reply;
-        const int32_t rc = send_with_area(conn, r, f, 6 * static_cast<int64_t>(capacity), &reply);
+        // The decoder reads the count at the start and entries received.
+        const int32_t rc = send_with_area(conn, r, f, 6 * static_cast<int64_t>(capacity), &reply,
+                                          ReplyArea::Zero::Head);
         if (rc < 0) return rc;
         return decode_segmentation(reply, capacity, items, marks);
     });
@@ -302,11 +290,14 @@ ORQ_NOINLINE int32_t segmentation_in_frame(int32_t conn, const Remote& r, int32_
 template <class... A>
 ORQ_ALWAYS_INLINE inline int32_t segmentation(int32_t conn, const Remote& r, int32_t* items,
                                               int32_t capacity, int16_t* marks, A... args) noexcept {
-    if (marks && capacity > 0 && capacity <= kSmallEntries) {
+    if (marks && capacity > 0) {
         SmallMessage m;
         if (compose(m, r, args...)) {
-            SmallReply reply;
-            const int32_t rc = send_small(conn, r.module, m, reply.area, 6 * capacity,
+            Reply reply;
+            // send_small zeroes what the decoder may read past the answer.
+            if (!reply.area.allocate(6 * static_cast<int64_t>(capacity), ReplyArea::Zero::None))
+                return kBadArgument;
+            const int32_t rc = send_small(conn, r.module, m, reply.area.data(), reply.area.size(),
                                           &reply.received);
             if (rc < 0) return rc;
             return decode_segmentation(reply, capacity, items, marks);

@@ -2,6 +2,7 @@
 // statements against the scripted XSRClient.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <string>
@@ -41,6 +42,39 @@ TEST(ByteBufferTest, GrowthStepsFollowTheFixedRules) {
     for (std::size_t i = b.used(); i < b.size(); ++i) ASSERT_EQ(b.data()[i], 0) << i;
     b.append_string(nullptr);
     EXPECT_EQ(b.used(), 1730u) << "a null string adds nothing";
+}
+
+// Past the inline area the buffer moves to storage on the heap that is
+// not filled with zeros in advance: the content moves intact, the spare
+// bytes still read as zeros, and storage set aside for the tail is written
+// there and counted in without growing the size by the steps.
+TEST(ByteBufferTest, ContentMovesToTheHeapIntactAndSpareBytesReadAsZeros) {
+    orq::ByteBuffer b(32);
+    std::string expect;
+    for (int i = 0; i < 300; ++i) {
+        const std::string piece(static_cast<std::size_t>(i % 37), static_cast<char>('a' + i % 26));
+        b.append_string(piece.c_str());
+        b.append_int32(i);
+        expect += piece + std::string(1, '\0') + std::string(reinterpret_cast<const char*>(&i), 4);
+    }
+    ASSERT_GT(b.used(), orq::ByteBuffer::kInlineSize);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.content()), b.used()), expect);
+    for (std::size_t i = b.used(); i < b.size(); ++i) ASSERT_EQ(b.data()[i], 0) << i;
+
+    const std::size_t before = b.size();
+    b.reserve(20000);
+    std::size_t room = 0;
+    unsigned char* tail = b.tail(&room);
+    ASSERT_GE(room, 20000u);
+    std::memset(tail, 'q', 20000);
+    b.commit(20000);
+    expect += std::string(20000, 'q');
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.content()), b.used()), expect);
+    EXPECT_EQ(b.size(), std::max(before, b.used())) << "the tail joins the content, no step";
+    EXPECT_TRUE(b.prepend("hd", 2));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.content()), 2), "hd");
+    const orq::ByteBuffer copy(b);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(copy.content()), copy.used()), "hd" + expect);
 }
 
 TEST(ReaderTest, NeverReadsPastTheData) {

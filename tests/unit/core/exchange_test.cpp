@@ -2,6 +2,7 @@
 // headers, polling, parts, time limits, cancel and copy-out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -497,7 +498,8 @@ TEST_F(ExchangeTest, InlinedAndGeneralExchangeAgreeOnEveryReplyAndCapacity) {
 
 // A segmentation call's message composed on the stack is sent by send_small,
 // which finishes an answer that came whole within the capacity itself and
-// hands everything else to exchange_in_area's continuation. Whatever the
+// hands everything else to the exchange's continuation (exchange_in_area's
+// below the local area's size, the direct one from it on). Whatever the
 // XSRClient does, it must agree with exchange() on the result, the length
 // (bounded to the capacity), every byte received, a count field that reads
 // as zeros past them, and the requests.
@@ -506,20 +508,25 @@ TEST_F(ExchangeTest, SmallSendsAgreeWithTheExchangeOnEveryReplyAndCapacity) {
     orq::SmallMessage m;
     m.bytes[0] = 'x';
     m.used = 1;
-    for (const int32_t capacity : {0, 1, 3, 4, 30, 126, 127}) {
+    for (const int32_t capacity : {0, 1, 3, 4, 30, 126, 127, 128, 129, 300}) {
         for (const Script& s : exchange_scripts()) {
             SCOPED_TRACE(std::string(s.what) + ", capacity " + std::to_string(capacity));
             reset();
             for (const Reply& r : s.replies) push(r);
-            std::vector<unsigned char> buffer(static_cast<std::size_t>(capacity) + 1, 0);
+            // From the local area's size on, the area is the caller's buffer,
+            // as in exchange(): bytes the client does not write keep what
+            // was there, the same in both.
+            const unsigned char fill = capacity < orq::kLocalAreaSize ? 0 : 0xA5;
+            std::vector<unsigned char> buffer(static_cast<std::size_t>(capacity) + 1, fill);
             int32_t len = capacity;
             const int32_t rc = orq::exchange(conn, 2, "x", 1, buffer.data(), &len, -1, 0);
             const std::vector<Call> sent = calls_of(Fn::Command);
 
             reset();
             for (const Reply& r : s.replies) push(r);
-            unsigned char area[orq::kLocalAreaSize];
-            std::memset(area, 0xA5, sizeof area);
+            std::vector<unsigned char> area_bytes(
+                static_cast<std::size_t>(std::max(capacity, orq::kLocalAreaSize)), 0xA5);
+            unsigned char* const area = area_bytes.data();
             int32_t received = -1;
             EXPECT_EQ(orq::send_small(conn, "KExt_NLPE", m, area, capacity, &received), rc);
             EXPECT_EQ(received, len < 0 ? 0 : (len > capacity ? capacity : len));

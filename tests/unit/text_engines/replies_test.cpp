@@ -108,9 +108,9 @@ TEST_F(TextRepliesTest, SegmentationWithMarksDecodesWithinCapacityAndReceivedByt
     };
     // The same replies through both ways a call is sent: a text short enough
     // to be composed on the stack, and one long enough to need a frame of its
-    // own (capacities above 21 always take the frame).
+    // own.
     const int32_t conn = connect();
-    for (const std::string& text : {std::string("text"), words(3000)}) {
+    for (const std::string& text : {std::string("text"), words(5000)}) {
         for (const SegCase& k : cases) {
             SCOPED_TRACE(testing::Message() << k.what << ", text of " << text.size() << " bytes");
             xsrdouble::reset();
@@ -134,14 +134,15 @@ TEST_F(TextRepliesTest, SegmentationWithMarksDecodesWithinCapacityAndReceivedByt
 }
 
 // Texts of every length around the most a message composed on the stack
-// holds (and far beyond it), with the most entries such a call answers in the
-// exchange's local area and one more: each call sends exactly its message and
+// holds (4 KiB, and far beyond it), with capacities whose answer is received
+// in the exchange's local area (up to 21 entries), in the reply area on the
+// stack and on the heap (over 4 KiB): each call sends exactly its message and
 // decodes its answer, whichever way it went.
 TEST_F(TextRepliesTest, SegmentationSendsTheWholeTextWhateverItsLength) {
     const int32_t conn = connect();
-    std::vector<std::size_t> lengths = {1, 15, 16, 17, 43, 500, 4000, 70000};
-    for (std::size_t n = 930; n <= 1010; ++n) lengths.push_back(n);
-    for (const int32_t capacity : {2, 21, 22}) {
+    std::vector<std::size_t> lengths = {1, 15, 16, 17, 43, 500, 1000, 70000};
+    for (std::size_t n = 4002; n <= 4082; ++n) lengths.push_back(n);
+    for (const int32_t capacity : {2, 21, 22, 64, 700}) {
         for (const std::size_t n : lengths) {
             SCOPED_TRACE(testing::Message() << "text of " << n << " bytes, capacity " << capacity);
             const std::string text = words(n);
@@ -155,8 +156,8 @@ TEST_F(TextRepliesTest, SegmentationSendsTheWholeTextWhateverItsLength) {
             }
             xsrdouble::reset();
             xsrdouble::push(answer(segmentation(count, want_items, want_marks)));
-            std::vector<int32_t> items(24, kItemSentinel);
-            std::vector<int16_t> marks(24, kMarkSentinel);
+            std::vector<int32_t> items(static_cast<std::size_t>(capacity) + 3, kItemSentinel);
+            std::vector<int16_t> marks(static_cast<std::size_t>(capacity) + 3, kMarkSentinel);
             ASSERT_EQ(ORQExt_NLPE_WordSect(conn, text.c_str(), items.data(), capacity, 0, 0, marks.data(), 0, 0,
                                            0),
                       count);
