@@ -78,6 +78,13 @@ fi
 
 # The release step's build uses libedit for orqext's shell when it is there.
 scripts/install-deps.sh --tests --shell
+# Whether and how 32-bit Windows programs run here (natively, on emulation,
+# or not at all): probed once, in one line, for every step that runs them.
+case " ${selected[*]} " in
+  *" windows "* | *" bench "* | *" packaging "*)
+    scripts/install-deps.sh --windows
+    eval "$(scripts/wine32.sh probe)" ;;
+esac
 logs=build/test-logs
 mkdir -p "$logs"
 build_mb() { du -sm build 2>/dev/null | cut -f1; }
