@@ -8,8 +8,9 @@
 #
 #   --smoke    a short run that only checks that the benchmarks work (their
 #              set-up checks every call's result); no figure is judged
-#   --windows  the 32-bit Windows build (build/windows) under Wine; the
-#              loopback benchmark talks to the native xsr-sim
+#   --windows  the 32-bit Windows build (build/windows) under 32-bit Wine,
+#              natively or on emulation (scripts/wine32.sh); the loopback
+#              benchmark talks to the native xsr-sim
 #   --windows64  the same with the 64-bit Windows build (build/windows64),
 #              under wine64, which runs on machines without 32-bit support
 #   --instructions[=N]  first counts the instructions of N calls (default
@@ -58,6 +59,12 @@ if [ "$windows" -eq 1 ]; then
   prefix=$(sed -n 's/^ORQ_WINE_PREFIX:PATH=//p' "${win}/CMakeCache.txt")
   loader=$(sed -n 's/^ORQ_WINE_LOADER:STRING=//p' "${win}/CMakeCache.txt")
   run=(sh tests/windows/wine-run.sh "${loader}" "${prefix}")
+  if [ "${win}" = build/windows ]; then
+    # 32-bit programs run under the 32-bit Wine that scripts/wine32.sh finds.
+    eval "$(scripts/wine32.sh probe)"
+    [ "${ORQ_WINE32_MODE}" != none ] || { echo "bench.sh: 32-bit Wine cannot run here: ${ORQ_WINE32_REASON}" >&2; exit 1; }
+    run=(scripts/wine32.sh sh tests/windows/wine-run.sh "${ORQ_WINE32_LOADER}" "${prefix}")
+  fi
   ratio_bench="${win}/tests/ratio_bench.exe"
   loopback_bench="${win}/loopback_bench.exe"
 else

@@ -19,7 +19,8 @@
 #   --windows    the MinGW-w64 cross toolchains for 32-bit and 64-bit Windows
 #                and Wine to run their programs: wine64 for 64-bit programs,
 #                and the i386 package wine32 for 32-bit ones where this
-#                machine can run 32-bit programs at all (probed first)
+#                machine can run 32-bit programs at all (probed first;
+#                elsewhere scripts/wine32.sh runs 32-bit Wine on emulation)
 #   --packaging  pkg-config, dpkg-dev, file, abigail-tools (lintian is not
 #                installed: it would upgrade perl; scripts/lintian.sh runs a
 #                copy of it from build/lintian)
@@ -88,12 +89,14 @@ add_i386=0
 if [ "$windows" -eq 1 ] && ! dpkg -s wine32:i386 >/dev/null 2>&1; then
   probe=0
   can_run_32bit || probe=$?
-  skip="not adding the i386 architecture, not installing wine32 (the 32-bit Windows tests under Wine"
-  skip+=" will be skipped; 64-bit ones run)"
+  skip="not adding the i386 architecture, not installing wine32 (scripts/wine32.sh runs 32-bit Wine"
+  skip+=" on emulation where it can)"
   case "$probe" in
     0) pkgs+=(wine32:i386)
        dpkg --print-foreign-architectures | grep -qx i386 || add_i386=1 ;;
-    1) echo "install-deps: this machine cannot run 32-bit programs: $skip" ;;
+    # Said once, by scripts/wine32.sh, which runs 32-bit Wine on emulation
+    # here where it can.
+    1) ;;
     *) echo "install-deps: no program runs from ${TMPDIR:-/tmp} (set TMPDIR to a folder that allows it)," \
             "so whether this machine runs 32-bit programs is unknown: $skip" ;;
   esac
@@ -124,9 +127,8 @@ rc=0
 "${apt[@]}" install -y --no-install-recommends "${need[@]}" 2>&1 | tee "$log" || rc=$?
 # Where the probe ran but the i386 packages' install scripts or triggers still
 # fail with "Exec format error" (e.g. glib-compile-schemas), the 32-bit
-# packages are of no use but every other one must have been installed; the
-# Windows step finds out again and skips the 32-bit tests under Wine
-# (scripts/windows-test.sh).
+# packages are of no use but every other one must have been installed;
+# scripts/wine32.sh finds out again and runs 32-bit Wine on emulation.
 if grep -q "Exec format error" "$log"; then
   missing=()
   for pkg in "${need[@]}"; do
@@ -138,7 +140,7 @@ if grep -q "Exec format error" "$log"; then
     exit 1
   fi
   echo "install-deps: i386 install scripts failed with 'Exec format error': this machine cannot run" \
-       "32-bit programs, so the 32-bit Windows tests under Wine will be skipped (64-bit ones run)"
+       "32-bit programs, so scripts/wine32.sh runs 32-bit Wine on emulation where it can"
 elif [ "$rc" -ne 0 ]; then
   exit "$rc"
 fi

@@ -272,11 +272,18 @@ done <"$work/lintian"
 ok "lintian: nothing beyond the explained tags"
 
 # --- Windows zips ---------------------------------------------------------------
-# can_run ARCH: whether Wine runs programs of that architecture here.
+# can_run ARCH: whether Wine runs programs of that architecture here; sets
+# `loader` and `wrap`, what a program's run goes through (32-bit: the 32-bit
+# Wine of scripts/wine32.sh, natively or on emulation).
 can_run() {
   case $1 in
-    win32) [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1 ;;
-    win64) [ -x /usr/lib/wine/wine64 ] && /usr/lib/wine/wine64 --version >/dev/null 2>&1 ;;
+    win32)
+      eval "$(scripts/wine32.sh probe)"
+      loader=$ORQ_WINE32_LOADER wrap=(scripts/wine32.sh)
+      [ "$ORQ_WINE32_MODE" != none ] ;;
+    win64)
+      loader=/usr/lib/wine/wine64 wrap=()
+      [ -x "$loader" ] && "$loader" --version >/dev/null 2>&1 ;;
   esac
 }
 
@@ -343,6 +350,7 @@ windows_zip() {
       -o orqext_example.exe && cp "$z/bin/ORQExtClient.dll" "$z/bin/XSRClient.dll" .) ||
     fail "$name: the example does not build from the zip"
   ok "$name: the example builds with $tool from the zip alone"
+  local loader wrap
   if ! can_run "$winarch"; then
     echo "  SKIPPED: running the $winarch consumer under Wine (this machine's Wine cannot run $winarch programs)"
     return 0
@@ -350,9 +358,7 @@ windows_zip() {
   local wineprefix
   wineprefix=$(sed -n 's/^ORQ_WINE_PREFIX:PATH=//p' "$dir/CMakeCache.txt")
   [ -n "$wineprefix" ] || wineprefix=$out/wine
-  local loader=wine
-  [ "$winarch" = win64 ] && loader=/usr/lib/wine/wine64
-  sh tests/e2e/run_example.sh "$prefix/bin/xsr-sim" tests/e2e/c_example.expected \
+  "${wrap[@]}" sh tests/e2e/run_example.sh "$prefix/bin/xsr-sim" tests/e2e/c_example.expected \
     sh tests/windows/wine-run.sh "$loader" "$wineprefix" "$out/app/orqext_example.exe" >"$out/run.log" 2>&1 || {
     cat "$out/run.log"
     WINEPREFIX="$wineprefix" wineserver -k >/dev/null 2>&1 || true

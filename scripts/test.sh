@@ -86,6 +86,13 @@ installed() { dpkg-query -W -f='${db:Status-Abbrev} ${binary:Package} ${Version}
 installed >"$logs/packages-before.txt"
 # The release step's build uses libedit for orqext's shell when it is there.
 scripts/install-deps.sh --tests --shell
+# Whether and how 32-bit Windows programs run here (natively, on emulation,
+# or not at all): probed once, in one line, for every step that runs them.
+case " ${selected[*]} " in
+  *" windows "* | *" bench "* | *" packaging "* | *" dotnet "*)
+    scripts/install-deps.sh --windows
+    eval "$(scripts/wine32.sh probe)" ;;
+esac
 build_mb() { du -sm build 2>/dev/null | cut -f1; }
 before_all=$(build_mb)
 

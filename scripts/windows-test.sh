@@ -10,12 +10,16 @@
 #                                           folders, so the full step later reuses them
 #
 # 64-bit programs run under Wine's 64-bit loader, which every x86-64 machine
-# can run. 32-bit ones need a kernel that runs 32-bit programs, which some
-# hosts turn off; so before the 32-bit tests a tiny 32-bit program is run
-# under Wine with a short time limit. Where it does not run, the 32-bit DLL
-# is still built (with its build-time layout and export checks) and the
-# checks that need no Wine still run (export and import tables, the .def);
-# the tests under Wine are skipped with one line saying why.
+# can run. 32-bit ones run under 32-bit Wine as scripts/wine32.sh finds it:
+# installed where the machine runs 32-bit programs, otherwise unpacked into
+# build/wine32 and run on user-mode emulation in a namespace of its own; the
+# 32-bit tests run inside `scripts/wine32.sh`, in a 32-bit prefix
+# (WINEARCH=win32) made by the 32-bit loader. Before them a tiny 32-bit
+# program is run there with a short time limit. Where 32-bit Wine cannot run
+# at all, the 32-bit DLL is still built (with its build-time layout and
+# export checks) and the checks that need no Wine still run (export and
+# import tables, the .def); the tests under Wine are skipped with one line
+# saying why.
 #
 # ORQ_ASSUME_NO_32BIT=1 makes the probe answer "cannot run 32-bit programs"
 # without trying, to see that path on a machine that can run them.
@@ -34,9 +38,7 @@ if [ "${1:-}" = --dlls ]; then
 fi
 
 jobs=$(nproc)
-wine64=/usr/lib/wine/wine64  # Debian's 64-bit loader (package wine64)
-[ -x "$wine64" ] || wine64=$(command -v wine64)
-probe_limit=30  # seconds; a 32-bit program that starts at all is done in 1 or 2
+probe_limit=60  # seconds; a 32-bit program that starts at all is done in 1 or 2 (emulated: 1 to 5)
 # The loopback server of the native build: the example programs run end to
 # end under Wine against it. Run on its own, this step builds it first.
 sim="$PWD/build/release/sim/xsr-sim"
@@ -73,33 +75,23 @@ classify_32bit_failure() {
   esac
 }
 
-# Whether this machine runs 32-bit Windows programs: first the 32-bit Wine
-# loader alone (`wine --version`, no prefix needed: a kernel without 32-bit
-# support refuses it at once), then a tiny 32-bit program in PREFIX, which
-# is created first with the 64-bit loader so that the time limit covers the
-# program alone. Returns 0 when it ran; otherwise sets `reason`.
-reason=""
+# Whether 32-bit Windows programs run here: scripts/wine32.sh's verdict
+# (taken from scripts/test.sh, which probes once for every step), then a tiny
+# 32-bit program under that Wine in PREFIX, which the 32-bit loader creates
+# first (so that the time limit covers the program alone). Returns 0 when it
+# ran and sets `loader`; otherwise sets `reason`.
+reason="" loader=""
 can_run_32bit() {
   local build=$1 prefix=$2 out rc=0
-  if [ "${ORQ_ASSUME_NO_32BIT:-0}" != 0 ]; then
-    reason="ORQ_ASSUME_NO_32BIT=${ORQ_ASSUME_NO_32BIT} says so"
+  eval "$(scripts/wine32.sh probe)"
+  if [ "$ORQ_WINE32_MODE" = none ]; then
+    reason=$ORQ_WINE32_REASON
     return 1
   fi
-  # install-deps.sh leaves wine32 out where a 32-bit program does not run.
-  if ! dpkg -s wine32:i386 >/dev/null 2>&1; then
-    reason="wine32 is not installed: scripts/install-deps.sh found that a 32-bit program does not run here"
-    return 1
-  fi
-  out=$(WINEDEBUG=-all timeout -k 5 "${probe_limit}" wine --version 2>&1) || rc=$?
-  if [ "$rc" -ne 0 ]; then
-    classify_32bit_failure "$rc" "$out"
-    return 1
-  fi
+  loader=$ORQ_WINE32_LOADER
   i686-w64-mingw32-gcc-posix -o "${build}/wine-probe.exe" tests/windows/wine_probe.c
-  if [ ! -f "${prefix}/system.reg" ]; then
-    sh tests/windows/wine-run.sh "${wine64}" "${prefix}" wineboot -i >/dev/null
-  fi
-  out=$(timeout -k 5 "${probe_limit}" sh tests/windows/wine-run.sh wine "${prefix}" \
+  scripts/wine32.sh sh tests/windows/wine-run.sh "${loader}" "${prefix}" wineboot -i >/dev/null
+  out=$(scripts/wine32.sh timeout -k 5 "${probe_limit}" sh tests/windows/wine-run.sh "${loader}" "${prefix}" \
           "${build}/wine-probe.exe" 2>&1) || rc=$?
   [ "$rc" -eq 0 ] && [[ "$out" == *"wine-probe 32-bit"* ]] && return 0
   classify_32bit_failure "$rc" "$out"
@@ -108,7 +100,7 @@ can_run_32bit() {
 }
 
 run_target() {
-  local arch=$1 build toolchain wine_tests=ON
+  local arch=$1 build toolchain wine_tests=ON wrap=() settings=()
   case "$arch" in
     x64) build=build/windows64 toolchain=cmake/toolchain-mingw64.cmake ;;
     x86) build=build/windows toolchain=cmake/toolchain-mingw32.cmake ;;
@@ -118,23 +110,28 @@ run_target() {
   prefixes+=("$prefix")
   echo "==== windows ${arch} (${build}) ===="
   mkdir -p "${build}"
-  if [ "$arch" = x86 ] && ! can_run_32bit "${build}" "${prefix}"; then
-    wine_tests=OFF
+  if [ "$arch" = x86 ]; then
+    if can_run_32bit "${build}" "${prefix}"; then
+      # The loader of this run: `wine`, or the one unpacked in build/wine32.
+      wrap=(scripts/wine32.sh) settings=("-DORQ_WINE_LOADER=${loader}")
+    else
+      wine_tests=OFF
+    fi
   fi
   # The toolchain file only for a new build: CMake reads it on the first
   # configure alone and would call it unused on a later one.
   local first=()
   [ -f "${build}/CMakeCache.txt" ] || first=("-DCMAKE_TOOLCHAIN_FILE=${toolchain}")
   cmake -S . -B "${build}" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORQ_WERROR=ON "${first[@]}" "-DORQ_XSR_SIM=${sim}" \
-    "-DORQ_WINE_PREFIX=${prefix}" "-DORQ_WINE_TESTS=${wine_tests}" >/dev/null
+    "-DORQ_WINE_PREFIX=${prefix}" "-DORQ_WINE_TESTS=${wine_tests}" "${settings[@]}" >/dev/null
   cmake --build "${build}" -j "${jobs}"
-  ctest --test-dir "${build}" --output-on-failure -j "${jobs}" --timeout 300
+  "${wrap[@]}" ctest --test-dir "${build}" --output-on-failure -j "${jobs}" --timeout 300
   # A second configure must leave nothing to rebuild here either.
   scripts/test-reconfigure.sh "${build}"
   if [ "$wine_tests" = OFF ]; then
     local where="they run in the 64-bit build: scripts/windows-test.sh x64"
     [ "$ran_x64" -eq 1 ] && where="the 64-bit build (build/windows64) ran them under wine64"
-    echo "windows x86: 32-bit tests under Wine SKIPPED: this machine cannot run 32-bit programs (${reason}); the 32-bit DLL was built and checked without Wine (layouts, exports, imports, .def); ${where}"
+    echo "windows x86: 32-bit tests under Wine SKIPPED: 32-bit Wine cannot run here (${reason}); the 32-bit DLL was built and checked without Wine (layouts, exports, imports, .def); ${where}"
   fi
   [ "$arch" = x64 ] && ran_x64=1
   return 0

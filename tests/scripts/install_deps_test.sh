@@ -2,8 +2,9 @@
 # scripts/install-deps.sh --windows (and --i386) against stand-ins for dpkg, apt-get, sudo,
 # id and timeout (the last one answers the 32-bit probe as the case says).
 # Checked: which packages it asks for, that the i386 architecture is added
-# and wine32 asked for only where 32-bit programs run (and that it says so
-# either way, and warns of upgrades before installing), that apt runs
+# and wine32 asked for only where 32-bit programs run (where they do not,
+# it says nothing: scripts/wine32.sh gives the one line about 32-bit Wine;
+# it warns of upgrades before installing), that apt runs
 # without questions or progress noise also through sudo, and how it takes
 # apt's outcome: on a kernel without 32-bit support the i386 packages unpack
 # but their install scripts fail with "Exec format error", which must neither
@@ -103,7 +104,6 @@ case_() {
   if [ "$can32" = no ]; then
     grep -q -- --add-architecture "$STATE/dpkg-calls" && fail "dpkg --add-architecture called"
     grep -q wine32 "$STATE/apt-calls" 2>/dev/null && fail "wine32 asked for"
-    [ "$(echo "$out" | grep -c "$sign")" -eq 1 ] || fail "not exactly one line about 32-bit programs"
   fi
   [ "$fails" -eq "$before" ] && echo "ok   $name" || echo "$out" | sed 's/^/    /'
 }
@@ -116,9 +116,9 @@ case_ trigger_fails          yes   0    100 "$trigger_error" "wine32:i386"  none
 case_ other_failure          yes   0    100 "E: Unable to locate package wine64" "wine64" none 100 no
 case_ trigger_and_64bit_lost yes   0    100 "$trigger_error" "wine32:i386 g++-mingw-w64-x86-64-posix" none 1 no
 case_ nothing_missing        yes   0    0   "unused"         ""             all     0   no
-case_ no32_clean_install     no    0    0   "done"           ""             none    0   yes
-case_ no32_as_user           no    1000 0   "done"           ""             none    0   yes
-case_ no32_only_wine32_lacks no    0    0   "unused"         ""             all-but-wine32 0 yes
+case_ no32_clean_install     no    0    0   "done"           ""             none    0   no
+case_ no32_as_user           no    1000 0   "done"           ""             none    0   no
+case_ no32_only_wine32_lacks no    0    0   "unused"         ""             all-but-wine32 0 no
 
 # What a fresh machine that runs 32-bit programs is asked to install: both
 # cross toolchains and both Wine loaders, with the i386 architecture added

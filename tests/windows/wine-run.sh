@@ -21,6 +21,12 @@ export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 case "$loader" in
   */*) export WINELOADER="$loader" ;;
 esac
+# A 32-bit prefix (WINEARCH=win32, as scripts/wine32.sh runs programs) is
+# made anew where an earlier run left one for 64-bit programs.
+if [ "${WINEARCH:-}" = win32 ] && [ -f "$prefix/system.reg" ] && ! grep -q '^#arch=win32' "$prefix/system.reg"; then
+  wineserver -k >/dev/null 2>&1
+  rm -rf "$prefix"
+fi
 mkdir -p "$prefix" || exit 1
 out=$(mktemp) || exit 1
 trap 'rm -f "$out"' EXIT
