@@ -24,7 +24,7 @@ from .records import (AssociationResult, AsyncResult, BsmResult, ClassifyResult,
 
 logging.getLogger("orqext").addHandler(logging.NullHandler())
 
-__version__ = "1.0.0"
+__version__ = "1.1.0"
 
 __all__ = [
     "connect", "Connection", "Codec", "server_status", "exec_sql", "AsyncRequest",
