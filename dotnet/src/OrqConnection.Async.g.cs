@@ -202,7 +202,7 @@ namespace ORQExtClient
         }
 
         /// <summary>AptitudeSearch on the thread pool.</summary>
-        public Task<IList<string>> AptitudeSearchAsync(string text, CancellationToken cancellationToken = default(CancellationToken))
+        public Task<ServerAnswer> AptitudeSearchAsync(string text, CancellationToken cancellationToken = default(CancellationToken))
         {
             return Pool(() => AptitudeSearch(text), cancellationToken);
         }
@@ -394,13 +394,13 @@ namespace ORQExtClient
         }
 
         /// <summary>ArNames on the thread pool.</summary>
-        public Task<IList<string>> ArNamesAsync(bool loaded = false, CancellationToken cancellationToken = default(CancellationToken))
+        public Task<ServerAnswer> ArNamesAsync(bool loaded = false, CancellationToken cancellationToken = default(CancellationToken))
         {
             return Pool(() => ArNames(loaded), cancellationToken);
         }
 
         /// <summary>ArCategories on the thread pool.</summary>
-        public Task<IList<string>> ArCategoriesAsync(CancellationToken cancellationToken = default(CancellationToken))
+        public Task<ServerAnswer> ArCategoriesAsync(CancellationToken cancellationToken = default(CancellationToken))
         {
             return Pool(() => ArCategories(), cancellationToken);
         }
@@ -436,7 +436,7 @@ namespace ORQExtClient
         }
 
         /// <summary>TopicItems on the thread pool.</summary>
-        public Task<IList<string>> TopicItemsAsync(string topic, string text, CancellationToken cancellationToken = default(CancellationToken))
+        public Task<ServerAnswer> TopicItemsAsync(string topic, string text, CancellationToken cancellationToken = default(CancellationToken))
         {
             return Pool(() => TopicItems(topic, text), cancellationToken);
         }

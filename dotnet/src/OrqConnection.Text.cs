@@ -77,11 +77,11 @@ namespace ORQExtClient
         public int AptitudeInit() { return Call("ORQExt_Aptitude_Init", h => Native.ORQExt_Aptitude_Init(h)); }
         public int AptitudeUninit() { return Call("ORQExt_Aptitude_UnInit", h => Native.ORQExt_Aptitude_UnInit(h)); }
 
-        /// <summary>Words that begin with the text.</summary>
-        public IList<string> AptitudeSearch(string text)
+        /// <summary>Words that begin with the text: the module's answer as sent.</summary>
+        public ServerAnswer AptitudeSearch(string text)
         {
             byte[] t = T(text, "text");
-            return codec.Lines(Sized("ORQExt_Aptitude_Search", (h, b, n) => { fixed (byte* p = t) return Native.ORQExt_Aptitude_Search(h, p, b, n); }));
+            return codec.Answer(Sized("ORQExt_Aptitude_Search", (h, b, n) => { fixed (byte* p = t) return Native.ORQExt_Aptitude_Search(h, p, b, n); }));
         }
 
         public IList<Token> AptitudeSegment(string text, int optA = 0, int optB = 0, int optC = 0, byte flagA = 0)
@@ -318,21 +318,22 @@ namespace ORQExtClient
 
         /// <summary>The association dictionaries (only the loaded ones with loaded). The list
         /// of all of them is read with AnswerSize bytes as the library reports no length for
-        /// it; the loaded ones size themselves.</summary>
-        public IList<string> ArNames(bool loaded = false)
+        /// it; the loaded ones size themselves. The module's answer as sent.</summary>
+        public ServerAnswer ArNames(bool loaded = false)
         {
             if (loaded)
-                return codec.Lines(Sized("ORQExt_AR_GetAllDictNameLoaded", (h, b, n) => Native.ORQExt_AR_GetAllDictNameLoaded(h, b, n)));
+                return codec.Answer(Sized("ORQExt_AR_GetAllDictNameLoaded", (h, b, n) => Native.ORQExt_AR_GetAllDictNameLoaded(h, b, n)));
             int cap = answerSize;
             byte[] buf = new byte[cap];
             var len = new[] { cap };
             Call("ORQExt_AR_GetAllDictName", h => { fixed (byte* pb = buf) fixed (int* pl = len) return Native.ORQExt_AR_GetAllDictName(h, pb, pl); });
-            return codec.Lines(Head(buf, len[0], cap));
+            return codec.Answer(Head(buf, len[0], cap));
         }
 
-        public IList<string> ArCategories()
+        /// <summary>The association categories: the module's answer as sent.</summary>
+        public ServerAnswer ArCategories()
         {
-            return codec.Lines(Sized("ORQExt_AR_GetCategoryName", (h, b, n) => Native.ORQExt_AR_GetCategoryName(h, b, n)));
+            return codec.Answer(Sized("ORQExt_AR_GetCategoryName", (h, b, n) => Native.ORQExt_AR_GetCategoryName(h, b, n)));
         }
 
         /// <summary>Associations of the text's terms and, with categories, the matching
@@ -368,10 +369,11 @@ namespace ORQExtClient
             return codec.Answer(Head(buf, n < 0 ? cap : n, cap));
         }
 
-        public IList<string> TopicItems(string topic, string text)
+        /// <summary>The items of a topic that match the text: the module's answer as sent.</summary>
+        public ServerAnswer TopicItems(string topic, string text)
         {
             byte[] a = T(topic, "topic"), b = T(text, "text");
-            return codec.Lines(Sized("ORQExt_TOP_GetItem", (h, buf, n) => { fixed (byte* pa = a, pb = b) return Native.ORQExt_TOP_GetItem(h, pa, pb, buf, n); }));
+            return codec.Answer(Sized("ORQExt_TOP_GetItem", (h, buf, n) => { fixed (byte* pa = a, pb = b) return Native.ORQExt_TOP_GetItem(h, pa, pb, buf, n); }));
         }
 
         public int ExportSqlToFile(string statement, string file, int value, string separator)

@@ -88,15 +88,6 @@ namespace ORQExtClient
         {
             return new ServerAnswer(data, UpToNul(data));
         }
-
-        /// <summary>The non-empty lines of a text answer (a trailing NUL and what follows dropped).</summary>
-        internal List<string> Lines(byte[] data)
-        {
-            var lines = new List<string>();
-            foreach (string line in UpToNul(data).Split('\n'))
-                if (line.Length > 0) lines.Add(line);
-            return lines;
-        }
     }
 
     /// <summary>Byte arrays pinned while a call uses their addresses (texts inside records and

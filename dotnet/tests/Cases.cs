@@ -120,31 +120,11 @@ static class CaseRunner
     [DllImport("double_control")] static extern int dbl_command_capacity(int i);
     [DllImport("double_control")] static extern int dbl_command_body(int i, byte[] output, int cap);
 
-    /// <summary>The calls of the table this runner cannot make yet, with the reason (the
-    /// table's own "skip" for "dotnet" is honoured as well).</summary>
-    static readonly Dictionary<string, string> NotExpressed = new Dictionary<string, string>
-    {
-        { "ORQExt_TOP_GetItem", "TopicItems returns IList<string> split from the server's answer, not the answer's bytes: a gap of item 1 left to the issue-39 branch" },
-        { "ORQExt_KWFS_Frequency", "KeywordFrequency takes KeywordItem records (text and value), not plain texts: the value the case would send is not in the table" },
-    };
-
-    /// <summary>Cases of the table this layer expresses differently, by name.</summary>
-    static readonly Dictionary<string, string> NotExpressedCases = new Dictionary<string, string>
-    {
-        { "cancel.pending", "the runner cannot yet hold the worker between two passes with the request pending at the server (the double's C face answers a held call with result 0 only); OrqTests.cs holds the .NET cancel against xsr-sim" },
-        { "bad_input.negative_timeout", "SendMessage's limit is a TimeSpan, and -1 ms is Timeout.InfiniteTimeSpan, .NET's \"no limit\" (System.Threading.Timeout): the call waits as the plain SendMessage and sends; other negative limits are refused with ArgumentOutOfRangeException (limit)" },
-    };
-
     /// <summary>Why this layer cannot run the case, or null.</summary>
     static string Inexpressible(object cs)
     {
         string why = (string)At(At(cs, "skip"), "dotnet");
-        if (why != null) return why;
-        if (NotExpressedCases.TryGetValue((string)At(cs, "name"), out why)) return why;
-        if (NotExpressed.TryGetValue((string)At(cs, "call"), out why)) return why;
-        if (At(At(cs, "connection"), "encoding") != null && At(At(cs, "args"), "payload") is string)
-            return "a message's payload is byte[] in .NET (SendMessage(string, byte[], ...)); the connection's Encoding applies to text arguments only, so a text payload in an encoding is the caller's Encoding.GetBytes";
-        return null;
+        return why;
     }
 
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)] delegate void Touch();
@@ -297,11 +277,6 @@ static class CaseRunner
         return ((List<object>)At(args, "documents")).Select(d => new Document(Int(At(d, "id")), (string)At(d, "text"))).ToList();
     }
 
-    static byte[] NameList(IList<string> names)
-    {
-        return Encoding.UTF8.GetBytes(string.Concat(names.Select(n => n + "\n")));
-    }
-
     /// <summary>Makes the case's call; returns what the caller got, in the table's terms.</summary>
     static object Call(OrqConnection c, string call, object args)
     {
@@ -320,7 +295,7 @@ static class CaseRunner
             case "ORQExt_GetModInfo": return enc.GetBytes(c.ModuleInfo(Text(args, "module")));
             case "ORQExt_NLPE_DictLoad": return c.DictLoad(Text(args, "name"));
             case "ORQExt_NLPE_WordSect": return c.Segment(Text(args, "text"));
-            case "ORQExt_AR_GetAllDictNameLoaded": return NameList(c.ArNames(true));
+            case "ORQExt_AR_GetAllDictNameLoaded": return c.ArNames(true);
             case "ORQExt_AR_Search": return c.ArSearch(Text(args, "text"));
             case "ORQExt_ExtractWord_Direct": return c.ExtractWords(Texts(args, "texts"), capacity: Int(At(args, "capacity")));
             case "ORQExt_BSM_GetClassifyResult": return c.BsmClassify(Texts(args, "texts"), capacity: Int(At(args, "capacity")));

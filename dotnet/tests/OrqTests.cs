@@ -620,7 +620,7 @@ static class Program
                 c.AptitudeInit();
                 try
                 {
-                    Harness.Seq(new[] { "apple", "apricot" }, c.AptitudeSearch("ap"), "search");
+                    Harness.Seq(new[] { "apple", "apricot" }, Harness.Lines(c.AptitudeSearch("ap")), "search");
                     Harness.Seq(new[] { "apple", "pie" }, c.AptitudeSegment("apple pie").Select(t => t.Word), "segment");
                 }
                 finally
@@ -697,9 +697,9 @@ static class Program
                 Harness.Equal(2, c.ArCreate("netar", "finance", "stock=shares,bonds;bank=loan"), "create");
                 Harness.True(c.ArExists("netar") && !c.ArExists("nope"), "exists");
                 c.ArLoad("netar");
-                Harness.Seq(new[] { "netar" }, c.ArNames(), "names");
-                Harness.Seq(new[] { "netar" }, c.ArNames(true), "loaded names");
-                Harness.Seq(new[] { "finance" }, c.ArCategories(), "categories");
+                Harness.Seq(new[] { "netar" }, Harness.Lines(c.ArNames()), "names");
+                Harness.Seq(new[] { "netar" }, Harness.Lines(c.ArNames(true)), "loaded names");
+                Harness.Seq(new[] { "finance" }, Harness.Lines(c.ArCategories()), "categories");
                 AssociationResult found = c.ArSearch("stock and bank");
                 Harness.Seq(new[] { "stock=shares,bonds", "bank=loan" }, Harness.Lines(found.Associations), "associations");
                 Harness.Seq(new[] { "finance" }, Harness.Lines(found.Categories), "found categories");
@@ -747,7 +747,7 @@ static class Program
                 c.TopicInit();
                 Harness.Equal(3, c.MakeTopic("netsport", "football goals match"), "make");
                 Harness.True(Harness.Lines(c.Topics()).Contains("netsport\t3"), "listed");
-                Harness.Seq(new[] { "goals", "match" }, c.TopicItems("netsport", "two goals in the match"), "items");
+                Harness.Seq(new[] { "goals", "match" }, Harness.Lines(c.TopicItems("netsport", "two goals in the match")), "items");
                 Harness.True(c.ExportSqlToFile("select * from t", "out.txt", 1, ",") >= 0, "export accepted");
                 Harness.Equal(-20205, Harness.Throws<OrqException>(() => c.ExportSqlToFile("select 1", "", 1, ","), "export").Code, "empty file name");
                 c.TopicUninit();
@@ -1060,7 +1060,7 @@ static unsafe class DoubleTests
                 c.AnswerSize = 16;
                 PushNames(Names.Take(16).ToArray(), 40);
                 PushNames(Names, 40);
-                Harness.Seq(new[] { "alpha", "beta", "gamma", "delta", "epsilon", "zeta", "eta" }, c.ArNames(true), "names");
+                Harness.Seq(new[] { "alpha", "beta", "gamma", "delta", "epsilon", "zeta", "eta" }, Harness.Lines(c.ArNames(true)), "names");
                 Harness.Seq(new[] { 16, 40 }, Sent().Select(FrameCapacity), "capacities offered");
             }
         });
