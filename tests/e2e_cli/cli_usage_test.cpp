@@ -24,12 +24,6 @@
 namespace e2ecli {
 namespace {
 
-std::size_t count_of(const std::string& text, const std::string& part) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
-
 TEST(CliUsage, BadCommandLinesNameTheProblemAndExitWithTwo) {
     struct Case {
         std::vector<std::string> args;

@@ -4,6 +4,7 @@
 // calling test.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -30,5 +31,12 @@ int closed_port();
 
 // Whether `part` occurs in `text` (a program's output).
 inline bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// How often `part` occurs in `text`, overlapping occurrences counted.
+inline std::size_t count_of(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
 
 }  // namespace e2ecli
