@@ -310,26 +310,30 @@ TEST_F(ServerFaultTest, FramesHarmedOnTheWayGiveTheirCodesWithinTheLimits) {
         FrameFault fault;
         int32_t want_open;  // the login's result
         int32_t want_call;  // the call's, when logged in
-        bool alive;         // the handle after the call
+        int alive;          // the handle after the call: 1 alive, 0 dead, -1 either
     };
+    // A server that reads the end of the client's side answers what it has
+    // and then ends the connection: whether the handle still looks alive
+    // depends on how soon that end arrives, so only the answer is held.
+    constexpr int kEither = -1;
     const Case cases[] = {
-        {"login dropped", {Toward::Server, 1, Harm::Drop, 0}, kErrConnectTimeout, 0, false},
-        {"welcome dropped", {Toward::Client, 1, Harm::Drop, 0}, kErrConnectTimeout, 0, false},
-        {"login cut", {Toward::Server, 1, Harm::Cut, 0}, kErrLost, 0, false},
-        {"welcome cut", {Toward::Client, 1, Harm::Cut, 0}, kErrLost, 0, false},
-        {"welcome corrupted", {Toward::Client, 1, Harm::Corrupt, 0}, kErrProtocol, 0, false},
-        {"welcome late, within the connect limit", {Toward::Client, 1, Harm::Delay, 100}, 0, 0, true},
-        {"request dropped", {Toward::Server, 2, Harm::Drop, 0}, 0, kErrTimeout, false},
-        {"answer dropped", {Toward::Client, 2, Harm::Drop, 0}, 0, kErrTimeout, false},
-        {"request cut", {Toward::Server, 2, Harm::Cut, 0}, 0, kErrLost, false},
-        {"answer cut", {Toward::Client, 2, Harm::Cut, 0}, 0, kErrLost, false},
-        {"request late, within the I/O limit", {Toward::Server, 2, Harm::Delay, 100}, 0, 0, true},
-        {"answer late, within the I/O limit", {Toward::Client, 2, Harm::Delay, 100}, 0, 0, true},
-        {"answer later than the I/O limit", {Toward::Client, 2, Harm::Delay, 3 * kIoLimitMs}, 0, kErrTimeout, false},
-        {"request corrupted", {Toward::Server, 2, Harm::Corrupt, 0}, 0, kErrProtocol, false},
-        {"answer corrupted", {Toward::Client, 2, Harm::Corrupt, 0}, 0, kErrProtocol, false},
-        {"client's side half-closed after the request", {Toward::Server, 2, Harm::HalfClose, 0}, 0, 0, true},
-        {"answer side half-closed", {Toward::Client, 2, Harm::HalfClose, 0}, 0, kErrLost, false},
+        {"login dropped", {Toward::Server, 1, Harm::Drop, 0}, kErrConnectTimeout, 0, 0},
+        {"welcome dropped", {Toward::Client, 1, Harm::Drop, 0}, kErrConnectTimeout, 0, 0},
+        {"login cut", {Toward::Server, 1, Harm::Cut, 0}, kErrLost, 0, 0},
+        {"welcome cut", {Toward::Client, 1, Harm::Cut, 0}, kErrLost, 0, 0},
+        {"welcome corrupted", {Toward::Client, 1, Harm::Corrupt, 0}, kErrProtocol, 0, 0},
+        {"welcome late, within the connect limit", {Toward::Client, 1, Harm::Delay, 100}, 0, 0, 1},
+        {"request dropped", {Toward::Server, 2, Harm::Drop, 0}, 0, kErrTimeout, 0},
+        {"answer dropped", {Toward::Client, 2, Harm::Drop, 0}, 0, kErrTimeout, 0},
+        {"request cut", {Toward::Server, 2, Harm::Cut, 0}, 0, kErrLost, 0},
+        {"answer cut", {Toward::Client, 2, Harm::Cut, 0}, 0, kErrLost, 0},
+        {"request late, within the I/O limit", {Toward::Server, 2, Harm::Delay, 100}, 0, 0, 1},
+        {"answer late, within the I/O limit", {Toward::Client, 2, Harm::Delay, 100}, 0, 0, 1},
+        {"answer later than the I/O limit", {Toward::Client, 2, Harm::Delay, 3 * kIoLimitMs}, 0, kErrTimeout, 0},
+        {"request corrupted", {Toward::Server, 2, Harm::Corrupt, 0}, 0, kErrProtocol, 0},
+        {"answer corrupted", {Toward::Client, 2, Harm::Corrupt, 0}, 0, kErrProtocol, 0},
+        {"client's side half-closed after the request", {Toward::Server, 2, Harm::HalfClose, 0}, 0, 0, kEither},
+        {"answer side half-closed", {Toward::Client, 2, Harm::HalfClose, 0}, 0, kErrLost, 0},
     };
     const int fds = open_fds();
     const int threads = thread_count();
@@ -351,7 +355,9 @@ TEST_F(ServerFaultTest, FramesHarmedOnTheWayGiveTheirCodesWithinTheLimits) {
                                      nullptr, 0);
                 EXPECT_EQ(call, c.want_call) << c.what;
                 if (call == 0) answer.assign(buf, static_cast<std::size_t>(len));
-                EXPECT_EQ(XSR_IsValidCon(h), c.alive ? 1 : 0) << c.what;
+                if (c.alive != kEither) {
+                    EXPECT_EQ(XSR_IsValidCon(h), c.alive) << c.what;
+                }
                 EXPECT_EQ(XSR_CloseConn(h), 0) << c.what;
             }
             EXPECT_LT(elapsed_ms(t0), kBoundMs) << c.what;
