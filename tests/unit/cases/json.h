@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <ostream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -165,5 +166,12 @@ private:
 };
 
 inline Value parse(const std::string& text) { return Reader(text).parse(); }
+
+// How a test framework prints a value it was given (a case of the table:
+// its name, not its bytes).
+inline void PrintTo(const Value& v, std::ostream* os) {
+    if (v.has("name")) *os << v["name"].s;
+    else *os << "(value)";
+}
 
 }  // namespace cases_json
