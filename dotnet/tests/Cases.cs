@@ -301,6 +301,7 @@ static class CaseRunner
             case "ORQExt_BSM_GetClassifyResult": return c.BsmClassify(Texts(args, "texts"), capacity: Int(At(args, "capacity")));
             case "ORQExt_ARA_Stat_AssociatedFreq_Begin": return c.AssociationBegin(Text(args, "run"));
             case "ORQExt_STM_GetDomainNameList": return c.Domains();
+            case "ORQExt_TOP_GetItem": return c.TopicItems(Text(args, "topic"), Text(args, "text"));
             case "ORQExt_STM_KeyWordExtractor_Do": return c.Keywords(Int(At(args, "handle")), Documents(args));
             case "ORQExt_STM_TextClassifier_Do": return c.Classify(Int(At(args, "handle")), Documents(args));
             case "ORQExt_STM_VSMGenerator_Do": return c.VsmBuild(Int(At(args, "handle")), Documents(args));
