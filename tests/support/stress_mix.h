@@ -69,8 +69,16 @@ inline Book*& book_slot() {
     static Book* b = nullptr;
     return b;
 }
+// Held by a callback for as long as it uses the book, and by Mix while it
+// sets or clears the slot: removing the callback does not wait for one the
+// library's worker is running, so the book must not go before it is done.
+inline std::mutex& book_slot_mutex() {
+    static std::mutex m;
+    return m;
+}
 
 inline void note_answer(int32_t id, int32_t result, const void* answer, int32_t len) {
+    std::lock_guard<std::mutex> slot(book_slot_mutex());
     Book* b = book_slot();
     if (!b) return;
     const std::string got =
@@ -90,9 +98,13 @@ inline void ORQEXT_CALL callback_b(int32_t id, int32_t rc, const void* a, int32_
 
 class Mix {
 public:
-    explicit Mix(const Target& t) : t_(t) { book_slot() = &book_; }
+    explicit Mix(const Target& t) : t_(t) {
+        std::lock_guard<std::mutex> slot(book_slot_mutex());
+        book_slot() = &book_;
+    }
     ~Mix() {
         ORQExt_SetAsyncFunc(nullptr, nullptr);
+        std::lock_guard<std::mutex> slot(book_slot_mutex());
         book_slot() = nullptr;
     }
 
