@@ -387,7 +387,9 @@ void stop_worker() {
     }
     if (!h) return;
     if (!wait_for_worker(*s, h)) {
-        platform::thread_terminate(h, kTerminatedExitCode);
+        // A thread ended where it stood no longer counts as alive; one left
+        // to end by itself counts until it does.
+        if (platform::thread_terminate(h, kTerminatedExitCode)) g_alive.fetch_sub(1);
         s->given_up = true;
         g_given_up.fetch_add(1);
     }

@@ -61,8 +61,9 @@ ThreadHandle* thread_start(ThreadFn fn, void* arg);
 bool thread_wait(ThreadHandle* t, uint32_t timeout_ms);
 // Stops a thread that did not end in time (see the platform file for what
 // this means there). exit_code is reported as the thread's exit code where
-// the platform keeps one.
-void thread_terminate(ThreadHandle* t, int32_t exit_code);
+// the platform keeps one. True when the thread is ended by it (Windows),
+// false when it is only left to end by itself (POSIX).
+bool thread_terminate(ThreadHandle* t, int32_t exit_code);
 // Releases the handle (does not stop the thread).
 void thread_close(ThreadHandle* t);
 // True when called on the thread behind t.

@@ -179,13 +179,14 @@ bool thread_wait(ThreadHandle* t, uint32_t timeout_ms) {
 // must stop at its own stop flag as soon as it regains control, touch only
 // state that is kept alive for it, and the library stays mapped for it (see
 // pin_library_once). thread_close then detaches it.
-void thread_terminate(ThreadHandle* t, int32_t exit_code) {
+bool thread_terminate(ThreadHandle* t, int32_t exit_code) {
     pthread_mutex_lock(&t->m);
     if (!t->done) {
         t->terminated = true;
         t->exit_code = exit_code;
     }
     pthread_mutex_unlock(&t->m);
+    return false;
 }
 
 // Releases the handle. A thread that has not ended yet (one given up on, or a

@@ -101,8 +101,8 @@ bool thread_wait(ThreadHandle* t, uint32_t timeout_ms) {
 // The thread stops where it is; exit_code becomes its exit code. Whatever it
 // held (a critical section, memory) stays held, which is why the unload takes
 // the locks such a thread may have held with a bounded attempt only.
-void thread_terminate(ThreadHandle* t, int32_t exit_code) {
-    TerminateThread(t->handle, static_cast<DWORD>(exit_code));
+bool thread_terminate(ThreadHandle* t, int32_t exit_code) {
+    return TerminateThread(t->handle, static_cast<DWORD>(exit_code)) != 0;
 }
 
 void thread_close(ThreadHandle* t) {
