@@ -10,3 +10,8 @@ endif()
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 add_subdirectory(${ORQ_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+if(ORQ_TEST_DEBUG_FLAG)  # ORQ_TEST_DEBUG_INFO, in the root CMakeLists.txt
+  foreach(t gtest gtest_main gmock gmock_main)
+    target_compile_options(${t} PRIVATE ${ORQ_TEST_DEBUG_FLAG})
+  endforeach()
+endif()

@@ -41,9 +41,9 @@ step python      "the Python package's tests, from its wheel in a fresh virtual 
 step dotnet      "the .NET binding: Mono and xunit tests, the NuGet package and its consumer" "scripts/test-dotnet.sh"
 step shell       "orqext's interactive shell through tmux" "scripts/test-orqext-shell.sh"
 step asan        "the suite under AddressSanitizer + UndefinedBehaviorSanitizer" \
-                 "run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address -DORQ_BUILD_BENCHMARKS=OFF"
+                 "run_suite asan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=address -DORQ_BUILD_BENCHMARKS=OFF -DORQ_TEST_DEBUG_INFO=LINES"
 step tsan        "the tests that start threads, under ThreadSanitizer" \
-                 "run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread -DORQ_BUILD_BENCHMARKS=OFF"
+                 "run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DORQ_SANITIZE=thread -DORQ_BUILD_BENCHMARKS=OFF -DORQ_TEST_DEBUG_INFO=LINES"
 step fuzz        "the fuzz targets: corpora, regressions, fresh inputs" "scripts/test-fuzz.sh"
 step windows     "the 64-bit and 32-bit Windows DLLs and tests under Wine (32-bit where it runs)" \
                  "scripts/windows-test.sh"

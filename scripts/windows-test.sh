@@ -122,10 +122,13 @@ run_target() {
   # configure alone and would call it unused on a later one.
   local first=()
   [ -f "${build}/CMakeCache.txt" ] || first=("-DCMAKE_TOOLCHAIN_FILE=${toolchain}")
-  cmake -S . -B "${build}" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORQ_WERROR=ON "${first[@]}" "-DORQ_XSR_SIM=${sim}" \
+  cmake -S . -B "${build}" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORQ_WERROR=ON -DORQ_TEST_DEBUG_INFO=NONE "${first[@]}" "-DORQ_XSR_SIM=${sim}" \
     "-DORQ_WINE_PREFIX=${prefix}" "-DORQ_WINE_TESTS=${wine_tests}" "${settings[@]}" >/dev/null
   cmake --build "${build}" -j "${jobs}"
   "${wrap[@]}" ctest --test-dir "${build}" --output-on-failure -j "${jobs}" --timeout 300
+  # Each program ran its cases in one process: count them, and fail a program
+  # that ran none.
+  [ "$wine_tests" = OFF ] || python3 tests/count_cases.py "${build}" "windows ${arch}"
   # A second configure must leave nothing to rebuild here either.
   scripts/test-reconfigure.sh "${build}"
   if [ "$wine_tests" = OFF ]; then

@@ -1,16 +1,18 @@
 #!/usr/bin/env python3
 """One line saying what the 32-bit step ran (scripts/test-i386.sh).
 
-    ctest -N --show-only=json-v1 | count_tests.py BUILD_S TOTAL_S [PATTERN...]
+    count_tests.py BUILD BUILD_S TOTAL_S [PATTERN...]
 
-Reads the tests of the build from ctest's JSON listing, leaves out the ones
-a PATTERN (a ctest -E regular expression) matches, and counts the others by
-what they run: the program a test starts, or its script.
+Reads the tests of the build from ctest's listing and counts the cases that
+ran by what they run: the program a test starts (its cases, from the
+program's report; tests/count_cases.py), or its script (one each). The
+PATTERNs are the GoogleTest patterns of the cases the build leaves out.
 """
-import json
 import os
-import re
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from count_cases import cases, listing  # noqa: E402
 
 
 # Programs of unit tests besides tests/unit's: the lifecycle tests, the
@@ -46,19 +48,20 @@ def minutes(seconds):
 
 
 def main():
-    built, total = int(sys.argv[1]), int(sys.argv[2])
-    patterns = [re.compile(p) for p in sys.argv[3:]]
-    tests = json.load(sys.stdin)["tests"]
-    ran = [t for t in tests if not any(p.search(t["name"]) for p in patterns)]
+    build, built, total = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+    left_out = sys.argv[4:]
+    tests = listing(build)
+    ran = cases(build, tests)
     counts = {}
-    for t in ran:
-        counts[kind(t)] = counts.get(kind(t), 0) + 1
+    for t in tests:
+        counts[kind(t)] = counts.get(kind(t), 0) + ran.get(t["name"], 1)
     c = lambda k: counts.get(k, 0)
-    print(f"linux-i386: {len(ran)} tests passed under qemu-i386: unit {c('unit')}, "
+    print(f"linux-i386: {sum(counts.values())} test cases passed under qemu-i386 ({len(ran)} programs "
+          f"and {len(tests) - len(ran)} other tests): unit {c('unit')}, "
           f"end-to-end {c('e2e')} against the 32-bit xsr-sim and {c('sim64')} against the 64-bit one, "
           f"services and orqext end to end {c('services')}, record layouts {c('layouts')} (C, C++), "
           f"example programs {c('examples')} against the 32-bit xsr-sim and {c('sim64 examples')} "
-          f"against the 64-bit one, other {c('other')}; {len(tests) - len(ran)} excluded "
+          f"against the 64-bit one, other {c('other')}; {len(left_out)} left out "
           f"(scripts/test-i386.sh); build {minutes(built)}, build and run {minutes(total)}")
 
 

@@ -33,6 +33,21 @@ trap 'rm -f "$out"' EXIT
 wineserver -p30 >/dev/null 2>&1 </dev/null  # fails harmlessly when one is up
 if [ ! -f "$prefix/system.reg" ]; then
   "$loader" wineboot -i >"$out" 2>&1 </dev/null || { cat "$out"; exit 1; }
+  # A new prefix holds a copy of each of Wine's own DLLs (about 550 MB). With
+  # a Wine unpacked into a tree of its own (scripts/wine32.sh: the loader is
+  # TREE/usr/lib/wine/wine), the copies that are byte for byte that tree's
+  # files become hard links to them: stored once. Never done with the
+  # machine's own Wine, whose files are not ours to link.
+  case "$loader" in
+    ?*/usr/lib/wine/wine)
+      dlls=${loader%/usr/lib/wine/wine}/usr/lib/i386-linux-gnu/wine/i386-windows
+      if [ -d "$dlls" ]; then
+        for f in "$prefix"/drive_c/windows/system32/*; do
+          b=$dlls/${f##*/}
+          [ -f "$f" ] && [ ! -L "$f" ] && [ -f "$b" ] && [ ! -L "$b" ] && cmp -s "$f" "$b" && ln -f "$b" "$f"
+        done
+      fi ;;
+  esac
 fi
 "$loader" "$@" >"$out" 2>&1 </dev/null
 rc=$?
