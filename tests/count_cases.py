@@ -63,7 +63,7 @@ def main():
     tests = listing(build)
     found = cases(build, tests)
     others = len(tests) - len(found)
-    print(f"{prefix}: {sum(found.values())} test cases in {len(found)} programs, "
+    print(f"{prefix}: {sum(found.values())} test cases in {len(found)} program runs, "
           f"and {others} other tests")
 
 

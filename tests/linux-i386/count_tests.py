@@ -56,7 +56,7 @@ def main():
     for t in tests:
         counts[kind(t)] = counts.get(kind(t), 0) + ran.get(t["name"], 1)
     c = lambda k: counts.get(k, 0)
-    print(f"linux-i386: {sum(counts.values())} test cases passed under qemu-i386 ({len(ran)} programs "
+    print(f"linux-i386: {sum(counts.values())} test cases passed under qemu-i386 ({len(ran)} program runs "
           f"and {len(tests) - len(ran)} other tests): unit {c('unit')}, "
           f"end-to-end {c('e2e')} against the 32-bit xsr-sim and {c('sim64')} against the 64-bit one, "
           f"services and orqext end to end {c('services')}, record layouts {c('layouts')} (C, C++), "
