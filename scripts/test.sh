@@ -17,7 +17,9 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 # Chained: a step runs where set -e does not reach (its output is logged).
 # Every build of the test command treats a compiler warning as an error
-# (ORQ_WERROR; the step scripts pass it to their own builds).
+# (ORQ_WERROR; the step scripts pass it to their own builds). Its test
+# programs carry line tables only (ORQ_TEST_DEBUG_INFO=LINES: file and line
+# in every report and backtrace), none in the cross builds.
 run_suite() {
   local name=$1; shift
   cmake -S . -B "build/${name}" -G Ninja -DORQ_WERROR=ON "$@" >/dev/null &&
@@ -32,7 +34,7 @@ steps=()
 declare -A step_what step_cmd
 step() { steps+=("$1"); step_what[$1]=$2; step_cmd[$1]=$3; }
 step release     "the plain build and its tests" \
-                 "run_suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORQ_BUILD_TESTS=ON"
+                 "run_suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORQ_BUILD_TESTS=ON -DORQ_TEST_DEBUG_INFO=LINES"
 step reconfigure "a second configure of build/release leaves nothing to build" \
                  "scripts/test-reconfigure.sh build/release"
 step docs        "the reference of the exports, without a doxygen warning" "scripts/test-docs.sh"
