@@ -104,15 +104,28 @@ inline std::string send(const connection& c, std::string_view module, std::strin
 // ---------------------------------------------------------------------------
 
 // On a temporary connection described by "server=...;port=...;user=...;pass=...".
+// A server name longer than the login record's 15 characters is resolved and
+// each IPv4 address tried in turn, as connection does (orqext/resolve.hpp); a
+// name with no IPv4 address gives -20001 (XSR_E_RESOLVE).
 inline int32_t exec_sql(std::string_view connect_string, std::string_view statement,
                         std::error_code& ec) noexcept {
     return detail::status_call(ec, [&](detail::cstrings& s) {
-        return ORQExt_ExecSql(s(connect_string, "connect_string"), s(statement, "statement"));
+        const char* st = s(statement, "statement");
+        s(connect_string, "connect_string");  // a NUL is refused before the name is resolved
+        int32_t rc = -20001;                   // XSR_E_RESOLVE: no address to try
+        for (const std::string& cs : connect_string_server(connect_string).to_try()) {
+            rc = ORQExt_ExecSql(cs.c_str(), st);
+            if (!try_next_address(rc)) break;
+        }
+        return rc;
     });
 }
 inline int32_t exec_sql(std::string_view connect_string, std::string_view statement) {
     std::error_code ec;
     int32_t r = exec_sql(connect_string, statement, ec);
+    const connect_string_server cs(connect_string);
+    if (ec.value() == -20001 && cs.too_long())
+        throw error(ec, ("ORQExt_ExecSql: " + server_name_refusal("server", cs.server())).c_str());
     return detail::or_throw("ORQExt_ExecSql", ec, r);
 }
 inline int32_t exec_sql(const connection& c, std::string_view statement, std::error_code& ec) noexcept {
