@@ -177,6 +177,10 @@ enum {
  * Opening, probing and closing connections.
  * @{ */
 
+/** Characters of the server name the login record holds (ORQExt_Connect, and the server of
+ * ORQExt_ExecSql's connect string). */
+#define ORQEXT_SERVER_NAME_ROOM 15
+
 /**
  * Opens a connection and logs in.
  *

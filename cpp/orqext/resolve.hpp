@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "orqext.h"
+
 #if defined(_WIN32)
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -30,7 +32,7 @@
 namespace orqext {
 
 // Characters of the server name the login record holds.
-inline constexpr std::size_t server_name_room = 15;
+inline constexpr std::size_t server_name_room = ORQEXT_SERVER_NAME_ROOM;
 
 // The message for a server name that cannot be used: `what` names the
 // argument ("server", "--host").

@@ -142,7 +142,7 @@ def exec_sql(statement: Text, server: Text, port: int, user: Text, password: Tex
 
 
 #: Characters of the server name the login record holds.
-SERVER_NAME_ROOM = 15
+SERVER_NAME_ROOM = raw.ORQEXT_SERVER_NAME_ROOM
 
 
 def _server_names(server: bytes) -> List[bytes]:
