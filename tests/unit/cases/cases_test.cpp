@@ -291,6 +291,11 @@ TEST_P(Cases, Run) {
     const Value& want = k["expect"];
     if (want.has("error")) {
         check_kind(got.ec, want["error"]["code"].i32());
+        if (want["error"].has("length")) {
+            // The whole length the library reported, as orqext::error gives it.
+            EXPECT_EQ(orqext::detail::reported_length(), want["error"]["length"].i32());
+            EXPECT_EQ(orqext::error(got.ec, "call").length(), want["error"]["length"].i32());
+        }
         if (want["error"].has("argument")) {
             // The parameter the layer refused, as orqext::error names it.
             const char* refused = orqext::detail::refused_name();
