@@ -107,7 +107,7 @@ def native_cs():
         "        internal const int ExportCount = %d;" % len(order),
     ]
     for name, value in sorted(defines.items()):
-        if name.endswith("_SIZE") or name.endswith("_CODE"):
+        if name.endswith(("_SIZE", "_CODE", "_ROOM")):
             out.append("        internal const int %s = %s;" % (name, value))
     out += ["",
             "        [UnmanagedFunctionPointer(Convention)]",

@@ -92,8 +92,15 @@
  *   cancelled (-4122 when no other request has the id).
  * - ORQExt_SetAsyncFunc does not wait for the callback. After it returns,
  *   with null or another callback, the previous callback may still be running
- *   or be called once more for the request the worker has in hand; whatever
- *   it uses must stay valid until then.
+ *   on the worker, or be called once more for the request the worker has in
+ *   hand; whatever it uses must stay valid until then. Before freeing what the
+ *   callback uses (its data, or the code of a module about to be unloaded),
+ *   remove the callback, then call ORQExt_CancelAsync from a thread other than
+ *   the worker with an id none of your requests has (0, when your ids start
+ *   at 1): the cancel waits for the worker's pass under way, so once it
+ *   returns the old callback has returned and is not called again. Inside the
+ *   callback itself this wait is impossible (the cancel returns at once):
+ *   free after the callback has returned.
  * - The answer bytes handed to the callback are valid during the call only.
  * - While the library is unloaded, a callback that is still running must not
  *   call into it.
@@ -169,6 +176,10 @@ enum {
 /** @defgroup orqext_connections Connections
  * Opening, probing and closing connections.
  * @{ */
+
+/** Characters of the server name the login record holds (ORQExt_Connect, and the server of
+ * ORQExt_ExecSql's connect string). */
+#define ORQEXT_SERVER_NAME_ROOM 15
 
 /**
  * Opens a connection and logs in.
@@ -474,8 +485,10 @@ typedef void(ORQEXT_CALL* ORQExtAsyncCallback)(int32_t request_id, int32_t resul
  * Installs the asynchronous callback, one for the whole process.
  *
  * Null removes it: the worker then drops every queued request without calling back and ends.
- * Replacing or removing the callback does not wait for a callback under way
- * (@ref orqext_threads).
+ * Replacing or removing the callback does not wait for a callback the worker is running, nor
+ * for the one call it may still make for the request in hand: before freeing what the old
+ * callback uses, call ORQExt_CancelAsync(0, id) from another thread with an id no request has
+ * (it returns after the worker's pass under way, old callback included) (@ref orqext_threads).
  *
  * @param callback the new callback; null: none
  * @param previous receives the previous callback when not null

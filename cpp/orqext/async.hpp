@@ -21,7 +21,9 @@
 // with the answer (or the failure the worker met), or with
 // std::errc::operation_canceled when it is cancelled, its requester is
 // destroyed first, or the orqext::connection it went out on is closed
-// (close(), assignment, destructor) before its answer came. A send_async that fails calls nothing back. The form
+// (close(), assignment, destructor) before its answer came, or with
+// errc::timeout_cancelled when async_options::time_limit passed first. A
+// send_async that fails calls nothing back. The form
 // without a callback returns a std::future<std::string> made ready the same
 // way. The library's worker passes over its queue every 200 ms.
 //
@@ -30,12 +32,16 @@
 // answers to ids it did not hand out are dropped.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <future>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -71,9 +77,60 @@ struct async_options {
     // reaches the callback as errc::answer_too_long with its leading part;
     // it is not asked for again.
     int32_t answer_capacity = 64 * 1024;
+    // No answer within this long after send_async: the request is cancelled
+    // in the library (a pending answer is cancelled on the server, and an
+    // answer the worker is delivering just then is dropped) and ends with
+    // errc::timeout_cancelled (-1113), as a synchronous send with a time limit
+    // and cancel_on_timeout does. None: no limit. A negative limit is refused
+    // (errc::bad_argument naming "time_limit") before anything is sent.
+    std::optional<std::chrono::milliseconds> time_limit;
+};
+
+// The clock the time limits of asynchronous requests run on:
+// std::chrono::steady_clock unless the requester is given another (a test's).
+class async_clock {
+public:
+    using time_point = std::chrono::steady_clock::time_point;
+    virtual ~async_clock() = default;
+    virtual time_point now() = 0;
+    // Waits on cv with lk held, as std::condition_variable::wait_until does:
+    // returns once now() has reached deadline (time_point::max(): never) or
+    // cv was notified, and may return early.
+    virtual void wait_until(std::unique_lock<std::mutex>& lk, std::condition_variable& cv,
+                            time_point deadline) = 0;
 };
 
 namespace detail {
+
+class steady_async_clock final : public async_clock {
+public:
+    time_point now() override { return std::chrono::steady_clock::now(); }
+    void wait_until(std::unique_lock<std::mutex>& lk, std::condition_variable& cv, time_point deadline) override {
+        if (deadline == time_point::max())
+            cv.wait(lk);
+        else
+            cv.wait_until(lk, deadline);
+    }
+    // Never destroyed: a requester's timer may outlive static destruction.
+    static async_clock& instance() {
+        static steady_async_clock* c = new steady_async_clock();
+        return *c;
+    }
+};
+
+// The time limits of one requester's requests, ended by its timer thread.
+struct async_deadlines {
+    std::mutex m;
+    std::condition_variable cv;
+    std::multimap<async_clock::time_point, int32_t> due;  // deadline -> request id
+    bool started = false;
+    bool stop = false;
+
+    void forget(int32_t id) {
+        std::lock_guard<std::mutex> g(m);
+        for (auto it = due.begin(); it != due.end();) it = it->second == id ? due.erase(it) : std::next(it);
+    }
+};
 
 struct async_owner {
     std::vector<std::thread::id> running_on;  // threads inside its callbacks
@@ -178,6 +235,13 @@ public:
         }
     }
 
+    // True while the request is pending for the owner.
+    bool holds(request_id id, const async_owner* o) {
+        std::lock_guard<std::mutex> g(m_);
+        auto it = pending_.find(id);
+        return it != pending_.end() && it->second.owner.get() == o;
+    }
+
     std::size_t pending(const async_owner& o) {
         std::lock_guard<std::mutex> g(m_);
         return o.pending;
@@ -187,14 +251,26 @@ public:
     // worker has it in hand: its answer finds no entry and is dropped), and
     // its callback told std::errc::operation_canceled on this thread.
     void finish_cancelled(const std::shared_ptr<async_owner>& o, request_id id, const async_callback& cb) noexcept {
-        async_reply reply;
-        reply.id = id;
-        reply.result = ORQExt_CancelAsync(0, id);
-        reply.error = std::make_error_code(std::errc::operation_canceled);
-        deliver(o, cb, std::move(reply));
+        finish(o, id, cb, std::make_error_code(std::errc::operation_canceled));
+    }
+
+    // Ends a taken request whose time limit passed: cancelled as above, its
+    // callback told errc::timeout_cancelled on this thread.
+    void finish_timed_out(const std::shared_ptr<async_owner>& o, request_id id, const async_callback& cb) noexcept {
+        finish(o, id, cb, make_error_code(errc::timeout_cancelled));
     }
 
 private:
+    void finish(const std::shared_ptr<async_owner>& o, request_id id, const async_callback& cb,
+                std::error_code why) noexcept {
+        async_reply reply;
+        reply.id = id;
+        const int32_t rc = ORQExt_CancelAsync(0, id);
+        reply.result = why == std::errc::operation_canceled ? rc : static_cast<int32_t>(why.value());
+        reply.error = why;
+        deliver(o, cb, std::move(reply));
+    }
+
     struct entry {
         std::shared_ptr<async_owner> owner;
         async_callback cb;
@@ -271,7 +347,10 @@ private:
 // be running for it); hold it in a std::unique_ptr to pass it around.
 class async_requester {
 public:
-    async_requester() : owner_(detail::async_dispatcher::instance().attach()) {}
+    async_requester() : async_requester(detail::steady_async_clock::instance()) {}
+    // Time limits run on `clock`, which must outlive the requester.
+    explicit async_requester(async_clock& clock)
+        : owner_(detail::async_dispatcher::instance().attach()), clock_(&clock) {}
     async_requester(const async_requester&) = delete;
     async_requester& operator=(const async_requester&) = delete;
 
@@ -282,6 +361,7 @@ public:
     ~async_requester() {
         cancel_taken(detail::async_dispatcher::instance().take_all(owner_, true));
         detail::async_dispatcher::instance().detach(owner_);
+        stop_timer();
     }
 
     // Queues payload for module on c; the callback receives the answer.
@@ -298,6 +378,12 @@ public:
             const char* m = s(module, "module");
             const char* t = options.target.empty() ? nullptr : s(options.target);
             const int32_t n = detail::size32(payload.size());
+            const std::optional<async_clock::time_point> due = deadline(options);
+            // Whatever ends the request first takes its deadline out.
+            if (due) callback = [st = deadlines_, cb = std::move(callback)](async_reply r) {
+                st->forget(r.id);
+                if (cb) cb(std::move(r));
+            };
             const request_id rid = d.reserve(owner_, std::move(callback), h);
             if (rid == 0) {
                 ec = std::make_error_code(std::errc::operation_canceled);
@@ -310,6 +396,17 @@ public:
                 d.take(rid, owner_.get(), &dropped);
                 ec = make_error_code(rc);
                 return 0;
+            }
+            if (due) {
+                try {
+                    arm(rid, *due);
+                } catch (...) {
+                    // No timer (no thread to be had): the request is taken back
+                    // unanswered, so the failed send calls nothing back.
+                    async_callback dropped;
+                    if (d.take(rid, owner_.get(), &dropped)) ORQExt_CancelAsync(0, rid);
+                    throw;
+                }
             }
             return rid;
         });
@@ -385,6 +482,66 @@ public:
     std::size_t pending() const noexcept { return detail::async_dispatcher::instance().pending(*owner_); }
 
 private:
+    // The moment the request's time limit passes; none without a limit (or
+    // with one beyond what the clock can count).
+    std::optional<async_clock::time_point> deadline(const async_options& options) {
+        if (!options.time_limit) return std::nullopt;
+        if (options.time_limit->count() < 0) throw detail::refused_argument{"time_limit"};
+        const async_clock::time_point now = clock_->now();
+        const auto room = std::chrono::duration_cast<std::chrono::milliseconds>(async_clock::time_point::max() - now);
+        if (*options.time_limit >= room) return std::nullopt;
+        return now + *options.time_limit;
+    }
+
+    // Enters the deadline of a sent request (unless it has ended already: its
+    // callback took the deadline out before it was in) and starts the timer
+    // thread with the first one.
+    void arm(request_id id, async_clock::time_point due) {
+        std::lock_guard<std::mutex> g(deadlines_->m);
+        if (!detail::async_dispatcher::instance().holds(id, owner_.get())) return;
+        deadlines_->due.emplace(due, id);
+        if (!deadlines_->started) {
+            timer_ = std::thread(&async_requester::run_timer, deadlines_, owner_, clock_);
+            deadlines_->started = true;
+        }
+        deadlines_->cv.notify_all();
+    }
+
+    // The timer thread: ends each request whose deadline has passed. It holds
+    // what it uses, so it may outlive a requester destroyed in a callback it
+    // runs.
+    static void run_timer(std::shared_ptr<detail::async_deadlines> st, std::shared_ptr<detail::async_owner> owner,
+                          async_clock* clock) {
+        auto& d = detail::async_dispatcher::instance();
+        std::unique_lock<std::mutex> lk(st->m);
+        while (!st->stop) {
+            const async_clock::time_point next = st->due.empty() ? async_clock::time_point::max() : st->due.begin()->first;
+            if (next == async_clock::time_point::max() || clock->now() < next) {
+                clock->wait_until(lk, st->cv, next);
+                continue;
+            }
+            const request_id id = st->due.begin()->second;
+            st->due.erase(st->due.begin());
+            lk.unlock();
+            async_callback cb;
+            if (d.take(id, owner.get(), &cb)) d.finish_timed_out(owner, id, cb);
+            lk.lock();
+        }
+    }
+
+    void stop_timer() noexcept {
+        {
+            std::lock_guard<std::mutex> g(deadlines_->m);
+            deadlines_->stop = true;
+        }
+        deadlines_->cv.notify_all();
+        if (!timer_.joinable()) return;
+        if (timer_.get_id() == std::this_thread::get_id())
+            timer_.detach();  // destroyed in a callback of the timer itself: it ends on its own
+        else
+            timer_.join();
+    }
+
     void finish_cancelled(request_id id, const async_callback& cb) noexcept {
         detail::async_dispatcher::instance().finish_cancelled(owner_, id, cb);
     }
@@ -394,6 +551,9 @@ private:
     }
 
     std::shared_ptr<detail::async_owner> owner_;
+    async_clock* clock_;
+    std::shared_ptr<detail::async_deadlines> deadlines_ = std::make_shared<detail::async_deadlines>();
+    std::thread timer_;
 };
 
 }  // namespace orqext

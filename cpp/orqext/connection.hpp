@@ -61,6 +61,7 @@ std::string sized_answer(const answer_limits& limits, std::error_code& ec, Call&
                 continue;
             }
             if (rc < 0) {
+                if (rc == ORQEXT_E_ANSWER_TOO_LONG) reported_length() = length;
                 answer.clear();
                 return 0;
             }

@@ -45,6 +45,13 @@ inline const char*& refused_name() noexcept {
     return name;
 }
 
+// The whole answer's length the last answer_too_long failure of a call on
+// this thread reported (0: none); read by orqext::error.
+inline int32_t& reported_length() noexcept {
+    thread_local int32_t length = 0;
+    return length;
+}
+
 class result_category_impl final : public std::error_category {
 public:
     const char* name() const noexcept override { return "orqext"; }
@@ -109,10 +116,15 @@ public:
     error(std::error_code ec, const char* function)
         : std::system_error(ec, function),
           argument_(ec == make_error_code(errc::bad_argument) && detail::refused_name() ? detail::refused_name() : ""),
+          length_(ec == make_error_code(errc::answer_too_long) ? detail::reported_length() : 0),
           text_(std::string(function) + ": " + (argument_.empty() ? "" : "argument '" + argument_ + "': ") +
                 describe(ec)) {}
     // The parameter the layer refused ("" when the failure names none).
     const std::string& argument() const noexcept { return argument_; }
+    // For errc::answer_too_long of a call that sizes its answer: the whole
+    // answer's length the library reported (the longer one of two answers);
+    // 0 otherwise.
+    int32_t length() const noexcept { return length_; }
     const char* what() const noexcept override { return text_.c_str(); }
     // The Result code, or 0 when the failure is not one.
     int32_t result() const noexcept {
@@ -125,6 +137,7 @@ private:
                                                   : ec.message();
     }
     std::string argument_;
+    int32_t length_ = 0;
     std::string text_;
 };
 
@@ -184,7 +197,10 @@ inline int32_t size32(std::size_t n) {
 template <class Body>
 auto guard(std::error_code& ec, Body&& body) noexcept -> decltype(body()) {
     using R = decltype(body());
-    if (!ec) refused_name() = nullptr;  // an error already set keeps its name
+    if (!ec) {  // an error already set keeps its name and length
+        refused_name() = nullptr;
+        reported_length() = 0;
+    }
     try {
         return body();
     } catch (const refused_argument& r) {

@@ -17,8 +17,10 @@ namespace orqext {
 
 namespace detail {
 
-inline int32_t limit_ms(std::chrono::milliseconds limit) noexcept {
-    if (limit.count() < 0) return -1;  // no limit
+// A time limit in the C API's milliseconds; a negative one is refused as the
+// argument `name` (the calls without a limit wait as long as it takes).
+inline int32_t limit_ms(std::chrono::milliseconds limit, const char* name) {
+    if (limit.count() < 0) throw refused_argument{name};
     return limit.count() > INT32_MAX ? INT32_MAX : static_cast<int32_t>(limit.count());
 }
 
@@ -57,43 +59,44 @@ inline std::string send(const connection& c, std::string_view module, std::strin
     return send_to(c, module, {}, payload);
 }
 
-// Time-limited: no complete answer within `limit` gives errc::timeout, or,
+// Time-limited: no complete answer within `timeout` gives errc::timeout, or,
 // with cancel_on_timeout (default: false), errc::timeout_cancelled after the
-// pending answer was cancelled on the server. A negative limit is none.
+// pending answer was cancelled on the server. A negative limit is refused
+// (errc::bad_argument naming "timeout") before anything is sent.
 inline std::string send_to(const connection& c, std::string_view module, std::string_view target,
-                           std::string_view payload, std::chrono::milliseconds limit,
+                           std::string_view payload, std::chrono::milliseconds timeout,
                            bool cancel_on_timeout, std::error_code& ec) noexcept {
     return detail::sized_answer(c.limits(), ec, [&](detail::cstrings& s, void* buf, int32_t* len) {
         return ORQExt_SendMessageTimeOut(c.call_handle(), s(module, "module"), s(detail::target_or_none(target), "target"),
                                          payload.data(), detail::size32(payload.size()), buf, len,
-                                         detail::limit_ms(limit), cancel_on_timeout ? 1 : 0);
+                                         detail::limit_ms(timeout, "timeout"), cancel_on_timeout ? 1 : 0);
     });
 }
 inline std::string send_to(const connection& c, std::string_view module, std::string_view target,
-                           std::string_view payload, std::chrono::milliseconds limit,
+                           std::string_view payload, std::chrono::milliseconds timeout,
                            bool cancel_on_timeout = false) {
     std::error_code ec;
-    auto r = send_to(c, module, target, payload, limit, cancel_on_timeout, ec);
+    auto r = send_to(c, module, target, payload, timeout, cancel_on_timeout, ec);
     return detail::or_throw("ORQExt_SendMessageTimeOut", ec, std::move(r));
 }
 inline std::string send(const connection& c, std::string_view module, std::string_view payload,
-                        std::chrono::milliseconds limit, bool cancel_on_timeout,
+                        std::chrono::milliseconds timeout, bool cancel_on_timeout,
                         std::error_code& ec) noexcept {
-    return send_to(c, module, {}, payload, limit, cancel_on_timeout, ec);
+    return send_to(c, module, {}, payload, timeout, cancel_on_timeout, ec);
 }
 inline std::string send(const connection& c, std::string_view module, std::string_view payload,
-                        std::chrono::milliseconds limit, bool cancel_on_timeout = false) {
-    return send_to(c, module, {}, payload, limit, cancel_on_timeout);
+                        std::chrono::milliseconds timeout, bool cancel_on_timeout = false) {
+    return send_to(c, module, {}, payload, timeout, cancel_on_timeout);
 }
 // Without cancel_on_timeout: a pending answer is left on the server.
 inline std::string send_to(const connection& c, std::string_view module, std::string_view target,
-                           std::string_view payload, std::chrono::milliseconds limit,
+                           std::string_view payload, std::chrono::milliseconds timeout,
                            std::error_code& ec) noexcept {
-    return send_to(c, module, target, payload, limit, false, ec);
+    return send_to(c, module, target, payload, timeout, false, ec);
 }
 inline std::string send(const connection& c, std::string_view module, std::string_view payload,
-                        std::chrono::milliseconds limit, std::error_code& ec) noexcept {
-    return send_to(c, module, {}, payload, limit, false, ec);
+                        std::chrono::milliseconds timeout, std::error_code& ec) noexcept {
+    return send_to(c, module, {}, payload, timeout, false, ec);
 }
 
 // ---------------------------------------------------------------------------
@@ -101,15 +104,28 @@ inline std::string send(const connection& c, std::string_view module, std::strin
 // ---------------------------------------------------------------------------
 
 // On a temporary connection described by "server=...;port=...;user=...;pass=...".
+// A server name longer than the login record's 15 characters is resolved and
+// each IPv4 address tried in turn, as connection does (orqext/resolve.hpp); a
+// name with no IPv4 address gives -20001 (XSR_E_RESOLVE).
 inline int32_t exec_sql(std::string_view connect_string, std::string_view statement,
                         std::error_code& ec) noexcept {
     return detail::status_call(ec, [&](detail::cstrings& s) {
-        return ORQExt_ExecSql(s(connect_string, "connect_string"), s(statement, "statement"));
+        const char* st = s(statement, "statement");
+        s(connect_string, "connect_string");  // a NUL is refused before the name is resolved
+        int32_t rc = -20001;                   // XSR_E_RESOLVE: no address to try
+        for (const std::string& cs : connect_string_server(connect_string).to_try()) {
+            rc = ORQExt_ExecSql(cs.c_str(), st);
+            if (!try_next_address(rc)) break;
+        }
+        return rc;
     });
 }
 inline int32_t exec_sql(std::string_view connect_string, std::string_view statement) {
     std::error_code ec;
     int32_t r = exec_sql(connect_string, statement, ec);
+    const connect_string_server cs(connect_string);
+    if (ec.value() == -20001 && cs.too_long())
+        throw error(ec, ("ORQExt_ExecSql: " + server_name_refusal("server", cs.server())).c_str());
     return detail::or_throw("ORQExt_ExecSql", ec, r);
 }
 inline int32_t exec_sql(const connection& c, std::string_view statement, std::error_code& ec) noexcept {

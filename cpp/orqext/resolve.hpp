@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "orqext.h"
+
 #if defined(_WIN32)
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -30,7 +32,7 @@
 namespace orqext {
 
 // Characters of the server name the login record holds.
-inline constexpr std::size_t server_name_room = 15;
+inline constexpr std::size_t server_name_room = ORQEXT_SERVER_NAME_ROOM;
 
 // The message for a server name that cannot be used: `what` names the
 // argument ("server", "--host").
@@ -77,6 +79,38 @@ inline std::vector<std::string> server_names_to_try(std::string_view server) {
     if (server.size() <= server_name_room) return {std::string(server)};
     return ipv4_addresses(std::string(server));
 }
+
+// The connect string of ORQExt_ExecSql as the library reads it: the whole
+// string lower-cased (ASCII capitals only, values too), the server the value
+// of "server=" at its first occurrence, up to the next ';' or the end.
+struct connect_string_server {
+    std::string lowered;
+    std::size_t from = std::string::npos;  // where the server value starts (npos: no "server=")
+    std::size_t length = 0;
+
+    explicit connect_string_server(std::string_view connect_string) : lowered(connect_string) {
+        for (char& ch : lowered)
+            if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+        const std::size_t at = lowered.find("server=");
+        if (at == std::string::npos) return;
+        from = at + 7;
+        const std::size_t end = lowered.find(';', from);
+        length = (end == std::string::npos ? lowered.size() : end) - from;
+    }
+    std::string server() const { return from == std::string::npos ? std::string() : lowered.substr(from, length); }
+    bool too_long() const { return from != std::string::npos && length > server_name_room; }
+
+    // The connect strings to hand to ORQExt_ExecSql: the string itself when
+    // the login record holds its server (or it names none: the library
+    // refuses it), else one per IPv4 address of the server (empty: none).
+    std::vector<std::string> to_try() const {
+        if (!too_long()) return {lowered};
+        std::vector<std::string> out;
+        for (const std::string& a : ipv4_addresses(server()))
+            out.push_back(lowered.substr(0, from) + a + lowered.substr(from + length));
+        return out;
+    }
+};
 
 // Whether a connect that ended with `status` may be tried at the next
 // address: the name, the connect and its time-out (-20001 to -20003) are

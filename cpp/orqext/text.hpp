@@ -273,6 +273,7 @@ bool two_answers(const answer_limits& limits, std::error_code& ec, std::string& 
             continue;
         }
         if (rc < 0) {
+            if (rc == ORQEXT_E_ANSWER_TOO_LONG) ::orqext::detail::reported_length() = len_a > len_b ? len_a : len_b;
             ec = make_error_code(rc);
             return false;
         }

@@ -115,6 +115,7 @@ namespace ORQExtClient
         internal const CallingConvention Convention = CallingConvention.Winapi;
         internal const int ExportCount = 116;
         internal const int ORQEXT_EXTRACT_ENTRY_SIZE = 528;
+        internal const int ORQEXT_SERVER_NAME_ROOM = 15;
         internal const int ORQEXT_STM_CLUSTER_NAME_SIZE = 256;
         internal const int ORQEXT_WORKER_TERMINATED_EXIT_CODE = -8888;
 

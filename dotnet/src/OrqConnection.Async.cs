@@ -77,7 +77,7 @@ namespace ORQExtClient
     {
         /// <summary>The login record holds this many bytes of the server name; a longer name
         /// is resolved and connected to by its IPv4 addresses.</summary>
-        public const int ServerNameLimit = 15;
+        public const int ServerNameLimit = Native.ORQEXT_SERVER_NAME_ROOM;
 
         /// <summary>Connects with a connect string (see OrqConnectionString: the keys and
         /// parsing rules of ORQExt_ExecSql).</summary>
@@ -265,7 +265,7 @@ namespace ORQExtClient
         {
             byte[] bytes = codec.Text(server, "server");
             if (bytes.Length - 1 <= ServerNameLimit) return new List<string> { server };
-            const string limit = "; the login record holds 15 characters of the server name";
+            string limit = "; the login record holds " + ServerNameLimit + " characters of the server name";
             IPAddress[] addresses;
             try
             {

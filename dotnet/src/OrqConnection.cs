@@ -339,6 +339,12 @@ namespace ORQExtClient
         public Task<byte[]> SendAsync(string module, byte[] payload, CancellationToken cancellationToken = default(CancellationToken),
                                       string target = null, int answerCapacity = DefaultAnswerSize)
         {
+            return SendAsync(module, payload, cancellationToken, target, answerCapacity, null);
+        }
+
+        Task<byte[]> SendAsync(string module, byte[] payload, CancellationToken cancellationToken, string target,
+                               int answerCapacity, Action<int> queued)
+        {
             var tcs = new TaskCompletionSource<byte[]>(TaskCreationOptions.RunContinuationsAsynchronously);
             Action<OrqAsyncResult> done = r =>
             {
@@ -356,6 +362,7 @@ namespace ORQExtClient
                 return Task.FromCanceled<byte[]>(cancellationToken);
             }
             int id = Queue(module, payload, target, answerCapacity, done);
+            if (queued != null) queued(id);
             Action abort = () =>
             {
                 tcs.TrySetException(Disposed());
@@ -373,6 +380,40 @@ namespace ORQExtClient
                                       TaskContinuationOptions.None, TaskScheduler.Default);
             }
             return tcs.Task;
+        }
+
+        /// <summary>SendAsync with a time limit: with no answer within limit the request is
+        /// cancelled in the library (a pending answer is cancelled on the server) and the task
+        /// faults with OrqTimeoutException -1113, as the synchronous SendMessage with a limit
+        /// and cancelOnTimeout, Python's AsyncConnection.send(timeout=) and the C++
+        /// async_options::time_limit end; an answer that comes later is dropped.
+        /// Timeout.InfiniteTimeSpan is no limit; another negative limit is refused
+        /// (ArgumentOutOfRangeException) before anything is queued.</summary>
+        public Task<byte[]> SendAsync(string module, byte[] payload, TimeSpan limit,
+                                      CancellationToken cancellationToken = default(CancellationToken),
+                                      string target = null, int answerCapacity = DefaultAnswerSize)
+        {
+            if (limit == Timeout.InfiniteTimeSpan) return SendAsync(module, payload, cancellationToken, target, answerCapacity);
+            if (limit < TimeSpan.Zero || limit.TotalMilliseconds > int.MaxValue)
+                throw new ArgumentOutOfRangeException("limit", "0 .. int.MaxValue ms, or Timeout.InfiniteTimeSpan");
+            int id = 0;
+            var timedOut = new TaskCompletionSource<byte[]>(TaskCreationOptions.RunContinuationsAsynchronously);
+            Task<byte[]> sent = SendAsync(module, payload, cancellationToken, target, answerCapacity, r => id = r);
+            var timer = new Timer(_ =>
+            {
+                if (timedOut.TrySetException(new OrqTimeoutException(-1113, "asynchronous message",
+                                                                     "no answer within " + limit.TotalMilliseconds + " ms; the request was cancelled")))
+                    AsyncDispatcher.Cancel(id);
+            }, null, Timeout.Infinite, Timeout.Infinite);
+            sent.ContinueWith(t =>
+            {
+                timer.Dispose();
+                if (t.IsCanceled) timedOut.TrySetCanceled(cancellationToken);
+                else if (t.IsFaulted) timedOut.TrySetException(t.Exception.InnerExceptions);
+                else timedOut.TrySetResult(t.Result);
+            }, CancellationToken.None, TaskContinuationOptions.ExecuteSynchronously, TaskScheduler.Default);
+            timer.Change(limit, Timeout.InfiniteTimeSpan);
+            return timedOut.Task;
         }
 
         /// <summary>Runs a statement on this connection (ORQExt_ExecSql2).</summary>

@@ -129,6 +129,7 @@ static class CaseRunner
 
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)] delegate void Touch();
     [DllImport("double_control")] static extern void dbl_answer_after(Touch touch, byte[] bytes, int len);
+    [DllImport("double_control")] static extern void dbl_hold(int hold, int t0, int t1, int cancelResult, byte[] cancelBytes, int cancelLen, Touch touch);
     // The double calls it on the library's worker: kept alive for the whole run.
     static readonly Touch touch = () => { Action a = onCall; if (a != null) a(); };
     static Action onCall;
@@ -143,18 +144,19 @@ static class CaseRunner
     }
 
     /// <summary>The cancel rule at a stage: "queued" cancels the request from inside the
-    /// call of another one the worker has in hand (so it was never sent); "answered"
-    /// cancels after its callback ran.</summary>
+    /// call of another one the worker has in hand (so it was never sent); "pending" once
+    /// the library polled for it (the double keeps the last "pending" of the replies at
+    /// every poll); "answered" cancels after its callback ran.</summary>
     static void RunCancel(OrqConnection c, object args, object expect, object replies)
     {
         string stage = (string)At(args, "stage"), module = Text(args, "module");
         byte[] payload = Payload(args);
         var got = new TaskCompletionSource<OrqAsyncResult>();
+        byte[] cancelReply = Has(args, "cancel_reply") ? Bytes(At(At(args, "cancel_reply"), "bytes") ?? "") : new byte[0];
+        int cancelResult = Has(args, "cancel_reply") ? Int(At(At(args, "cancel_reply"), "result")) : 0;
         bool cancelled;
         if (stage == "queued")
         {
-            byte[] cancelReply = Has(args, "cancel_reply") ? Bytes(At(At(args, "cancel_reply"), "bytes") ?? "") : new byte[0];
-            int cancelResult = Has(args, "cancel_reply") ? Int(At(At(args, "cancel_reply"), "result")) : 0;
             var busyDone = new TaskCompletionSource<OrqAsyncResult>();
             var both = new ManualResetEventSlim();
             int id = 0;
@@ -172,6 +174,18 @@ static class CaseRunner
             Harness.True(busyDone.Task.Wait(10000), "the request the worker held answered");
             Harness.True(inCall.HasValue, "cancelled while the worker held the other request");
             cancelled = inCall.Value;
+        }
+        else if (stage == "pending")
+        {
+            Script(replies);
+            var held = ((List<object>)replies).Where(r => Has(r, "pending")).Select(r => (List<object>)At(r, "pending")).Last();
+            var polled = new SemaphoreSlim(0);
+            onCall = () => polled.Release();
+            dbl_hold(1, Int(held[0]), Int(held[1]), cancelResult, cancelReply, cancelReply.Length, touch);
+            int id = c.QueueMessage(module, payload, r => got.TrySetResult(r));
+            Harness.True(polled.Wait(10000), "the library polled for the pending answer");
+            onCall = null;
+            cancelled = OrqConnection.CancelMessage(id);
         }
         else if (stage == "answered")
         {
@@ -300,6 +314,8 @@ static class CaseRunner
             case "ORQExt_ExtractWord_Direct": return c.ExtractWords(Texts(args, "texts"), capacity: Int(At(args, "capacity")));
             case "ORQExt_BSM_GetClassifyResult": return c.BsmClassify(Texts(args, "texts"), capacity: Int(At(args, "capacity")));
             case "ORQExt_ARA_Stat_AssociatedFreq_Begin": return c.AssociationBegin(Text(args, "run"));
+            // A plain text is an item of value 0, as in the other layers.
+            case "ORQExt_KWFS_Frequency": return c.KeywordFrequency(Texts(args, "items").Select(t => new KeywordItem(t)).ToList());
             case "ORQExt_STM_GetDomainNameList": return c.Domains();
             case "ORQExt_TOP_GetItem": return c.TopicItems(Text(args, "topic"), Text(args, "text"));
             case "ORQExt_STM_KeyWordExtractor_Do": return c.Keywords(Int(At(args, "handle")), Documents(args));

@@ -532,6 +532,16 @@ static class Program
                 Harness.Equal(1, calls, "no late callback of the cancelled request");
             });
 
+            Harness.Test("SendAsync with a time limit: OrqTimeoutException -1113 at the limit, the request cancelled", () =>
+            {
+                Task<byte[]> slow = c.SendAsync("Script", B("delay=5000"), TimeSpan.FromMilliseconds(200));
+                var e = Harness.Throws<OrqTimeoutException>(() => slow.Wait(10000), "timed out");
+                Harness.Equal(-1113, e.Code, "the synchronous call's time-out after a cancel");
+                Harness.Equal("quick", S(c.SendAsync("Echo", B("quick"), TimeSpan.FromSeconds(30)).Result), "answered within the limit");
+                Harness.Equal("none", S(c.SendAsync("Echo", B("none"), Timeout.InfiniteTimeSpan).Result), "InfiniteTimeSpan: no limit");
+                Harness.Throws<ArgumentOutOfRangeException>(() => c.SendAsync("Echo", B("x"), TimeSpan.FromMilliseconds(-2)), "a negative limit");
+            });
+
             Harness.Test("a callback that throws is reported and never reaches the library", () =>
             {
                 var reported = new List<KeyValuePair<int, Exception>>();

@@ -76,10 +76,13 @@ class AsyncRequest(concurrent.futures.Future[AsyncResult]):
     request raises ``CancelledError``. The future is done once the answer came
     and the request's own callback ran, or once it was cancelled."""
 
-    def __init__(self, request_id: int, callback: Optional[AsyncCallback]) -> None:
+    def __init__(self, request_id: int, callback: Optional[AsyncCallback],
+                 where: Optional[str] = None) -> None:
         super().__init__()
         self.id = request_id
         self._callback = callback
+        #: The server the request went to, for messages (None: not known).
+        self.where = where
         self.cancel_result: Optional[int] = None
         self.callback_error: Optional[BaseException] = None
 
@@ -100,7 +103,7 @@ class AsyncRequest(concurrent.futures.Future[AsyncResult]):
         cancelled request CancelledError."""
         r: AsyncResult = self.result(timeout)
         if r.code < 0:
-            raise error_for(r.code, "asynchronous message")
+            raise error_for(r.code, "asynchronous message", self.where)
         return r.answer
 
     def cancel(self) -> bool:
@@ -182,15 +185,18 @@ def _new_id() -> int:
 
 
 def send(handle: int, module: bytes, target: Optional[bytes], payload: bytes,
-         callback: Optional[AsyncCallback], capacity: int) -> AsyncRequest:
+         callback: Optional[AsyncCallback], capacity: int,
+         where: Optional[str] = None) -> AsyncRequest:
+    """Queues a message; ``where`` names the server in the messages of its
+    failures."""
     _install()
     with _lock:
-        request = AsyncRequest(_new_id(), callback)
+        request = AsyncRequest(_new_id(), callback, where)
         _pending[request.id] = request
     rc = raw.ORQExt_AsyncSendMessage(handle, module, target, payload, len(payload),
                                      request.id, capacity)
     if rc < 0:
         with _lock:
             _pending.pop(request.id, None)
-        raise error_for(rc, "ORQExt_AsyncSendMessage")
+        raise error_for(rc, "ORQExt_AsyncSendMessage", where)
     return request

@@ -49,6 +49,8 @@ class ServiceCalls:
 
         def _call(self, name: str, *args: Any) -> int: ...
 
+        def _where(self, detail: Optional[str] = None) -> str: ...
+
         def _sized(self, name: str, invoke: Callable[[Any, c_int32], Any],
                    capacity: Optional[int] = None) -> Tuple[int, bytes]: ...
 
@@ -120,7 +122,7 @@ class ServiceCalls:
         cap = len(data) + 2
         items = (c_int32 * cap)()
         marks = (c_int16 * cap)()
-        count = check(getattr(raw.library(), name)(self._h(), data, items, cap, *tail(marks)), name)
+        count = check(getattr(raw.library(), name)(self._h(), data, items, cap, *tail(marks)), name, self._where())
         out = []
         for i in range(min(count, cap)):
             off, length = items[i], marks[i] & 0xFFFF
@@ -183,8 +185,8 @@ class ServiceCalls:
         rc = getattr(raw.library(), name)(self._h(), fields, entries, byref(count), int32(mode, "mode"),
                                           1 if flag else 0)
         if rc == -1107:
-            raise AnswerTooLong(-1107, name, "more than %d words; raise capacity" % capacity)
-        check(rc, name)
+            raise AnswerTooLong(-1107, name, self._where("more than %d words; raise capacity" % capacity))
+        check(rc, name, self._where())
         return [ExtractedWord(e.word, e.count, e.first_offset, e.text_index, e.length)
                 for e in entries[:max(0, min(count.value, capacity))]]
 
@@ -268,14 +270,15 @@ class ServiceCalls:
             la, lb = c_int32(cap_a), c_int32(cap_b)
             rc: int = invoke(a, la, b, lb)
             if rc != -1107:
-                check(rc, name)
+                check(rc, name, self._where())
                 return a.raw[:max(0, min(la.value, cap_a))], b.raw[:max(0, min(lb.value, cap_b))]
             need_a, need_b = max(cap_a, la.value), max(cap_b, lb.value)
             if attempt == 2 or (need_a, need_b) == (cap_a, cap_b):
-                raise AnswerTooLong(-1107, name, "still too long after a retry"
-                                    if attempt == 2 else None, length=max(la.value, lb.value))
+                raise AnswerTooLong(-1107, name, self._where("still too long after a retry"
+                                                             if attempt == 2 else None),
+                                    length=max(la.value, lb.value))
             if max(need_a, need_b) > self.max_answer_size:
-                raise AnswerTooLong(-1107, name, "above the maximum answer size",
+                raise AnswerTooLong(-1107, name, self._where("above the maximum answer size"),
                                     length=max(need_a, need_b))
             log.debug("%s: answers of %d and %d bytes, more than %d and %d: once more with "
                       "their lengths", name, la.value, lb.value, cap_a, cap_b)

@@ -202,7 +202,7 @@ class AsyncConnection(AsyncCalls):
                 log.debug("asynchronous request %d answered after its event loop closed",
                           result.request_id)
 
-        request = _async.send(self._conn._h(), mod, tgt, data, answered, room)
+        request = _async.send(self._conn._h(), mod, tgt, data, answered, room, self._conn._where())
         self._waiting[request] = future
         try:
             if timeout is None:
@@ -211,18 +211,19 @@ class AsyncConnection(AsyncCalls):
                 result = await asyncio.wait_for(future, float(timeout))
         except asyncio.TimeoutError:
             request.cancel()
-            raise Timeout(-1113, _ASYNC_CALL, "no answer within %s s; the request was cancelled"
-                          % timeout) from None
+            raise Timeout(-1113, _ASYNC_CALL, self._conn._where(
+                "no answer within %s s; the request was cancelled" % timeout)) from None
         except BaseException:  # cancelled (or the loop stopped): so is the request
             request.cancel()
             raise
         finally:
             self._waiting.pop(request, None)
         if result.code == -1107:
-            raise AnswerTooLong(-1107, _ASYNC_CALL, "the answer is longer than capacity=%d" % room,
+            raise AnswerTooLong(-1107, _ASYNC_CALL, self._conn._where(
+                "the answer is longer than capacity=%d" % room),
                                 length=len(result.answer))
         if result.code < 0:
-            raise error_for(result.code, _ASYNC_CALL)
+            raise error_for(result.code, _ASYNC_CALL, self._conn._where())
         return result.answer
 
     async def close(self) -> None:
@@ -234,8 +235,8 @@ class AsyncConnection(AsyncCalls):
         self._waiting.clear()
         for request, future in waiting:
             if request.cancel():
-                _fail(future, NoConnection(-4100, _ASYNC_CALL,
-                                           "the connection was closed while the request waited"))
+                _fail(future, NoConnection(-4100, _ASYNC_CALL, self._conn._where(
+                    "the connection was closed while the request waited")))
         if not self._conn.closed:
             await self.run(self._conn.close)
 

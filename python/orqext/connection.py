@@ -142,7 +142,7 @@ def exec_sql(statement: Text, server: Text, port: int, user: Text, password: Tex
 
 
 #: Characters of the server name the login record holds.
-SERVER_NAME_ROOM = 15
+SERVER_NAME_ROOM = raw.ORQEXT_SERVER_NAME_ROOM
 
 
 def _server_names(server: bytes) -> List[bytes]:
@@ -200,8 +200,11 @@ class Connection(ServiceCalls):
             raise error_for(status if status < 0 else -1100, "ORQExt_Connect", self._where())
         self._handle = handle
 
-    def _where(self) -> str:
-        return "server %s port %d" % (self.server, self.port)
+    def _where(self, detail: Optional[str] = None) -> str:
+        """The server this connection is to, for messages; after detail when
+        given."""
+        where = "server %s port %d" % (self.server, self.port)
+        return where if detail is None else "%s; %s" % (detail, where)
 
     # -- sizes ------------------------------------------------------------
     @property
@@ -242,7 +245,7 @@ class Connection(ServiceCalls):
     def _h(self) -> int:
         h = self._handle
         if h == 0:
-            raise NoConnection(-4100, None, "the connection is closed")
+            raise NoConnection(-4100, None, self._where("the connection is closed"))
         return h
 
     def close(self) -> None:
@@ -250,7 +253,7 @@ class Connection(ServiceCalls):
         with self._lock:
             h, self._handle = self._handle, 0
         if h:
-            check(raw.ORQExt_DisConnect(h), "ORQExt_DisConnect")
+            check(raw.ORQExt_DisConnect(h), "ORQExt_DisConnect", self._where())
 
     def __del__(self) -> None:
         try:
@@ -305,11 +308,12 @@ class Connection(ServiceCalls):
                 return rc, buf.raw[:max(0, min(length.value, cap))]
             whole = length.value
             if attempt == 2 or whole <= cap:
-                raise AnswerTooLong(-1107, name, "still too long after a retry"
-                                    if attempt == 2 else None, length=whole)
+                raise AnswerTooLong(-1107, name, self._where("still too long after a retry"
+                                                             if attempt == 2 else None), length=whole)
             if whole > self.max_answer_size:
-                raise AnswerTooLong(-1107, name, "the answer has %d bytes, above the maximum "
-                                    "answer size %d" % (whole, self.max_answer_size), length=whole)
+                raise AnswerTooLong(-1107, name, self._where(
+                    "the answer has %d bytes, above the maximum answer size %d"
+                    % (whole, self.max_answer_size)), length=whole)
             log.debug("%s: the answer has %d bytes, more than %d: once more with its length",
                       name, whole, cap)
             cap = whole
@@ -351,7 +355,7 @@ class Connection(ServiceCalls):
             raise BadArgument(-1100, "send_async", "must not be empty", argument="payload")
         return _async.send(self._h(), self._t(module, "module"),
                            self._t(target, "target", allow_none=True), data, callback,
-                           int32(answer_capacity, "answer_capacity"))
+                           int32(answer_capacity, "answer_capacity"), self._where())
 
     def execute(self, statement: Text) -> int:
         """Runs a statement on this connection (ORQExt_ExecSql2)."""

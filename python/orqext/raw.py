@@ -41,6 +41,7 @@ ORQEXT_E_PENDING = -9000
 ORQEXT_WORKER_TERMINATED_EXIT_CODE = -8888
 ORQEXT_EXTRACT_ENTRY_SIZE = 528
 ORQEXT_STM_CLUSTER_NAME_SIZE = 256
+ORQEXT_SERVER_NAME_ROOM = 15
 
 # ---------------------------------------------------------------------------
 # Records

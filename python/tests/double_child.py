@@ -6,6 +6,7 @@ data."""
 
 import ctypes
 import struct
+import threading
 
 _ctl = None
 
@@ -17,6 +18,9 @@ def setup(double_lib, control_lib, library):
     _ctl.dbl_push.argtypes = [ctypes.c_int32, ctypes.c_char_p, ctypes.c_int32, ctypes.c_int32]
     _ctl.dbl_set_open_result.argtypes = [ctypes.c_char_p, ctypes.c_int32]
     _ctl.dbl_command_body.argtypes = [ctypes.c_int32, ctypes.c_char_p, ctypes.c_int32]
+    _ctl.dbl_answer_after.argtypes = [_TOUCH, ctypes.c_char_p, ctypes.c_int32]
+    _ctl.dbl_hold.argtypes = [ctypes.c_int32, ctypes.c_int32, ctypes.c_int32, ctypes.c_int32,
+                              ctypes.c_char_p, ctypes.c_int32, _TOUCH]
     from orqext import raw
     raw.load(library)
 
@@ -41,6 +45,69 @@ def commands():
         _ctl.dbl_command_body(i, buf, n)
         out.append((_ctl.dbl_command_code(i), _ctl.dbl_command_capacity(i), buf.raw[:n]))
     return out
+
+
+_TOUCH = ctypes.CFUNCTYPE(None)
+# The double may call the current touch at any time until the next reset: kept here.
+_touch = [None]
+
+
+def _on_call(action):
+    """A touch for the double that runs action(), or nothing once action is None."""
+    _touch[0] = _TOUCH(action)
+    return _touch[0]
+
+
+def run_cancel(stage, module, payload, replies, cancel_reply, bound=20.0):
+    """The cancel rule at a stage (tests/cases/README.md). "queued": the request
+    is cancelled inside the library's call of another request the worker has in
+    hand, so it was never sent; "pending": after the double saw it sent and
+    polled once (the double keeps the last "pending" of replies at every poll);
+    "answered": after its answer. cancel_reply (result, bytes) answers the
+    cancel by ticket. Returns (what cancel returned, cancel_result, whether the
+    request ended cancelled, its answer or None)."""
+    conn = _connect()
+    script(replies)
+    cancel_result, cancel_bytes = cancel_reply
+    pending = [r for r in replies if r[0] == -9000]
+    ticket = struct.unpack("<ii", pending[-1][1]) if pending else (0, 0)
+    try:
+        if stage == "queued":
+            release, done = threading.Event(), {}
+            holder = {}
+
+            def inside_the_other_call():
+                if "cancelled" in done or not release.wait(bound):
+                    return
+                _ctl.dbl_push(cancel_result, cancel_bytes, len(cancel_bytes), -1)
+                done["cancelled"] = holder["request"].cancel()
+            _ctl.dbl_answer_after(_on_call(inside_the_other_call), b"busy", 4)
+            other = conn.send_async("Busy", b"\x01")
+            request = holder["request"] = conn.send_async(module, payload)
+            release.set()
+            other.result(bound)
+            cancelled = done["cancelled"]
+        elif stage == "pending":
+            polled = threading.Semaphore(0)
+            _ctl.dbl_hold(1, ticket[0], ticket[1], cancel_result, cancel_bytes, len(cancel_bytes),
+                          _on_call(polled.release))
+            request = conn.send_async(module, payload)
+            if not polled.acquire(timeout=bound):  # the first poll: sent, and pending there
+                raise TimeoutError("the library did not poll for the pending answer")
+            cancelled = request.cancel()
+        elif stage == "answered":
+            request = conn.send_async(module, payload)
+            request.result(bound)
+            cancelled = request.cancel()
+        else:
+            raise ValueError("cancel stage %r" % stage)
+        ended_cancelled = request.cancelled()
+        answer = None if ended_cancelled else request.result(bound).answer
+        return cancelled, request.cancel_result, ended_cancelled, answer
+    finally:
+        conn.close()
+        _ctl.dbl_reset()
+        _touch[0] = None  # the double calls no touch after the reset
 
 
 def _connect(**options):

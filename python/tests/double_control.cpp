@@ -68,4 +68,22 @@ __attribute__((visibility("default"))) void dbl_answer_after(void (*touch)(), co
     });
 }
 
+// From now on every XSR_CommandEx the script does not answer is answered as a server
+// that holds an answer: the library's cancel by ticket (it offers 256 bytes for that
+// answer) gets cancel_result with cancel_bytes; any other call gets "pending" with the
+// ticket (t0, t1) when hold is non-zero, result 0 with no bytes otherwise, after calling
+// touch (when not null) on the calling thread: a test learns when the library polls.
+__attribute__((visibility("default"))) void dbl_hold(int32_t hold, int32_t t0, int32_t t1,
+                                                      int32_t cancel_result, const char* cancel_bytes,
+                                                      int32_t cancel_len, void (*touch)()) {
+    xsrdouble::Reply cancel;
+    cancel.result = cancel_result;
+    cancel.bytes.assign(cancel_bytes ? cancel_bytes : "", cancel_bytes ? static_cast<std::size_t>(cancel_len) : 0);
+    xsrdouble::set_handler([hold, t0, t1, cancel, touch](const xsrdouble::Call& c) {
+        if (c.code() == 5 && c.capacity == 256) return cancel;
+        if (touch) touch();
+        return hold ? xsrdouble::pending(t0, t1) : xsrdouble::ok("");
+    });
+}
+
 }  // extern "C"

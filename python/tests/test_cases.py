@@ -177,6 +177,9 @@ def test_case(child, case):
     why = case.get("skip", {}).get(LAYER)
     if why:
         pytest.skip(why)
+    if case["call"] == "cancel":
+        run_cancel(child, case)
+        return
     if case["call"] not in CALLS and case["call"] != "result_kind":
         pytest.fail("the Python runner does not run %r: add it, or a skip with the reason"
                     % case["call"])
@@ -195,6 +198,25 @@ def test_case(child, case):
         assert got == expected_value(want["value"])
     if "requests" in want:
         check_requests(want["requests"], sent)
+
+
+def run_cancel(child, case):
+    """The cancel rule at the case's stage (double_child.run_cancel)."""
+    import double_child
+    args, want = case["args"], case["expect"]
+    cancel_reply = reply(args.get("cancel_reply", {"result": 0}))
+    cancelled, cancel_result, ended_cancelled, answer = child.apply_async(
+        double_child.run_cancel,
+        (args["stage"], value(args["module"]), value(args["payload"]),
+         [reply(r) for r in case.get("double", [])], cancel_reply[:2])).get(60)
+    assert cancelled is want["cancelled"]
+    assert ended_cancelled is want["cancelled"]
+    if "cancel_result" in want:
+        assert cancel_result == want["cancel_result"]
+    if "answer" in want:
+        assert answer == data(want["answer"])
+    else:
+        assert ended_cancelled, "the request never answers"
 
 
 def test_every_case_has_a_unique_name_and_a_known_call():

@@ -44,6 +44,51 @@ def test_reprs_and_messages_name_the_server(sim):
     assert "127.0.0.1:%d" % sim.port in asyncio.run(run())
 
 
+FAIL = (-20101, b"", -1)
+TOO_LONG = (-1107, b"ab", 100)
+
+
+# Calls whose failures the package raises itself (not through the common
+# call path): each names the server it came from. (method, args, keywords,
+# the double's replies, the exception class.)
+@pytest.mark.parametrize("method,args,kwargs,replies,kind", [
+    ("segment", ("ab",), {}, [FAIL], orqext.OrqExtError),
+    ("extract_words", (["a"],), {}, [FAIL], orqext.OrqExtError),
+    ("extract_words", (["a"],), {}, [(-1107, b"", -1)], orqext.AnswerTooLong),
+    ("bsm_classify", (["a"],), {}, [FAIL], orqext.OrqExtError),
+    ("bsm_classify", (["a"],), {"capacity": 2}, [TOO_LONG, TOO_LONG], orqext.AnswerTooLong),
+    ("send", ("Echo", b"x"), {}, [TOO_LONG, TOO_LONG], orqext.AnswerTooLong),
+], ids=["segment", "extract_words", "extract_words_too_many", "bsm_classify",
+        "bsm_classify_too_long", "send_too_long"])
+def test_service_failures_name_the_server(child, method, args, kwargs, replies, kind):
+    import double_child
+    (outcome, got), _ = child.apply_async(
+        double_child.run, ((method, *args, kwargs), replies)).get(60)
+    assert outcome == "error"
+    assert type(got) is kind, got
+    assert "server 127.0.0.1 port 7300" in str(got)
+
+
+def test_asynchronous_failures_name_the_server(sim):
+    where = "server 127.0.0.1 port %d" % sim.port
+    with orqext.connect("127.0.0.1", sim.port, "admin", "admin") as conn:
+        with pytest.raises(orqext.OrqExtError) as e:
+            conn.send_async("NoSuchModule", b"x").answer(30)
+        assert where in str(e.value)
+
+    async def run():
+        async with orqext.aio.connect("127.0.0.1", sim.port, "admin", "admin") as aconn:
+            with pytest.raises(orqext.OrqExtError) as e:
+                await aconn.send("NoSuchModule", b"x", timeout=30)
+            return str(e.value)
+    assert where in asyncio.run(run())
+    closed = orqext.connect("127.0.0.1", sim.port, "admin", "admin")
+    closed.close()
+    with pytest.raises(orqext.NoConnection) as e:
+        closed.send("Echo", b"x")
+    assert where in str(e.value)
+
+
 def test_a_refused_connect_names_the_server():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))

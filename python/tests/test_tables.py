@@ -26,6 +26,23 @@ def header_structs():
     return out
 
 
+def test_constants_come_from_the_header():
+    # Every number the header defines is in raw with its value, and every
+    # ORQEXT_ constant of raw is one of the header's (defines and enums).
+    defines = dict(re.findall(r"#define (ORQEXT_\w+) \(?(-?\d+)\)?\s*\n", HEADER_NO_COMMENTS))
+    enums = dict(re.findall(r"\b(ORQEXT_\w+)\s*=\s*(-?\d+)", HEADER_NO_COMMENTS))
+    assert "ORQEXT_SERVER_NAME_ROOM" in defines
+    for name, number in defines.items():
+        assert getattr(raw, name, None) == int(number), name
+    ours = {n: v for n, v in vars(raw).items() if n.startswith("ORQEXT_") and isinstance(v, int)}
+    for name, number in ours.items():
+        header = defines.get(name, enums.get(name))
+        assert header is not None, "%s is not in the header" % name
+        assert number == int(header), name
+    from orqext import connection
+    assert connection.SERVER_NAME_ROOM == int(defines["ORQEXT_SERVER_NAME_ROOM"])
+
+
 def test_every_record_of_the_header_is_declared_with_its_fields_in_order():
     structs = header_structs()
     assert len(structs) == len(raw.RECORDS)

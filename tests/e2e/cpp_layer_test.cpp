@@ -74,6 +74,24 @@ TEST_F(CppLayerTest, ServerNamesLongerThanTheLoginRecordAreResolved) {
     EXPECT_EQ(ec.value(), -20001);
     EXPECT_FALSE(orqext::connection::open(long_name, sim_.port(), "admin", "wrong", ec));
     EXPECT_EQ(ec.value(), -20004) << "a refused login is not tried at another address";
+
+    // The same for the statement on a connection of its own (ORQExt_ExecSql).
+    const std::string rest = ";Port=" + std::to_string(sim_.port()) + ";user=admin;pass=admin";
+    EXPECT_GE(orqext::exec_sql("Server=" + long_name + rest, "select 9"), 0);
+    EXPECT_GE(orqext::exec_sql("server=127.0.0.1" + rest, "select 9"), 0);
+    EXPECT_LT(orqext::exec_sql("server=" + none + rest, "select 9", ec), 0);
+    EXPECT_EQ(ec.value(), -20001);
+    try {
+        orqext::exec_sql("server=" + none + rest, "select 9");
+        ADD_FAILURE() << "a name without an address was accepted";
+    } catch (const orqext::error& e) {
+        EXPECT_NE(std::string(e.what()).find("ORQExt_ExecSql: server: '" + none + "' resolves to no IPv4 address"),
+                  std::string::npos)
+            << e.what();
+    }
+    orqext::exec_sql("server=" + long_name + ";port=" + std::to_string(sim_.port()) + ";user=admin;pass=wrong",
+                     "select 9", ec);
+    EXPECT_EQ(ec.value(), -20004) << "a refused login is not tried at another address";
 }
 
 TEST_F(CppLayerTest, MessagesAnswersAndTimeLimits) {

@@ -15,6 +15,7 @@
 #include "orqext.hpp"
 #include "tests/support/fixture.h"
 #include "tests/unit/cases/json.h"
+#include "tests/unit/cpp/async_support.h"
 
 using cases_json::Value;
 
@@ -29,7 +30,10 @@ std::string read_file(const std::filesystem::path& p) {
     return s.str();
 }
 
-std::vector<Value> load_cases() {
+// Every case of the table; the cancel cases alone, or all but those.
+enum class Which { All, Cancel, NotCancel };
+
+std::vector<Value> load_cases(Which which = Which::All) {
     std::vector<std::filesystem::path> files;
     for (const auto& e : std::filesystem::directory_iterator(ORQ_CASES_DIR))
         if (e.path().extension() == ".json" && e.path().filename() != "kinds.json") files.push_back(e.path());
@@ -37,7 +41,8 @@ std::vector<Value> load_cases() {
     std::vector<Value> out;
     for (const auto& f : files) {
         const Value doc = cases_json::parse(read_file(f));
-        for (const Value& c : doc["cases"].a) out.push_back(c);
+        for (const Value& c : doc["cases"].a)
+            if (which == Which::All || (c["call"].s == "cancel") == (which == Which::Cancel)) out.push_back(c);
     }
     return out;
 }
@@ -286,6 +291,11 @@ TEST_P(Cases, Run) {
     const Value& want = k["expect"];
     if (want.has("error")) {
         check_kind(got.ec, want["error"]["code"].i32());
+        if (want["error"].has("length")) {
+            // The whole length the library reported, as orqext::error gives it.
+            EXPECT_EQ(orqext::detail::reported_length(), want["error"]["length"].i32());
+            EXPECT_EQ(orqext::error(got.ec, "call").length(), want["error"]["length"].i32());
+        }
         if (want["error"].has("argument")) {
             // The parameter the layer refused, as orqext::error names it.
             const char* refused = orqext::detail::refused_name();
@@ -309,7 +319,59 @@ std::string case_name(const testing::TestParamInfo<Value>& info) {
     return n;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Cases, testing::ValuesIn(load_cases()), case_name);
+INSTANTIATE_TEST_SUITE_P(Table, Cases, testing::ValuesIn(load_cases(Which::NotCancel)), case_name);
+
+// The cancel rule at a stage, with the library's worker passes in the test's
+// hand. The double answers the request from the case's replies; once they are
+// used up, a "pending" stays pending at every poll; the cancel by ticket (the
+// library offers 256 bytes for its answer) gets args.cancel_reply.
+class CancelCasesConcurrency : public cpp_async_test::CppAsyncTest, public testing::WithParamInterface<Value> {};
+
+TEST_P(CancelCasesConcurrency, Run) {
+    const Value& k = GetParam();
+    if (k.has("skip") && k["skip"].has(kLayer)) GTEST_SKIP() << k["skip"][kLayer].s;
+    const Value& a = k["args"];
+    const Value& want = k["expect"];
+    std::vector<xsrdouble::Reply> replies;
+    for (const Value& r : k["double"].a) replies.push_back(reply(r));
+    const xsrdouble::Reply cancel_reply = a.has("cancel_reply") ? reply(a["cancel_reply"]) : xsrdouble::ok("");
+    auto next = std::make_shared<std::size_t>(0);
+    xsrdouble::set_handler([replies, cancel_reply, next](const xsrdouble::Call& c) {
+        if (c.code() == 5 && c.capacity == 256) return cancel_reply;
+        if (*next < replies.size()) return replies[(*next)++];
+        if (!replies.empty() && replies.back().result == -9000) return replies.back();
+        return xsrdouble::ok("");
+    });
+    cpp_async_test::Book book;
+    orqext::async_requester r;
+    const orqext::request_id id = r.send_async(conn_, arg_bytes(a["module"]), arg_bytes(a["payload"]), book.note());
+    ASSERT_NE(id, 0);
+    const std::string stage = a["stage"].s;
+    if (stage == "pending") {
+        ASSERT_TRUE(clock_.cycles(2));  // sent, then polled: pending at the server
+        ASSERT_EQ(book.calls(id), 0u);
+    } else if (stage == "answered") {
+        ASSERT_TRUE(clock_.cycles(1));
+        ASSERT_EQ(book.calls(id), 1u);
+    } else {
+        ASSERT_EQ(stage, "queued");  // the worker has not passed yet
+    }
+    EXPECT_EQ(r.cancel(id), want["cancelled"].b);
+    ASSERT_TRUE(clock_.cycles(2));  // whatever would still come for it
+    const orqext::async_reply got = book.only(id);
+    EXPECT_EQ(got.cancelled(), want["cancelled"].b);
+    if (want.has("cancel_result")) {
+        EXPECT_EQ(got.result, want["cancel_result"].i32());
+    }
+    if (want.has("answer")) {
+        EXPECT_FALSE(got.error) << got.error.message();
+        EXPECT_EQ(got.answer, data(want["answer"]));
+    } else {
+        EXPECT_TRUE(got.cancelled()) << "the request never answers";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CancelCasesConcurrency, testing::ValuesIn(load_cases(Which::Cancel)), case_name);
 
 TEST(CasesTable, NamesAreUnique) {
     std::vector<std::string> names;

@@ -2,6 +2,8 @@
 // callback received, and the fixture (the worker's cycles in the test's hand).
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <string>
@@ -67,6 +69,62 @@ inline xsrdouble::Reply always_pending(const xsrdouble::Call& c) {
     if (c.code() == 5 && c.capacity != 256) return xsrdouble::pending(7, 7);
     return xsrdouble::ok("");
 }
+
+// The clock of the layer's time limits in the test's hand: time moves only
+// with advance(), which wakes the requester's timer to look again; waits()
+// counts the timer's waits, so a test knows the timer has looked.
+class FakeAsyncClock final : public orqext::async_clock {
+public:
+    time_point now() override {
+        std::lock_guard<std::mutex> g(m_);
+        return now_;
+    }
+    void wait_until(std::unique_lock<std::mutex>& lk, std::condition_variable& cv, time_point deadline) override {
+        {
+            std::lock_guard<std::mutex> g(m_);
+            ++waits_;
+            waiter_ = lk.mutex();
+            waiter_cv_ = &cv;
+            if (now_ >= deadline) return;
+        }
+        cv.wait(lk);  // advance() notifies under the waiter's lock: no wake-up is lost
+        std::lock_guard<std::mutex> g(m_);
+        waiter_ = nullptr;  // the timer may end now: its lock is not touched again
+        waiter_cv_ = nullptr;
+    }
+    void advance(std::chrono::milliseconds d) {
+        std::mutex* wm = nullptr;
+        std::condition_variable* wc = nullptr;
+        {
+            std::lock_guard<std::mutex> g(m_);
+            now_ += d;
+            wm = waiter_;
+            wc = waiter_cv_;
+        }
+        if (wm != nullptr) {
+            std::lock_guard<std::mutex> g(*wm);
+            wc->notify_all();
+        }
+    }
+    // Advances, then waits (bounded) until the timer has looked at the new time
+    // and waits again.
+    bool advance_and_settle(std::chrono::milliseconds d) {
+        const uint64_t before = waits();
+        advance(d);
+        return modules_test::eventually([&] { return waits() > before; });
+    }
+    uint64_t waits() {
+        std::lock_guard<std::mutex> g(m_);
+        return waits_;
+    }
+
+private:
+    std::mutex m_;
+    time_point now_{std::chrono::hours(1)};
+    uint64_t waits_ = 0;
+    std::mutex* waiter_ = nullptr;
+    std::condition_variable* waiter_cv_ = nullptr;
+};
 
 class CppAsyncTest : public modules_test::AsyncTest {
 protected:

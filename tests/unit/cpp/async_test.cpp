@@ -197,6 +197,127 @@ TEST_F(CppAsyncConcurrencyTest, ClosingTheConnectionCancelsItsPendingRequests) {
     other.release();
 }
 
+// Requests with a time limit, on a clock in the test's hand (the timer is a
+// thread: also run under ThreadSanitizer).
+class CppAsyncTimeLimitConcurrencyTest : public CppAsyncConcurrencyTest {
+protected:
+    static orqext::async_options within(std::chrono::milliseconds limit) {
+        orqext::async_options o;
+        o.time_limit = limit;
+        return o;
+    }
+    FakeAsyncClock time_;
+    Book book_;
+};
+
+// A request with a time limit that the server keeps pending ends once, at
+// the limit, with the synchronous calls' time-out after a cancel
+// (errc::timeout_cancelled); the cancel reaches the server, and the answer
+// that comes later is dropped. The future form holds the same orqext::error.
+TEST_F(CppAsyncTimeLimitConcurrencyTest, EndsAPendingRequestOnceWithTheTimeOut) {
+    set_handler(always_pending);
+    orqext::async_requester r(time_);
+    Book& book = book_;
+    const orqext::async_options limited = within(std::chrono::milliseconds(500));
+    const auto id = r.send_async(conn_, "M", "p", limited, book.note());
+    orqext::request_id future_id = 0;
+    auto future = r.send_async(conn_, "M", "f", limited, &future_id);
+    ASSERT_TRUE(clock_.cycles(1));  // sent; pending on the server
+    ASSERT_TRUE(time_.advance_and_settle(std::chrono::milliseconds(499)));
+    EXPECT_EQ(book.calls(id), 0u);
+    EXPECT_EQ(future.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+    EXPECT_EQ(cancels(), 0u);
+
+    time_.advance(std::chrono::milliseconds(1));
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    ASSERT_TRUE(modules_test::eventually([&] { return book.calls(id) == 1; }));
+    const auto got = book.only(id);
+    EXPECT_EQ(got.error, orqext::make_error_code(orqext::errc::timeout_cancelled));
+    EXPECT_TRUE(got.error == std::errc::timed_out);
+    EXPECT_EQ(got.result, ORQEXT_E_TIMEOUT_CANCELLED);
+    EXPECT_FALSE(got.cancelled());
+    try {
+        future.get();
+        ADD_FAILURE() << "no failure";
+    } catch (const orqext::error& e) {
+        EXPECT_EQ(e.code(), orqext::make_error_code(orqext::errc::timeout_cancelled));
+        EXPECT_EQ(e.code().message(), orqext::make_error_code(ORQEXT_E_TIMEOUT_CANCELLED).message());
+    }
+    EXPECT_EQ(cancels(), 2u) << "each request is cancelled on the server";
+    EXPECT_EQ(r.pending(), 0u);
+    EXPECT_FALSE(r.cancel(id));
+    EXPECT_FALSE(r.cancel(future_id));
+
+    // Whatever the server says next reaches nobody.
+    set_handler([](const Call&) { return ok("late"); });
+    ASSERT_TRUE(clock_.cycles(2));
+    EXPECT_EQ(book.total(), 1u);
+}
+
+// An answer before the limit is the request's only call back; the limit
+// passing later ends nothing and cancels nothing. A limit of zero ends a
+// request the worker has not sent yet, and it is never sent then.
+TEST_F(CppAsyncTimeLimitConcurrencyTest, EndsOnlyWhatIsStillPending) {
+    set_handler(echo_first_send);
+    orqext::async_requester r(time_);
+    Book& book = book_;
+    orqext::async_options limited = within(std::chrono::milliseconds(500));
+    const auto answered = r.send_async(conn_, "M", "a", limited, book.note());
+    ASSERT_TRUE(clock_.cycles(1));
+    EXPECT_EQ(book.only(answered).answer, "ans:a");
+    ASSERT_TRUE(time_.advance_and_settle(std::chrono::milliseconds(1000)));
+    EXPECT_EQ(book.calls(answered), 1u);
+    EXPECT_EQ(cancels(), 0u);
+
+    limited.time_limit = std::chrono::milliseconds(0);
+    const auto at_once = r.send_async(conn_, "M", "z", limited, book.note());
+    ASSERT_TRUE(modules_test::eventually([&] { return book.calls(at_once) == 1; }));
+    EXPECT_EQ(book.only(at_once).error, orqext::make_error_code(orqext::errc::timeout_cancelled));
+    ASSERT_TRUE(clock_.cycles(1));
+    EXPECT_EQ(book.calls(at_once), 1u);
+    for (const auto& c : commands()) EXPECT_NE(c.body2, "z") << "a timed-out request is never sent";
+}
+
+// A negative limit is refused before anything is queued, naming it.
+TEST_F(CppAsyncTimeLimitConcurrencyTest, ANegativeLimitIsRefused) {
+    Book& book = book_;
+    orqext::async_requester r;
+    const orqext::async_options limited = within(std::chrono::milliseconds(-1));
+    std::error_code ec;
+    EXPECT_EQ(r.send_async(conn_, "M", "p", limited, book.note(), ec), 0);
+    EXPECT_EQ(ec, orqext::errc::bad_argument);
+    try {
+        r.send_async(conn_, "M", "p", limited, book.note());
+        ADD_FAILURE() << "not refused";
+    } catch (const orqext::error& e) {
+        EXPECT_EQ(e.argument(), "time_limit");
+    }
+    EXPECT_EQ(r.pending(), 0u);
+    ASSERT_TRUE(clock_.cycles(1));
+    EXPECT_TRUE(commands().empty());
+    EXPECT_EQ(book.total(), 0u);
+}
+
+// The time-out's callback runs on the requester's timer thread and may
+// destroy the requester there; the other request ends as cancelled.
+TEST_F(CppAsyncTimeLimitConcurrencyTest, ARequesterMayBeDestroyedInItsOwnTimeOut) {
+    set_handler(always_pending);
+    Book& book = book_;
+    auto r = std::make_unique<orqext::async_requester>(time_);
+    std::atomic<bool> gone{false};
+    const auto first = r->send_async(conn_, "M", "first", within(std::chrono::milliseconds(100)), [&](orqext::async_reply rep) {
+        book.note()(rep);
+        r.reset();
+        gone = true;
+    });
+    const auto second = r->send_async(conn_, "M", "second", within(std::chrono::milliseconds(200)), book.note());
+    ASSERT_TRUE(clock_.cycles(1));
+    time_.advance(std::chrono::milliseconds(100));
+    ASSERT_TRUE(modules_test::eventually([&] { return gone.load(); }));
+    EXPECT_EQ(book.only(first).error, orqext::make_error_code(orqext::errc::timeout_cancelled));
+    EXPECT_TRUE(book.only(second).cancelled());
+}
+
 TEST_F(CppAsyncConcurrencyTest, ARequesterCannotCancelAnothersRequest) {
     set_handler(always_pending);
     Book book;

@@ -3,6 +3,7 @@
 // conversions of typed records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <system_error>
@@ -480,6 +481,8 @@ TEST(CppAnswerSizing, TwoAnswersRetryOnceWithBothReportedLengths) {
             EXPECT_EQ(b, std::string(static_cast<std::size_t>(k.steps.back().len_b), 'b')) << k.what;
         } else {
             EXPECT_EQ(ec, orqext::make_error_code(k.steps.back().rc)) << k.what;
+            EXPECT_EQ(orqext::error(ec, "call").length(), std::max(k.steps.back().len_a, k.steps.back().len_b))
+                << k.what << ": the longer whole length reported";
         }
     }
 }
