@@ -326,12 +326,15 @@ namespace orq {
 // A zero-filled reply area for service calls that decode their reply. Its
 // size comes from caller capacities, so it is computed in 64 bits and refused
 // when it does not fit an int32 or cannot be allocated. Areas of up to
-// kInlineSize bytes live inside the object (no heap allocation); one smaller
-// than the exchange's local area has that area's 128 bytes zeroed, so that
-// the answer is received in place (see exchange_in_area).
+// kInlineSize bytes live inside the object (no heap allocation): 8 KiB, the
+// 6 x capacity bytes of a segmentation call sized to a text of a KiB (an
+// allocation and its release cost such a call more than the rest of its
+// work). One smaller than the exchange's local area has that area's 128
+// bytes zeroed, so that the answer is received in place (see
+// exchange_in_area).
 class ReplyArea {
 public:
-    static constexpr std::size_t kInlineSize = 4096;
+    static constexpr std::size_t kInlineSize = 8192;
 
     // How much of the area is zeroed: all of it; only its first
     // kLocalAreaSize bytes (all of a smaller one), for decoders that read a
