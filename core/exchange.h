@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/bytes.h"
 #include "core/result.h"
 #include "core/xsr_call.h"
 
@@ -16,11 +17,6 @@ constexpr uint32_t kPollIntervalMs = 200;
 // Answers to a caller's capacity below this are received into a zeroed local
 // area of this size and copied out.
 constexpr int32_t kLocalAreaSize = 128;
-
-// Copies n (1..128) bytes of the local area out to the caller's buffer. Out
-// of line: inlined, the compiler cannot see that n stays within a small
-// caller's buffer and warns.
-void copy_out(void* answer, const unsigned char* local, int32_t n);
 
 // The whole routine (see exchange below).
 int32_t exchange_general(int32_t handle, uint16_t code, const void* body, int32_t body_len,
@@ -42,7 +38,9 @@ int32_t exchange_continue(int32_t handle, unsigned char* area, int32_t cap, bool
 //
 // Inlined into the message paths: with no time limit, an answer that comes
 // whole in the first call is done here, and anything else continues in
-// exchange_continue without a second request.
+// exchange_continue without a second request. An answer received in the
+// local area is copied out with the short moves of copy_bytes (at most 128
+// bytes).
 ORQ_ALWAYS_INLINE inline int32_t exchange(int32_t handle, uint16_t code, const void* body,
                                           int32_t body_len, void* answer, int32_t* answer_len,
                                           int32_t time_limit_ms, int32_t cancel) {
@@ -71,7 +69,8 @@ ORQ_ALWAYS_INLINE inline int32_t exchange(int32_t handle, uint16_t code, const v
                 // An answer longer than the caller's capacity is -1107 with
                 // its whole length (a capacity of 0 asks for that length).
                 if (len > 0 && caller_cap > 0)
-                    copy_out(answer, local, len < caller_cap ? len : caller_cap);
+                    copy_bytes(static_cast<unsigned char*>(answer), local,
+                               static_cast<std::size_t>(len < caller_cap ? len : caller_cap));
                 *answer_len = len;
                 return len > caller_cap ? kAnswerTooLong : 0;
             }

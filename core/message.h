@@ -47,11 +47,13 @@ ORQ_ALWAYS_INLINE inline int32_t send_built(int32_t handle, const char* module, 
                                             const void* payload, std::size_t payload_len,
                                             void* answer, int32_t* answer_len,
                                             int32_t time_limit_ms, int32_t cancel) noexcept {
-    unsigned char msg[kStackMessage];
+    unsigned char buffer[16 + kStackMessage];  // 16 in front: see copy_text_in_block
+    unsigned char* const msg = buffer + 16;
     std::size_t m = 0;
     bool name_in_place = false;
     if (module) {
-        name_in_place = copy_text(msg, module, kStackMessage, &m);
+        name_in_place = copy_text_in_block(msg, module, &m) ||
+                        copy_text(msg, module, kStackMessage, &m);
         if (!name_in_place) m = std::strlen(module);
         ++m;
     }
@@ -67,8 +69,10 @@ ORQ_ALWAYS_INLINE inline int32_t send_built(int32_t handle, const char* module, 
         at[m - 1] = 0;
     }
     at += m;
-    copy_bytes(at, target, t);
-    at += t;
+    if (t) {  // rare: a target
+        std::memcpy(at, target, t);
+        at += t;
+    }
     *at++ = 0;
     copy_bytes(at, payload, payload_len);
     return exchange(handle, kCmdModuleMessage, msg, static_cast<int32_t>(total), answer, answer_len,

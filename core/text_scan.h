@@ -142,6 +142,28 @@ ORQ_ALWAYS_INLINE inline bool copy_text_words(unsigned char* to, const char* s, 
 // no further than the second); every later block is read aligned and stored
 // whole, the last one no further than `room`.
 //
+// A short text (a module name) copied as the aligned block that holds its
+// start: when that block holds the NUL too, it is stored whole at
+// to - (the text's offset in the block), so that the text and its NUL lie at
+// `to`, and *n gets the text's length. `to` needs 15 writable bytes in front
+// and 16 from it on; the bytes around the text are the block's. False (and
+// nothing written) otherwise, and always without SSE2.
+ORQ_SCAN inline bool copy_text_in_block(unsigned char* to, const char* s, std::size_t* n) {
+#if ORQ_TEXT_SCAN_SSE2
+    ORQ_OPAQUE(s);
+    const unsigned skip = block_offset(s);
+    const __m128i block = load_block(block_start(s));
+    const unsigned nul = nul_bits(block) >> skip;
+    if (!nul) return false;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to - skip), block);
+    *n = static_cast<unsigned>(__builtin_ctz(nul));
+    return true;
+#else
+    (void)to, (void)s, (void)n;
+    return false;
+#endif
+}
+
 // kWhole false: copy_short_text below.
 template <bool kWhole>
 ORQ_SCAN inline bool copy_text_blocks(unsigned char* to, const char* s, std::size_t room,
