@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -160,6 +161,15 @@ TEST_F(NoAllocationTest, SmallCallsOnARegisteredHandleAllocateNothing) {
              int32_t entries[21];
              int16_t marks[21];
              return ORQExt_NLPE_WordSect(h, "some words to cut", entries, 21, 0, 0, marks, 0, 0, 0);
+         }},
+        {"NLPE_WordSect with marks sized to a 1 KiB text (a 6 KiB reply area)", 20,
+         [](int32_t h, const std::string&, const std::string&, const StmTextItem*,
+            const StmClassifierOptions*) {
+             static int32_t entries[1024];
+             static int16_t marks[1024];
+             static char text[1025];  // not a std::string: its first use would allocate
+             std::memset(text, 't', 1024);
+             return ORQExt_NLPE_WordSect(h, text, entries, 1024, 0, 0, marks, 0, 0, 0);
          }},
         {"NLPE_WordSect without marks", 0,
          [](int32_t h, const std::string&, const std::string&, const StmTextItem*,

@@ -122,6 +122,12 @@ TEST_F(StmItemLists, ListsAroundAndBeyondTheInlineSizeAreSentWhole) {
         cases.push_back({"a long text, then short ones",
                          {{5, 0, text_of(n - 80)}, {6, 0, text_of(30, 'K')}, {7, 3, "xyz"}, {8, 0, ""}}});
     }
+    // Texts around the longest the block-wise copy takes (112 to 128 bytes,
+    // as they are aligned), between short ones, in a list that fits: a
+    // longer one is measured and copied by the part that sets room aside.
+    for (std::size_t n = 100; n <= 140; ++n)
+        cases.push_back({"a text around the block-wise copy's reach between short ones",
+                         {{10, 0, "a"}, {11, 0, text_of(n)}, {12, 0, text_of(n + 1, 'B')}, {13, 0, "b"}}});
     std::vector<Item> many;  // more items than fit, and a heap-sized list
     for (int32_t i = 0; i < 300; ++i)
         many.push_back({i, i % 3 == 0 ? 17 : 0, text_of(static_cast<std::size_t>(i % 97) + 17, 'c')});
