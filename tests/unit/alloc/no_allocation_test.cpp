@@ -188,6 +188,17 @@ TEST_F(NoAllocationTest, SmallCallsOnARegisteredHandleAllocateNothing) {
              int32_t len = sizeof out;
              return ORQExt_STM_TextClassifier_Do(h, 1, out, &len, it, 10, o);
          }},
+        {"STM_TextClassifier_Do with 10 texts of 1 KiB (a 10 KiB message)", 0,
+         [](int32_t h, const std::string&, const std::string&, const StmTextItem*,
+            const StmClassifierOptions* o) {
+             static char text[1025];  // not a std::string: its first use would allocate
+             std::memset(text, 'k', 1024);
+             StmTextItem long_items[10];
+             for (int32_t i = 0; i < 10; ++i) long_items[i] = StmTextItem{i, 0, text};
+             char out[1024];
+             int32_t len = sizeof out;
+             return ORQExt_STM_TextClassifier_Do(h, 1, out, &len, long_items, 10, o);
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/bytes.h"
 #include "tests/support/guarded_page.h"
 #include "tests/unit/stm/stm_support.h"
 
@@ -109,12 +110,14 @@ struct ListCase {
     std::vector<Item> items;
 };
 
-// A frame keeps the first 4 KiB (its headroom included) inside the object.
-// The lists below end on every byte from well under that size to well over
-// it, with texts measured up to the NUL and texts of a given length.
+// A frame keeps its first kInlineSize bytes (its headroom included) inside
+// the object. The lists below end on every byte from well under that size
+// to well over it, with texts measured up to the NUL and texts of a given
+// length.
 TEST_F(StmItemLists, ListsAroundAndBeyondTheInlineSizeAreSentWhole) {
     std::vector<ListCase> cases;
-    for (std::size_t n = 3950; n <= 4060; ++n) {
+    constexpr std::size_t kInline = orq::ByteBuffer::kInlineSize;
+    for (std::size_t n = kInline - 146; n <= kInline - 36; ++n) {
         cases.push_back({"one text up to its NUL", {{1, 0, text_of(n)}}});
         cases.push_back({"a text of given length with NULs inside",
                          {{2, static_cast<int32_t>(n), std::string(n / 2, '\0') + text_of(n - n / 2) + "tail"}}});
