@@ -346,7 +346,7 @@ public:
     // sender zeroes what it needs, see send_small).
     enum class Zero { All, Head, None };
 
-    ReplyArea() = default;
+    ReplyArea() : data_(align_to_local_area(inline_bytes_)) {}
     ReplyArea(const ReplyArea&) = delete;
     ReplyArea& operator=(const ReplyArea&) = delete;
 
@@ -354,7 +354,7 @@ public:
     bool allocate(int64_t size, Zero zero = Zero::All) {
         if (size < 0 || size > INT32_MAX) return false;
         const std::size_t n = static_cast<std::size_t>(size);
-        unsigned char* p = inline_;
+        unsigned char* p = align_to_local_area(inline_bytes_);
         if (n > kInlineSize) {
             p = allocate_large(n);
             if (!p) return false;
@@ -369,21 +369,23 @@ public:
             std::memset(p, 0, n);
         }
         size_ = static_cast<int32_t>(n);
+        data_ = p;
         return true;
     }
-    unsigned char* data() { return heap_ ? heap_.get() : inline_; }
-    const unsigned char* data() const { return heap_ ? heap_.get() : inline_; }
+    unsigned char* data() { return data_; }
+    const unsigned char* data() const { return data_; }
     int32_t size() const { return size_; }
 
 private:
     // Heap storage of n bytes (not zeroed), or null when it cannot be had.
     unsigned char* allocate_large(std::size_t n);
 
-    // Aligned to the local area's size: an answer received in place never
-    // straddles a page (read right after it was written, across a page it
-    // costs a small call a third more).
-    alignas(kLocalAreaSize) unsigned char inline_[kInlineSize];
+    // Its first kInlineSize bytes from the local area's alignment on (see
+    // align_to_local_area): an answer received in place never straddles a
+    // page (across a page it costs a small call a third more).
+    unsigned char inline_bytes_[kInlineSize + kLocalAreaSize - 1];
     std::unique_ptr<unsigned char[]> heap_;  // areas larger than kInlineSize
+    unsigned char* data_;                    // the inline bytes or heap_'s
     int32_t size_ = 0;
 };
 
