@@ -154,7 +154,7 @@ ORQ_ALWAYS_INLINE inline void zero_128(unsigned char* p) {
 // raw block of n bytes.
 //
 // The first kInlineSize bytes (headroom included) live inside the object, so
-// a request of up to a few KiB is built without a heap allocation; a larger
+// a request of up to 16 KiB is built without a heap allocation; a larger
 // one moves to the heap, whose storage at least doubles when it grows (a
 // frame of many texts is copied a few times, not once per text) and is never
 // filled with zeros in advance: the spare bytes past `used` are zero-filled
@@ -163,7 +163,7 @@ ORQ_ALWAYS_INLINE inline void zero_128(unsigned char* p) {
 class ByteBuffer {
 public:
     static constexpr std::size_t kInitialSize = 1024;
-    static constexpr std::size_t kInlineSize = 4096;
+    static constexpr std::size_t kInlineSize = 16384;
 
     ByteBuffer() : ByteBuffer(0) {}
     // A buffer with `headroom` spare bytes in front of its start, so that a

@@ -59,10 +59,6 @@ int32_t cancel_ticket(int32_t handle, const int32_t ticket[2]) {
     return command_ex(handle, kCmdTicket, 32639, 0, sink, &len, body, 8);
 }
 
-void copy_out(void* answer, const unsigned char* local, int32_t n) {
-    std::memcpy(answer, local, static_cast<std::size_t>(n));
-}
-
 int32_t exchange_general(int32_t handle, uint16_t code, const void* body, int32_t body_len,
                          void* answer, int32_t* answer_len, int32_t time_limit_ms, int32_t cancel) {
     const int32_t caller_cap = answer_len ? *answer_len : 0;

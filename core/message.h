@@ -47,11 +47,13 @@ ORQ_ALWAYS_INLINE inline int32_t send_built(int32_t handle, const char* module, 
                                             const void* payload, std::size_t payload_len,
                                             void* answer, int32_t* answer_len,
                                             int32_t time_limit_ms, int32_t cancel) noexcept {
-    unsigned char msg[kStackMessage];
+    unsigned char buffer[16 + kStackMessage];  // 16 in front: see copy_text_in_block
+    unsigned char* const msg = buffer + 16;
     std::size_t m = 0;
     bool name_in_place = false;
     if (module) {
-        name_in_place = copy_text(msg, module, kStackMessage, &m);
+        name_in_place = copy_text_in_block(msg, module, &m) ||
+                        copy_text(msg, module, kStackMessage, &m);
         if (!name_in_place) m = std::strlen(module);
         ++m;
     }
@@ -67,8 +69,10 @@ ORQ_ALWAYS_INLINE inline int32_t send_built(int32_t handle, const char* module, 
         at[m - 1] = 0;
     }
     at += m;
-    copy_bytes(at, target, t);
-    at += t;
+    if (t) {  // rare: a target
+        std::memcpy(at, target, t);
+        at += t;
+    }
     *at++ = 0;
     copy_bytes(at, payload, payload_len);
     return exchange(handle, kCmdModuleMessage, msg, static_cast<int32_t>(total), answer, answer_len,
@@ -326,12 +330,15 @@ namespace orq {
 // A zero-filled reply area for service calls that decode their reply. Its
 // size comes from caller capacities, so it is computed in 64 bits and refused
 // when it does not fit an int32 or cannot be allocated. Areas of up to
-// kInlineSize bytes live inside the object (no heap allocation); one smaller
-// than the exchange's local area has that area's 128 bytes zeroed, so that
-// the answer is received in place (see exchange_in_area).
+// kInlineSize bytes live inside the object (no heap allocation): 8 KiB, the
+// 6 x capacity bytes of a segmentation call sized to a text of a KiB (an
+// allocation and its release cost such a call more than the rest of its
+// work). One smaller than the exchange's local area has that area's 128
+// bytes zeroed, so that the answer is received in place (see
+// exchange_in_area).
 class ReplyArea {
 public:
-    static constexpr std::size_t kInlineSize = 4096;
+    static constexpr std::size_t kInlineSize = 8192;
 
     // How much of the area is zeroed: all of it; only its first
     // kLocalAreaSize bytes (all of a smaller one), for decoders that read a
@@ -339,7 +346,7 @@ public:
     // sender zeroes what it needs, see send_small).
     enum class Zero { All, Head, None };
 
-    ReplyArea() = default;
+    ReplyArea() : data_(align_to_local_area(inline_bytes_)) {}
     ReplyArea(const ReplyArea&) = delete;
     ReplyArea& operator=(const ReplyArea&) = delete;
 
@@ -347,7 +354,7 @@ public:
     bool allocate(int64_t size, Zero zero = Zero::All) {
         if (size < 0 || size > INT32_MAX) return false;
         const std::size_t n = static_cast<std::size_t>(size);
-        unsigned char* p = inline_;
+        unsigned char* p = align_to_local_area(inline_bytes_);
         if (n > kInlineSize) {
             p = allocate_large(n);
             if (!p) return false;
@@ -362,21 +369,23 @@ public:
             std::memset(p, 0, n);
         }
         size_ = static_cast<int32_t>(n);
+        data_ = p;
         return true;
     }
-    unsigned char* data() { return heap_ ? heap_.get() : inline_; }
-    const unsigned char* data() const { return heap_ ? heap_.get() : inline_; }
+    unsigned char* data() { return data_; }
+    const unsigned char* data() const { return data_; }
     int32_t size() const { return size_; }
 
 private:
     // Heap storage of n bytes (not zeroed), or null when it cannot be had.
     unsigned char* allocate_large(std::size_t n);
 
-    // Aligned to the local area's size: an answer received in place never
-    // straddles a page (read right after it was written, across a page it
-    // costs a small call a third more).
-    alignas(kLocalAreaSize) unsigned char inline_[kInlineSize];
+    // Its first kInlineSize bytes from the local area's alignment on (see
+    // align_to_local_area): an answer received in place never straddles a
+    // page (across a page it costs a small call a third more).
+    unsigned char inline_bytes_[kInlineSize + kLocalAreaSize - 1];
     std::unique_ptr<unsigned char[]> heap_;  // areas larger than kInlineSize
+    unsigned char* data_;                    // the inline bytes or heap_'s
     int32_t size_ = 0;
 };
 

@@ -30,9 +30,10 @@ struct Slot {
 
 // Open addressing, linear probing; never more than half full.
 struct Table {
-    explicit Table(unsigned b) : bits(b), mask((std::size_t{1} << b) - 1), slots(new Slot[mask + 1]) {}
+    explicit Table(unsigned b)
+        : bits(b), shift(32 - b), mask((std::size_t{1} << b) - 1), slots(new Slot[mask + 1]) {}
     std::size_t home(int32_t handle) const {
-        return (static_cast<uint32_t>(handle) * 0x9E3779B1u) >> (32 - bits);
+        return (static_cast<uint32_t>(handle) * 0x9E3779B1u) >> shift;
     }
     // Writers only: the handle's slot, or the first free one on its path.
     void put(int32_t handle, uint8_t state) {
@@ -50,6 +51,7 @@ struct Table {
         slots[i].state.store(state, std::memory_order_release);
     }
     unsigned bits;
+    unsigned shift;  // 32 - bits
     std::size_t mask;
     std::unique_ptr<Slot[]> slots;
     std::size_t taken = 0;  // slots in use, handles without a record included
@@ -71,12 +73,15 @@ ORQ_ALWAYS_INLINE inline uint8_t lookup(int32_t handle) {
     if (before & 1u) return kSlotEmpty;
     const Table* t = g_view.current.load(std::memory_order_acquire);
     if (!t) return kSlotEmpty;
+    // The table's fields are read once, before the slots' acquire loads.
     uint8_t state = kSlotEmpty;
+    const Slot* const slots = t->slots.get();
+    const std::size_t mask = t->mask;
     std::size_t i = t->home(handle);
-    for (std::size_t probes = 0; probes <= t->mask; ++probes, i = (i + 1) & t->mask) {
-        const uint8_t s = t->slots[i].state.load(std::memory_order_acquire);
+    for (std::size_t probes = 0; probes <= mask; ++probes, i = (i + 1) & mask) {
+        const uint8_t s = slots[i].state.load(std::memory_order_acquire);
         if (s == kSlotEmpty) break;
-        if (t->slots[i].handle.load(std::memory_order_acquire) == handle) {
+        if (slots[i].handle.load(std::memory_order_acquire) == handle) {
             state = s;
             break;
         }

@@ -141,7 +141,33 @@ ORQ_ALWAYS_INLINE inline bool copy_text_words(unsigned char* to, const char* s, 
 // only once the first aligned block is known to hold no NUL (it then reaches
 // no further than the second); every later block is read aligned and stored
 // whole, the last one no further than `room`.
-ORQ_SCAN inline bool copy_text(unsigned char* to, const char* s, std::size_t room, std::size_t* n) {
+//
+// A short text (a module name) copied as the aligned block that holds its
+// start: when that block holds the NUL too, it is stored whole at
+// to - (the text's offset in the block), so that the text and its NUL lie at
+// `to`, and *n gets the text's length. `to` needs 15 writable bytes in front
+// and 16 from it on; the bytes around the text are the block's. False (and
+// nothing written) otherwise, and always without SSE2.
+ORQ_SCAN inline bool copy_text_in_block(unsigned char* to, const char* s, std::size_t* n) {
+#if ORQ_TEXT_SCAN_SSE2
+    ORQ_OPAQUE(s);
+    const unsigned skip = block_offset(s);
+    const __m128i block = load_block(block_start(s));
+    const unsigned nul = nul_bits(block) >> skip;
+    if (!nul) return false;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to - skip), block);
+    *n = static_cast<unsigned>(__builtin_ctz(nul));
+    return true;
+#else
+    (void)to, (void)s, (void)n;
+    return false;
+#endif
+}
+
+// kWhole false: copy_short_text below.
+template <bool kWhole>
+ORQ_SCAN inline bool copy_text_blocks(unsigned char* to, const char* s, std::size_t room,
+                                      std::size_t* n) {
 #if ORQ_TEXT_SCAN_SSE2
     if (room >= 16) {
         ORQ_OPAQUE(s);
@@ -169,21 +195,34 @@ ORQ_SCAN inline bool copy_text(unsigned char* to, const char* s, std::size_t roo
         }
         // A long text: measured on and copied by the library (wider vectors,
         // a quarter of the instructions), never past the room.
-        if (off > last) return false;
+        if (off > last || !kWhole) return false;
         const std::size_t k = strnlen(s + off, room - off);
         if (k == room - off) return false;
         std::memcpy(to + off, s + off, k);
         *n = off + k;
         return true;
     }
-    // Less room than a block: measured byte by byte, up to the room.
+    // Less room than a block: measured by the library, up to the room.
     *n = strnlen(s, room);
     if (*n == room) return false;
     std::memcpy(to, s, *n);
     return true;
 #else
-    return copy_text_words(to, s, room, n);
+    return copy_text_words(to, s, room, n);  // measures before it copies anyway
 #endif
+}
+ORQ_ALWAYS_INLINE inline bool copy_text(unsigned char* to, const char* s, std::size_t room,
+                                        std::size_t* n) {
+    return copy_text_blocks<true>(to, s, room, n);
+}
+
+// copy_text that copies short texts only: a text the blocks do not finish
+// (longer than 112 to 128 bytes, as it is aligned) is not copied either,
+// whatever the room. For a caller that measures long texts with strlen and
+// copies them once their room is set aside, so that none is measured twice.
+ORQ_ALWAYS_INLINE inline bool copy_short_text(unsigned char* to, const char* s, std::size_t room,
+                                              std::size_t* n) {
+    return copy_text_blocks<false>(to, s, room, n);
 }
 
 }  // namespace orq

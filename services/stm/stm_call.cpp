@@ -114,7 +114,8 @@ bool put_items(Frame& f, const StmTextItem* items, int32_t count) {
             if (n >= text_room) break;
             copy_bytes(at + 8, text, n);
         } else {
-            if (!copy_text(at + 8, text, text_room, &n)) break;
+            // A long text goes to put_rest, measured once and copied once.
+            if (!copy_short_text(at + 8, text, text_room, &n)) break;
         }
         put_le32(at, it->id);
         put_le32(at + 4, static_cast<int32_t>(n));

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -161,6 +162,15 @@ TEST_F(NoAllocationTest, SmallCallsOnARegisteredHandleAllocateNothing) {
              int16_t marks[21];
              return ORQExt_NLPE_WordSect(h, "some words to cut", entries, 21, 0, 0, marks, 0, 0, 0);
          }},
+        {"NLPE_WordSect with marks sized to a 1 KiB text (a 6 KiB reply area)", 20,
+         [](int32_t h, const std::string&, const std::string&, const StmTextItem*,
+            const StmClassifierOptions*) {
+             static int32_t entries[1024];
+             static int16_t marks[1024];
+             static char text[1025];  // not a std::string: its first use would allocate
+             std::memset(text, 't', 1024);
+             return ORQExt_NLPE_WordSect(h, text, entries, 1024, 0, 0, marks, 0, 0, 0);
+         }},
         {"NLPE_WordSect without marks", 0,
          [](int32_t h, const std::string&, const std::string&, const StmTextItem*,
             const StmClassifierOptions*) {
@@ -177,6 +187,17 @@ TEST_F(NoAllocationTest, SmallCallsOnARegisteredHandleAllocateNothing) {
              char out[256];
              int32_t len = sizeof out;
              return ORQExt_STM_TextClassifier_Do(h, 1, out, &len, it, 10, o);
+         }},
+        {"STM_TextClassifier_Do with 10 texts of 1 KiB (a 10 KiB message)", 0,
+         [](int32_t h, const std::string&, const std::string&, const StmTextItem*,
+            const StmClassifierOptions* o) {
+             static char text[1025];  // not a std::string: its first use would allocate
+             std::memset(text, 'k', 1024);
+             StmTextItem long_items[10];
+             for (int32_t i = 0; i < 10; ++i) long_items[i] = StmTextItem{i, 0, text};
+             char out[1024];
+             int32_t len = sizeof out;
+             return ORQExt_STM_TextClassifier_Do(h, 1, out, &len, long_items, 10, o);
          }},
     };
     for (const Case& c : cases) {

@@ -14,7 +14,9 @@
 #include <new>
 #include <string>
 
+#include "core/bytes.h"
 #include "core/lifecycle.h"
+#include "core/message.h"
 #include "exports/orqext.h"
 #include "tests/support/fixture.h"
 
@@ -126,8 +128,8 @@ TEST_F(AllocFailureTest, ConnectClosesAConnectionItCannotRegister) {
 // --- every export family, the Nth allocation failed -------------------------
 //
 // Small requests and replies are built and received without the heap, so
-// each row that would otherwise allocate nothing sends an input over 4 KiB
-// (or offers a reply area over 4 KiB): its message is then built on the heap
+// each row that would otherwise allocate nothing sends an input over the
+// inline areas (kLong) or offers a reply area over them: its message is then built on the heap
 // (send_built_large), its frame moves to the heap and grows there
 // (ByteBuffer), its reply area is allocated (ReplyArea). Every row has
 // allocations of its own to fail and a successful normal result.
@@ -140,9 +142,13 @@ std::string description() {
     return d + cstr("10.0.0.1") + le32(7300) + cstr("admin") + cstr("admin") + cstr("x");
 }
 
-// Over the 4 KiB that requests and reply areas keep off the heap.
-const std::string kLong(5000, 'w');
-constexpr int32_t kLongCapacity = 5000;
+// Over what requests and reply areas keep off the heap: a frame's inline
+// bytes (the largest), the stack-built message and reply area.
+static_assert(orq::ByteBuffer::kInlineSize >= orq::kStackMessage &&
+                  orq::ByteBuffer::kInlineSize >= orq::ReplyArea::kInlineSize,
+              "kLong is sized to the largest inline area");
+const std::string kLong(orq::ByteBuffer::kInlineSize + 1000, 'w');
+constexpr int32_t kLongCapacity = 5000;  // 6 x 5000 bytes of a segmentation area
 
 // The reply the double gives every call but the cluster description.
 std::string g_reply;

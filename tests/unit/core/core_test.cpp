@@ -51,7 +51,7 @@ TEST(ByteBufferTest, GrowthStepsFollowTheFixedRules) {
 TEST(ByteBufferTest, ContentMovesToTheHeapIntactAndSpareBytesReadAsZeros) {
     orq::ByteBuffer b(32);
     std::string expect;
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 1000; ++i) {
         const std::string piece(static_cast<std::size_t>(i % 37), static_cast<char>('a' + i % 26));
         b.append_string(piece.c_str());
         b.append_int32(i);

@@ -93,6 +93,74 @@ TEST(TextScanTest, TheFirstNulEndsTheTextWhereverItIs) {
     }
 }
 
+// copy_short_text copies what copy_text copies of a short text, with the
+// same reads and writes, and leaves a long one to its caller: with SSE2 a
+// text longer than its blocks reach is not copied, whatever the room (the
+// word-wise build copies it; either way the caller measures what is left).
+#if defined(ORQ_TEXT_SCAN_SSE2)
+constexpr bool kBlockWise = true;
+#else
+constexpr bool kBlockWise = false;
+#endif
+
+TEST(TextScanTest, ShortTextCopyTakesShortTextsAndLeavesLongOnes) {
+    testing_support::GuardedPage page;
+    ASSERT_TRUE(page.ok());
+    constexpr unsigned char kGuard = 0xA5;
+    for (std::size_t n = 0; n <= 200; ++n) {
+        const std::string text = text_of(n);
+        const char* s = page.at_end(text + std::string(1, '\0'));
+        for (const std::size_t room : {n, n + 17, std::size_t{4096}}) {
+            SCOPED_TRACE(testing::Message() << "text of " << n << " bytes, room " << room);
+            std::vector<unsigned char> to(room + 32, kGuard), whole(room + 32, kGuard);
+            std::size_t got = 12345, whole_got = 12345;
+            const bool ok = orq::copy_short_text(to.data(), s, room, &got);
+            const bool whole_ok = orq::copy_text(whole.data(), s, room, &whole_got);
+            if (n <= 112) {
+                EXPECT_EQ(ok, whole_ok);
+            } else if (kBlockWise && n > 128) {
+                EXPECT_FALSE(ok) << "a long text is left to the caller";
+            }
+            if (ok) {
+                EXPECT_TRUE(whole_ok);
+                EXPECT_EQ(got, n);
+                EXPECT_EQ(std::string(reinterpret_cast<const char*>(to.data()), n), text);
+            }
+            for (std::size_t i = room; i < to.size(); ++i)
+                ASSERT_EQ(to[i], kGuard) << "written past the room at " << i;
+        }
+    }
+}
+
+// copy_text_in_block takes a text whose NUL lies in the aligned block of its
+// start, writes within the 15 bytes in front of `to` and the 16 from it, and
+// reads nothing past that block (texts end at an unreadable page).
+TEST(TextScanTest, TextInItsFirstBlockIsStoredAsTheBlock) {
+    testing_support::GuardedPage page;
+    ASSERT_TRUE(page.ok());
+    constexpr unsigned char kGuard = 0xA5;
+    for (std::size_t n = 0; n <= 40; ++n) {
+        SCOPED_TRACE(testing::Message() << "text of " << n << " bytes");
+        const std::string text = text_of(n);
+        const char* s = page.at_end(text + std::string(1, '\0'));
+        std::vector<unsigned char> to(64, kGuard);
+        unsigned char* const at = to.data() + 24;
+        std::size_t got = 12345;
+        const bool ok = orq::copy_text_in_block(at, s, &got);
+        const bool in_block = (reinterpret_cast<std::uintptr_t>(s) & 15) + n < 16;
+        EXPECT_EQ(ok, kBlockWise && in_block);
+        if (ok) {
+            EXPECT_EQ(got, n);
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(at), n), text);
+            EXPECT_EQ(at[n], 0);
+        }
+        for (std::size_t i = 0; i < to.size(); ++i) {
+            if (ok && i + 15 >= 24 && i < 24 + 16) continue;
+            ASSERT_EQ(to[i], kGuard) << "written outside its bytes at " << i;
+        }
+    }
+}
+
 using Length = std::size_t (*)(const char*);
 const std::pair<const char*, Length> kLengths[] = {
     {"text_length", orq::text_length},

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/bytes.h"
 #include "tests/support/guarded_page.h"
 #include "tests/unit/stm/stm_support.h"
 
@@ -109,12 +110,14 @@ struct ListCase {
     std::vector<Item> items;
 };
 
-// A frame keeps the first 4 KiB (its headroom included) inside the object.
-// The lists below end on every byte from well under that size to well over
-// it, with texts measured up to the NUL and texts of a given length.
+// A frame keeps its first kInlineSize bytes (its headroom included) inside
+// the object. The lists below end on every byte from well under that size
+// to well over it, with texts measured up to the NUL and texts of a given
+// length.
 TEST_F(StmItemLists, ListsAroundAndBeyondTheInlineSizeAreSentWhole) {
     std::vector<ListCase> cases;
-    for (std::size_t n = 3950; n <= 4060; ++n) {
+    constexpr std::size_t kInline = orq::ByteBuffer::kInlineSize;
+    for (std::size_t n = kInline - 146; n <= kInline - 36; ++n) {
         cases.push_back({"one text up to its NUL", {{1, 0, text_of(n)}}});
         cases.push_back({"a text of given length with NULs inside",
                          {{2, static_cast<int32_t>(n), std::string(n / 2, '\0') + text_of(n - n / 2) + "tail"}}});
@@ -122,6 +125,12 @@ TEST_F(StmItemLists, ListsAroundAndBeyondTheInlineSizeAreSentWhole) {
         cases.push_back({"a long text, then short ones",
                          {{5, 0, text_of(n - 80)}, {6, 0, text_of(30, 'K')}, {7, 3, "xyz"}, {8, 0, ""}}});
     }
+    // Texts around the longest the block-wise copy takes (112 to 128 bytes,
+    // as they are aligned), between short ones, in a list that fits: a
+    // longer one is measured and copied by the part that sets room aside.
+    for (std::size_t n = 100; n <= 140; ++n)
+        cases.push_back({"a text around the block-wise copy's reach between short ones",
+                         {{10, 0, "a"}, {11, 0, text_of(n)}, {12, 0, text_of(n + 1, 'B')}, {13, 0, "b"}}});
     std::vector<Item> many;  // more items than fit, and a heap-sized list
     for (int32_t i = 0; i < 300; ++i)
         many.push_back({i, i % 3 == 0 ? 17 : 0, text_of(static_cast<std::size_t>(i % 97) + 17, 'c')});

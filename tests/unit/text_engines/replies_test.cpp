@@ -136,13 +136,14 @@ TEST_F(TextRepliesTest, SegmentationWithMarksDecodesWithinCapacityAndReceivedByt
 // Texts of every length around the most a message composed on the stack
 // holds (4 KiB, and far beyond it), with capacities whose answer is received
 // in the exchange's local area (up to 21 entries), in the reply area on the
-// stack and on the heap (over 4 KiB): each call sends exactly its message and
-// decodes its answer, whichever way it went.
+// stack (up to 8 KiB: 700 entries take 4,200 bytes) and on the heap (1,400
+// entries, 8,400 bytes): each call sends exactly its message and decodes its
+// answer, whichever way it went.
 TEST_F(TextRepliesTest, SegmentationSendsTheWholeTextWhateverItsLength) {
     const int32_t conn = connect();
     std::vector<std::size_t> lengths = {1, 15, 16, 17, 43, 500, 1000, 70000};
     for (std::size_t n = 4002; n <= 4082; ++n) lengths.push_back(n);
-    for (const int32_t capacity : {2, 21, 22, 64, 700}) {
+    for (const int32_t capacity : {2, 21, 22, 64, 700, 1400}) {
         for (const std::size_t n : lengths) {
             SCOPED_TRACE(testing::Message() << "text of " << n << " bytes, capacity " << capacity);
             const std::string text = words(n);
