@@ -52,10 +52,12 @@ fi
 "$loader" "$@" >"$out" 2>&1 </dev/null
 rc=$?
 # Wine now and then fails to start the program at all on a loaded machine
-# ("Application could not be started", while its server comes and goes);
-# the program never ran, so it is started once more.
-if [ $rc -ne 0 ] && grep -q "^Application could not be started" "$out"; then
-  echo "wine-run.sh: Wine did not start $1; starting it once more" >&2
+# ("Application could not be started", while its server comes and goes, or
+# a failure in a tenth of a second with nothing written, seen while several
+# programs started at once); the program never ran, so it is started once
+# more, and the line below says so in the test's output.
+if [ $rc -ne 0 ] && { grep -q "^Application could not be started" "$out" || [ ! -s "$out" ]; }; then
+  echo "wine-run.sh: Wine did not start $1 (exit code $rc); starting it once more" >&2
   "$loader" "$@" >"$out" 2>&1 </dev/null
   rc=$?
 fi
