@@ -15,7 +15,6 @@ scripts/test-i386.sh.
 """
 import json
 import os
-import re
 import subprocess
 import sys
 
@@ -26,25 +25,23 @@ def listing(build):
     return json.loads(out)["tests"]
 
 
-def report_path(build, name):
-    # The file name orq_gtest gives the report: string(MAKE_C_IDENTIFIER).
-    ident = re.sub(r"[^A-Za-z0-9_]", "_", name)
-    if ident[:1].isdigit():
-        ident = "_" + ident
-    return os.path.join(build, "gtest-results", ident + ".json")
-
-
-def per_program(test):
-    return any(arg.startswith("--gtest_output=json:") for arg in test.get("command", []))
+def report_of(test):
+    """The report a per-program test writes: its --gtest_output argument
+    (a Windows build's path starts with Wine's drive Z:, which is /)."""
+    for arg in test.get("command", []):
+        if arg.startswith("--gtest_output=json:"):
+            path = arg[len("--gtest_output=json:"):]
+            return path[2:] if path.startswith("Z:/") else path
+    return None
 
 
 def cases(build, tests=None):
     """{name: cases ran} for the per-program tests; raises on a bad report."""
     found = {}
     for t in tests if tests is not None else listing(build):
-        if not per_program(t):
+        path = report_of(t)
+        if path is None:
             continue
-        path = report_path(build, t["name"])
         try:
             with open(path, encoding="utf-8") as f:
                 report = json.load(f)
